@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/debug_output.h"
+#include "platform/heap.h"
+#include "platform/process_info.h"
+#include "platform/system_library.h"
+#include "platform/virtual_memory.h"
+
+namespace Kestrel::Platform {
+namespace {
+
+TEST(VirtualMemoryTest, RegionIsZeroedWritableAndReleasedWhole) {
+  auto* region = static_cast<unsigned char*>(ReserveRegion(kRegionSize));
+  ASSERT_NE(region, nullptr);
+  for (std::size_t i = 0; i < kRegionSize; i += 4096) EXPECT_EQ(region[i], 0);
+  region[0] = 1;
+  region[kRegionSize - 1] = 2;
+  ReleaseRegion(region, kRegionSize);
+  ReleaseRegion(nullptr, kRegionSize);  // ignored
+}
+
+TEST(HeapTest, BlockSizeCoversTheRequestAndNullIsZero) {
+  void* block = HeapAllocate(10);
+  ASSERT_NE(block, nullptr);
+  EXPECT_GE(HeapBlockSize(block), 10u);
+  block = HeapReallocate(block, 1000);
+  EXPECT_GE(HeapBlockSize(block), 1000u);
+  HeapFree(block);
+  EXPECT_EQ(HeapBlockSize(nullptr), 0u);
+}
+
+TEST(ProcessInfoTest, ExecutablePathNamesThisTestAndTimeIsSane) {
+  std::string path = ExecutablePath();
+  EXPECT_NE(path.find("platform_test"), std::string::npos) << path;
+  EXPECT_NE(CurrentThreadId(), 0u);
+  LocalTime now = LocalTimeNow();
+  EXPECT_GE(now.year, 2000);
+  EXPECT_GE(now.month, 1);
+  EXPECT_LE(now.month, 12);
+  EXPECT_LT(now.millisecond, 1000);
+  int64_t first = HighResolutionCounter();
+  EXPECT_LE(first, HighResolutionCounter());
+  EXPECT_GT(HighResolutionFrequency(), 0);
+}
+
+void Collect(const char* text, void* context) {
+  static_cast<std::vector<std::string>*>(context)->push_back(text);
+}
+
+TEST(DebugOutputTest, GoesNowhereUntilObserved) {
+  WriteDebugOutput("unseen");
+  std::vector<std::string> seen;
+  SetDebugOutputObserver(&Collect, &seen);
+  WriteDebugOutput("line\n");
+  WriteDebugOutput(nullptr);
+  SetDebugOutputObserver(nullptr, nullptr);
+  WriteDebugOutput("unseen again");
+  EXPECT_EQ(seen, std::vector<std::string>{"line\n"});
+}
+
+int g_marker = 0;
+void* FakeResolver(const char* library, const char* symbol) {
+  if (std::strcmp(library, "Advapi32.dll") != 0) return nullptr;
+  if (symbol == nullptr || std::strcmp(symbol, "EventWrite") == 0) return &g_marker;
+  return nullptr;
+}
+
+TEST(SystemLibraryTest, TracingLibraryIsAbsentUnlessATestInstallsOne) {
+  EXPECT_FALSE(IsSystemLibraryAvailable("Advapi32.dll"));
+  EXPECT_EQ(FindSystemFunction("Advapi32.dll", "EventRegister"), nullptr);
+  SetSystemFunctionResolverForTesting(&FakeResolver);
+  EXPECT_TRUE(IsSystemLibraryAvailable("Advapi32.dll"));
+  EXPECT_EQ(FindSystemFunction("Advapi32.dll", "EventWrite"), &g_marker);
+  EXPECT_EQ(FindSystemFunction("Advapi32.dll", "EventRegister"), nullptr);
+  SetSystemFunctionResolverForTesting(nullptr);
+  EXPECT_FALSE(IsSystemLibraryAvailable("Advapi32.dll"));
+}
+
+}  // namespace
+}  // namespace Kestrel::Platform

@@ -1,0 +1,46 @@
+#include "platform/process_info.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace Kestrel::Platform {
+
+std::string ExecutablePath() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  if (length <= 0) return std::string();
+  return std::string(path, static_cast<std::size_t>(length));
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+LocalTime LocalTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t seconds = now.tv_sec;
+  tm fields{};
+  localtime_r(&seconds, &fields);
+  LocalTime local;
+  local.year = fields.tm_year + 1900;
+  local.month = fields.tm_mon + 1;
+  local.day = fields.tm_mday;
+  local.hour = fields.tm_hour;
+  local.minute = fields.tm_min;
+  local.second = fields.tm_sec;
+  local.millisecond = static_cast<int32_t>(now.tv_nsec / 1000000);
+  return local;
+}
+
+int64_t HighResolutionCounter() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t HighResolutionFrequency() { return 1000000000; }
+
+}  // namespace Kestrel::Platform

@@ -1,0 +1,25 @@
+// Whole regions of read-write memory straight from the operating system.
+//
+// The property page pool takes its memory 64 KiB at a time through these two
+// calls: a region is reserved and committed in one call and released whole.
+// The caller owns a region until it hands it back to `ReleaseRegion`.
+#ifndef VYN_PLATFORM_VIRTUAL_MEMORY_H_
+#define VYN_PLATFORM_VIRTUAL_MEMORY_H_
+
+#include <cstddef>
+
+namespace Kestrel::Platform {
+
+// Size of the regions the page pool works with.
+inline constexpr std::size_t kRegionSize = 64 * 1024;
+
+// Returns `size` bytes of zeroed read-write memory aligned to the system page
+// size, or nullptr when the system refuses.
+void* ReserveRegion(std::size_t size);
+
+// Gives a whole region obtained from `ReserveRegion` back; nullptr is ignored.
+void ReleaseRegion(void* region, std::size_t size);
+
+}  // namespace Kestrel::Platform
+
+#endif  // VYN_PLATFORM_VIRTUAL_MEMORY_H_
