@@ -1,0 +1,219 @@
+// The error value of the whole system and the result-or-error template (spec
+// Part 7.1). Every operation that can fail across a boundary returns a Failure
+// or a MaybeType<T>; nothing crosses the host boundary as an exception.
+//
+//   MaybeType<int32_t> ParsePort(std::string_view text) {
+//     if (text.empty()) return Failure(400, "Empty port in '%1'", text);
+//     return 8080;
+//   }
+//   MaybeType<int32_t> port = ParsePort("");
+//   port.ToText();               // "Empty port in '' (400)"
+//   Failure("Not found").code(); // 0
+//
+// Both types are [[nodiscard]]: a dropped result is a compile warning.
+#ifndef VYN_UTIL_FAILURE_H_
+#define VYN_UTIL_FAILURE_H_
+
+#include <cassert>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "util/format_text.h"
+
+namespace Kestrel {
+
+// A signed 32-bit code and a message text. The message is held either as a
+// reference to a static text (no allocation; see StaticText) or as an owned
+// string; a one-byte flag tells which.
+class [[nodiscard]] Failure {
+ public:
+  // Tag for a message that is a static text (a literal that lives for the
+  // life of the library): it is referenced, not copied or formatted.
+  struct StaticText {
+    explicit StaticText() = default;
+  };
+
+  // A failure with code 0 and no message; renders as "".
+  Failure() noexcept {}
+
+  // A failure with code 0 whose message is FormatText(format, args...).
+  template <typename... Args>
+  explicit Failure(const char* format, const Args&... args)
+      : Failure(0, format, args...) {}
+
+  // A failure with `code` whose message is FormatText(format, args...).
+  template <typename... Args>
+  Failure(int32_t code, const char* format, const Args&... args) : code_(code) {
+    SetOwned(FormatText(format, args...));
+  }
+
+  // A failure whose message is the static `text` itself, referenced and not
+  // formatted ('%' stays as it is). `text` must live for the life of the
+  // library; nullptr means no message.
+  Failure(StaticText, const char* text, int32_t code = 0) noexcept
+      : code_(code), static_text_(text != nullptr ? text : "") {}
+
+  Failure(const Failure& other);
+  Failure(Failure&& other) noexcept;
+  Failure& operator=(const Failure& other);
+  Failure& operator=(Failure&& other) noexcept;
+  ~Failure();
+
+  int32_t code() const { return code_; }
+
+  // The message; never nullptr ("" when there is none).
+  const char* message() const { return owned_flag_ ? owned_.c_str() : static_text_; }
+
+  // Whether the message text is non-empty.
+  bool has_message() const { return message()[0] != '\0'; }
+
+  // Whether the message is an owned string (false: a static text).
+  bool owns_message() const { return owned_flag_; }
+
+  // "%1 (%2)" of the message and the code, e.g. "Not found (404)"; "" when
+  // there is no message text.
+  std::string ToText() const;
+
+ private:
+  void SetOwned(std::string&& text);
+  void Reset() noexcept;
+
+  int32_t code_ = 0;
+  union {
+    const char* static_text_ = "";
+    std::string owned_;
+  };
+  bool owned_flag_ = false;
+};
+
+// FormatText rule: a Failure is formatted as its ToText().
+inline std::string ToFormatText(const Failure& failure) { return failure.ToText(); }
+
+// Holds either a value of T or a Failure, with a one-byte flag after the union
+// that is set when it holds the failure. Both constructors are implicit so that
+// `return value;` and `return Failure(...);` work in a function returning it.
+template <typename T>
+class [[nodiscard]] MaybeType {
+ public:
+  MaybeType(T value) : failure_flag_(false) { new (&value_) T(std::move(value)); }
+  MaybeType(Failure failure) : failure_flag_(true) { new (&failure_) Failure(std::move(failure)); }
+
+  MaybeType(const MaybeType& other) : failure_flag_(other.failure_flag_) {
+    if (failure_flag_) {
+      new (&failure_) Failure(other.failure_);
+    } else {
+      new (&value_) T(other.value_);
+    }
+  }
+  MaybeType(MaybeType&& other) noexcept(std::is_nothrow_move_constructible_v<T>)
+      : failure_flag_(other.failure_flag_) {
+    if (failure_flag_) {
+      new (&failure_) Failure(std::move(other.failure_));
+    } else {
+      new (&value_) T(std::move(other.value_));
+    }
+  }
+  MaybeType& operator=(const MaybeType& other) {
+    if (this != &other) {
+      Destroy();
+      failure_flag_ = other.failure_flag_;
+      if (failure_flag_) {
+        new (&failure_) Failure(other.failure_);
+      } else {
+        new (&value_) T(other.value_);
+      }
+    }
+    return *this;
+  }
+  MaybeType& operator=(MaybeType&& other) noexcept(std::is_nothrow_move_constructible_v<T>) {
+    if (this != &other) {
+      Destroy();
+      failure_flag_ = other.failure_flag_;
+      if (failure_flag_) {
+        new (&failure_) Failure(std::move(other.failure_));
+      } else {
+        new (&value_) T(std::move(other.value_));
+      }
+    }
+    return *this;
+  }
+  ~MaybeType() { Destroy(); }
+
+  bool has_value() const { return !failure_flag_; }
+  bool is_failure() const { return failure_flag_; }
+
+  // The value; requires has_value().
+  T& value() {
+    assert(!failure_flag_);
+    return value_;
+  }
+  const T& value() const {
+    assert(!failure_flag_);
+    return value_;
+  }
+  // Moves the value out; requires has_value(). The held value is left moved-from.
+  T TakeValue() {
+    assert(!failure_flag_);
+    return std::move(value_);
+  }
+
+  // The failure; requires is_failure().
+  const Failure& failure() const {
+    assert(failure_flag_);
+    return failure_;
+  }
+
+  // "Success" when it holds a value, else the failure's ToText().
+  std::string ToText() const { return failure_flag_ ? failure_.ToText() : std::string("Success"); }
+
+ private:
+  void Destroy() noexcept {
+    if (failure_flag_) {
+      failure_.~Failure();
+    } else {
+      value_.~T();
+    }
+  }
+
+  union {
+    T value_;
+    Failure failure_;
+  };
+  bool failure_flag_;
+};
+
+// Success without a value, or a Failure. MaybeType<void>() is success.
+template <>
+class [[nodiscard]] MaybeType<void> {
+ public:
+  MaybeType() noexcept {}
+  MaybeType(Failure failure) : failure_(std::move(failure)), failure_flag_(true) {}
+
+  bool has_value() const { return !failure_flag_; }
+  bool is_failure() const { return failure_flag_; }
+
+  // The failure; requires is_failure().
+  const Failure& failure() const {
+    assert(failure_flag_);
+    return failure_;
+  }
+
+  // "Success", or the failure's ToText().
+  std::string ToText() const { return failure_flag_ ? failure_.ToText() : std::string("Success"); }
+
+ private:
+  Failure failure_;
+  bool failure_flag_ = false;
+};
+
+// FormatText rule: a MaybeType is formatted as its ToText().
+template <typename T>
+std::string ToFormatText(const MaybeType<T>& maybe) {
+  return maybe.ToText();
+}
+
+}  // namespace Kestrel
+
+#endif  // VYN_UTIL_FAILURE_H_
