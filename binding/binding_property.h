@@ -1,0 +1,327 @@
+// `BindingProperty`: the one dynamic value of the plugin, and `PropertyResult`,
+// the value-or-error that every conversion writes into.
+//
+// A property is 16 bytes: an 8-byte payload, the tree's `PropertyStore`, the
+// kind and an owns-store flag. Strings, blobs, enum payloads, collections and
+// structures live in the store of their tree, which the top-level property owns
+// (made lazily on first need); elements and fields refer to that store without
+// owning it. Copies are deep, into the destination's tree. Moving between two
+// top-level properties is O(1); any other move deep-copies and empties the
+// source. Structures list their fields in byte-wise ascending name order.
+// References returned by `At`, `Append` and `Elements` are invalidated when the
+// collection grows; field references stay valid until the field's structure is
+// released. A tree is used by one thread at a time.
+//
+//   BindingProperty doc;
+//   doc.Field("name").SetString("Ann");
+//   doc.Field("ids").At(1).SetSigned(7);   // ids = [empty, 7]
+//   doc.GetField("name").GetString();      // "Ann"
+#ifndef VYN_BINDING_BINDING_PROPERTY_H_
+#define VYN_BINDING_BINDING_PROPERTY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/property_store.h"
+
+namespace Kestrel {
+
+struct StaticTypeInfo;
+
+// Kind of a value; the numbers are fixed.
+enum class PropertyKind : uint8_t {
+  kEmpty = 0,
+  kBool = 1,
+  kSigned = 2,
+  kUnsigned = 3,
+  kFloat = 4,
+  kString = 5,
+  kBlob = 6,
+  kEnum = 7,
+  kCollection = 8,
+  kStructure = 9,
+};
+inline constexpr int kPropertyKindCount = 10;
+
+// Name of `kind` as used in messages ("empty" ... "structure"); "" for numbers
+// outside 0-9. Never nullptr.
+const char* PropertyKindName(PropertyKind kind);
+
+// Payload of an enum value: the numeric value and the enum's static identity
+// (nullptr when unknown; not owned).
+struct EnumValue {
+  int32_t value = 0;
+  const StaticTypeInfo* type = nullptr;
+  bool operator==(const EnumValue&) const = default;
+};
+static_assert(sizeof(void*) != 4 || sizeof(EnumValue) == 8);
+
+class PropertyVisitor;
+
+class BindingProperty {
+ public:
+  // Largest element count of a collection; more is a std::length_error.
+  static constexpr std::size_t kMaxCollectionSize = 0x0FFFFFFF;
+
+  // Empty, owning a store that is made on first need.
+  BindingProperty() noexcept = default;
+  // Deep copy of `other` into a fresh tree.
+  BindingProperty(const BindingProperty& other);
+  // O(1) when `other` owns its store, else a deep copy; `other` is left empty.
+  BindingProperty(BindingProperty&& other) noexcept;
+  // Deep copy of `other` into this value's tree; self-assignment does nothing.
+  BindingProperty& operator=(const BindingProperty& other);
+  // O(1) exchange when both own their stores, else a deep copy; `other` is left
+  // empty. Self-assignment does nothing.
+  BindingProperty& operator=(BindingProperty&& other);
+  // Releases the value and, for a top-level value, destroys its store.
+  ~BindingProperty();
+
+  // The shared, always empty value returned by failed lookups.
+  static const BindingProperty& EmptyValue();
+
+  PropertyKind kind() const { return kind_; }
+  bool IsEmpty() const { return kind_ == PropertyKind::kEmpty; }
+  // True for a top-level value (it owns its tree's store).
+  bool owns_store() const { return owns_store_ != 0; }
+  // The tree's store; nullptr until something needed it.
+  const PropertyStore* store() const { return store_; }
+
+  // Releases the content; the value becomes empty with payload 0.
+  void Clear();
+
+  // Setters: each releases the old content first.
+  void SetBool(bool value);
+  void SetSigned(int64_t value);
+  void SetUnsigned(uint64_t value);
+  void SetDouble(double value);
+  // Interns `text` up to its first NUL; nullptr sets the empty string.
+  void SetString(const char* text);
+  // Interns `text` up to its first NUL.
+  void SetString(const std::string& text);
+  void SetString(std::string_view text);
+  // Interns all bytes of `text`, embedded NULs included (binary-safe readers).
+  void SetStringFullLength(std::string_view text);
+  // Takes over the buffer of `bytes`, which is left empty.
+  void SetBlob(std::vector<uint8_t>&& bytes);
+  // Copies `size` bytes from `data` (nullptr only with size 0).
+  void SetBlob(const uint8_t* data, std::size_t size);
+  void SetEnum(EnumValue value);
+
+  // Makes the value an empty collection unless it already is a collection.
+  void MakeCollection();
+  // Makes the value an empty structure unless it already is a structure.
+  void MakeStructure();
+  // On a collection, makes room for `count` elements; no effect on other kinds.
+  // Throws std::length_error above `kMaxCollectionSize`.
+  void Reserve(std::size_t count);
+  // Makes the value a collection, appends empty elements until `index` exists
+  // and returns element `index`. Throws std::length_error when `index` reaches
+  // `kMaxCollectionSize`.
+  BindingProperty& At(std::size_t index);
+  // Makes the value a collection and returns a new empty last element. Throws
+  // std::length_error when the collection is full.
+  BindingProperty& Append();
+  // Makes the value a structure and returns the field `name` (cut at its first
+  // NUL), inserting an empty one when absent.
+  BindingProperty& Field(const char* name);
+  BindingProperty& Field(const std::string& name);
+  BindingProperty& Field(std::string_view name);
+
+  // Element `index`, or `EmptyValue()` when this is no collection or too short.
+  const BindingProperty& GetAt(std::size_t index) const;
+  // Field `name` (cut at its first NUL), or `EmptyValue()` when absent or when
+  // this is no structure.
+  const BindingProperty& GetField(const char* name) const;
+  const BindingProperty& GetField(const std::string& name) const;
+  const BindingProperty& GetField(std::string_view name) const;
+  // Field `name` (cut at its first NUL), or nullptr when absent.
+  const BindingProperty* FindField(std::string_view name) const;
+  BindingProperty* FindField(std::string_view name);
+
+  // Readers: the payload when the kind matches exactly, else `fallback`.
+  bool GetBool(bool fallback = false) const;
+  int64_t GetSigned(int64_t fallback = 0) const;
+  uint64_t GetUnsigned(uint64_t fallback = 0) const;
+  double GetDouble(double fallback = 0.0) const;
+  // The pooled text (NUL-terminated at data()[size()]) or `fallback`. The view
+  // does not retain ownership: it lives while the value holds the string.
+  std::string_view GetString(std::string_view fallback = {}) const;
+  // The byte vector or `fallback`; lives while the value holds the blob.
+  const std::vector<uint8_t>& GetBlob(const std::vector<uint8_t>& fallback) const;
+  EnumValue GetEnum(EnumValue fallback = {}) const;
+
+  // A collection's elements in order; empty for other kinds.
+  std::span<const BindingProperty> Elements() const;
+  std::span<BindingProperty> Elements();
+  // Calls `fn(name, value)` for every field in ascending name order; nothing
+  // for other kinds. `fn` must not add or remove fields of this structure.
+  template <class Fn>
+  void ForEachField(Fn&& fn) const;
+  template <class Fn>
+  void ForEachField(Fn&& fn);
+
+  // 0 for empty; bytes of a string or blob; elements or fields of a container;
+  // 1 otherwise.
+  std::size_t Size() const;
+  // True for empty, false, 0, 0.0 (not NaN), enum 0, a string, blob, collection
+  // or structure of size 0, and an unknown kind number.
+  bool IsZero() const;
+  // Reports the value to `visitor`, containers in order (see PropertyVisitor).
+  void Accept(PropertyVisitor& visitor) const;
+
+ protected:
+  struct FieldKey {
+    const PooledString* name;
+  };
+  // Byte-wise (unsigned) order of names; transparent for lookups by text.
+  struct FieldKeyLess {
+    using is_transparent = void;
+    static bool Less(std::string_view a, std::string_view b) {
+      const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+      const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+      return order != 0 ? order < 0 : a.size() < b.size();
+    }
+    bool operator()(const FieldKey& a, const FieldKey& b) const {
+      return Less(a.name->view(), b.name->view());
+    }
+    bool operator()(const FieldKey& a, std::string_view b) const { return Less(a.name->view(), b); }
+    bool operator()(std::string_view a, const FieldKey& b) const { return Less(a, b.name->view()); }
+  };
+  using FieldMap = std::map<FieldKey, BindingProperty, FieldKeyLess,
+                            StoreAllocator<std::pair<const FieldKey, BindingProperty>>>;
+  // Control record of a collection, in the store.
+  struct ElementVector {
+    BindingProperty* data;
+    uint32_t size;
+    uint32_t capacity;
+  };
+  static_assert(sizeof(void*) != 4 || sizeof(ElementVector) == 12);
+
+  // Payload: the scalar itself or the address of the part in the store.
+  union Payload {
+    uint64_t bits;
+    bool boolean;
+    int64_t signed_value;
+    uint64_t unsigned_value;
+    double float_value;
+    const PooledString* string;
+    std::vector<uint8_t>* blob;
+    EnumValue* enum_value;
+    ElementVector* collection;
+    FieldMap* structure;
+  };
+
+ private:
+  PropertyStore* EnsureStore();
+  void SetInternedString(std::string_view text);
+  BindingProperty& InsertField(std::string_view name);
+  const BindingProperty* LookupField(std::string_view name) const;
+  void GrowCollection(std::size_t capacity);
+  void CopyFrom(const BindingProperty& source);
+  void CopyInto(const BindingProperty& source);
+  void MoveFrom(BindingProperty& source);
+  void MakeChildOf(PropertyStore* store) {
+    store_ = store;
+    owns_store_ = 0;
+  }
+
+  // The payload comes first: on i386 the record stays 16 bytes whether the ABI
+  // aligns double and int64 members to 4 bytes (System V) or to 8 bytes.
+  Payload payload_{0};
+  PropertyStore* store_ = nullptr;
+  PropertyKind kind_ = PropertyKind::kEmpty;
+  uint8_t owns_store_ = 1;
+
+  friend class PropertyReleaser;
+};
+static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);
+
+// A `BindingProperty` with a valid flag. An invalid result holds a structure
+// whose field "error" is the message of the failure.
+class PropertyResult : public BindingProperty {
+ public:
+  // Empty and valid.
+  PropertyResult() noexcept = default;
+  // Deep copy; copies the valid flag.
+  PropertyResult(const PropertyResult& other) = default;
+  // Moves the value (see BindingProperty) and copies the valid flag.
+  PropertyResult(PropertyResult&& other) noexcept
+      : BindingProperty(std::move(other)), valid_(other.valid_) {}
+  // A valid result holding a copy of `value`.
+  PropertyResult(const BindingProperty& value) : BindingProperty(value) {}
+  // A valid result holding `value`, moved.
+  PropertyResult(BindingProperty&& value) noexcept : BindingProperty(std::move(value)) {}
+  PropertyResult& operator=(const PropertyResult& other);
+  PropertyResult& operator=(PropertyResult&& other);
+  // Assigning a bare value keeps the valid flag as it is.
+  using BindingProperty::operator=;
+
+  bool IsValid() const { return valid_; }
+  // Releases the value, clears the valid flag and stores `message` (cut at its
+  // first NUL) as the string field "error".
+  void SetError(std::string_view message);
+  // "" for a valid result; else the field "error", or "" when it is missing or
+  // not a string. Lives while the result holds it.
+  std::string_view GetError() const;
+  // Releases the value and makes the result valid.
+  void Reset();
+
+ private:
+  bool valid_ = true;
+};
+// The valid flag takes the tail padding of the value: still 16 bytes on i386.
+static_assert(sizeof(void*) != 4 || sizeof(PropertyResult) == 16);
+
+// Receives the content of a property from `BindingProperty::Accept`. The
+// sixteen operations are declared in their fixed slot order.
+class PropertyVisitor {
+ public:
+  virtual void VisitEmpty() = 0;                                  // slot 0
+  virtual void VisitBool(bool value) = 0;                         // slot 1
+  virtual void VisitSigned(int64_t value) = 0;                    // slot 2
+  virtual void VisitUnsigned(uint64_t value) = 0;                 // slot 3
+  virtual void VisitFloat(double value) = 0;                      // slot 4
+  virtual void VisitString(std::string_view text) = 0;            // slot 5
+  virtual void VisitBlob(const std::vector<uint8_t>& bytes) = 0;  // slot 6
+  virtual void VisitEnum(const EnumValue& value) = 0;             // slot 7
+  virtual void BeginCollection(std::size_t count) = 0;            // slot 8
+  virtual void BeginElement(std::size_t index) = 0;               // slot 9
+  virtual void EndElement(std::size_t index) = 0;                 // slot 10
+  virtual void EndCollection() = 0;                               // slot 11
+  virtual void BeginStructure(std::size_t count) = 0;             // slot 12
+  virtual void BeginField(std::string_view name) = 0;             // slot 13
+  virtual void EndField(std::string_view name) = 0;               // slot 14
+  virtual void EndStructure() = 0;                                // slot 15
+
+ protected:
+  // Visitors are not destroyed through this interface.
+  ~PropertyVisitor() = default;
+};
+
+template <class Fn>
+void BindingProperty::ForEachField(Fn&& fn) const {
+  if (kind_ != PropertyKind::kStructure) return;
+  for (const auto& [key, value] : *payload_.structure) {
+    std::invoke(fn, key.name->view(), value);
+  }
+}
+
+template <class Fn>
+void BindingProperty::ForEachField(Fn&& fn) {
+  if (kind_ != PropertyKind::kStructure) return;
+  for (auto& [key, value] : *payload_.structure) {
+    std::invoke(fn, key.name->view(), value);
+  }
+}
+
+}  // namespace Kestrel
+
+#endif  // VYN_BINDING_BINDING_PROPERTY_H_

@@ -1,0 +1,78 @@
+// `PropertyPagePool`: the process-wide source of 4096-byte pages for the block
+// pools of every `PropertyStore`.
+//
+// The pool takes memory from the operating system 64 KiB at a time
+// (`Platform::ReserveRegion`), splits each region into 16 pages and gives a
+// region back whole as soon as all 16 of its pages are free again. A page
+// taken from the pool belongs to the caller until it returns it; the pool owns
+// its regions. Every public call holds the pool's mutex for its whole length.
+//
+//   void* page = PropertyPagePool::Instance().TakePage();  // 4096 bytes or nullptr
+//   PropertyPagePool::Instance().ReturnPage(page);
+#ifndef VYN_BINDING_PROPERTY_PAGE_POOL_H_
+#define VYN_BINDING_PROPERTY_PAGE_POOL_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace Kestrel {
+
+// Counters of a page pool, read together under its mutex.
+struct PagePoolCounters {
+  uint64_t pages_taken = 0;         // pages currently handed out
+  uint64_t regions_held = 0;        // regions currently reserved from the system
+  uint64_t regions_obtained = 0;    // regions reserved since the pool was made
+  uint64_t regions_released = 0;    // regions given back since the pool was made
+  uint64_t total_page_takes = 0;    // successful `TakePage` calls since the pool was made
+  uint64_t total_page_returns = 0;  // `ReturnPage` calls since the pool was made
+};
+
+class PropertyPagePool {
+ public:
+  static constexpr std::size_t kPageSize = 4096;
+  static constexpr std::size_t kRegionSize = 64 * 1024;
+  static constexpr std::size_t kPagesPerRegion = kRegionSize / kPageSize;
+  static_assert(kPagesPerRegion == 16);
+
+  // The process's pool, made on first use and never destroyed. Never fails.
+  static PropertyPagePool& Instance();
+
+  // A private pool (tests); its destructor releases every region it still holds,
+  // so every page taken from it must be returned first.
+  PropertyPagePool() = default;
+  ~PropertyPagePool();
+  PropertyPagePool(const PropertyPagePool&) = delete;
+  PropertyPagePool& operator=(const PropertyPagePool&) = delete;
+
+  // Returns a 4096-byte page aligned to 4096 bytes, or nullptr when the system
+  // refuses a new region. The page's content is unspecified.
+  void* TakePage();
+
+  // Gives back a page taken from this pool; nullptr is ignored. Releases the
+  // page's region to the system when all its pages are free.
+  void ReturnPage(void* page);
+
+  // Returns a snapshot of the counters. Never fails.
+  PagePoolCounters ReadCounters() const;
+
+ private:
+  // One 64 KiB region: its base address and a stack of its free page numbers.
+  struct Region {
+    std::byte* base = nullptr;
+    uint8_t free_count = 0;
+    uint8_t free_pages[kPagesPerRegion] = {};
+  };
+
+  // Index in `regions_` of the region holding `page`, or regions_.size().
+  std::size_t FindRegion(const std::byte* page) const;
+
+  mutable std::mutex mutex_;
+  std::vector<Region> regions_;  // ordered by base address
+  PagePoolCounters counters_;
+};
+
+}  // namespace Kestrel
+
+#endif  // VYN_BINDING_PROPERTY_PAGE_POOL_H_

@@ -1,0 +1,157 @@
+// `PropertyStore`: the owner of every part of one property tree that does not
+// fit in a `BindingProperty`'s 8-byte payload.
+//
+// A store interns the tree's strings (one counted entry per distinct text) and
+// serves fixed-size blocks from 18 small pools (4 to 72 bytes, each starting
+// with a 144-byte inline page) plus four larger pools (up to 1024 bytes) for
+// element vectors and long texts; their 4096-byte pages come from the
+// process-wide `PropertyPagePool` and go back to it as soon as they empty.
+// Anything larger comes from the counting heap. The top-level property of a
+// tree owns the store; the store is used by one thread at a time.
+//
+//   PropertyStore store;
+//   const PooledString* name = store.Intern("name");  // count 1
+//   void* node = store.Allocate(40);                   // from the 40-byte pool
+//   store.Free(node, 40);
+//   store.Release(name);                               // entry removed
+#ifndef VYN_BINDING_PROPERTY_STORE_H_
+#define VYN_BINDING_PROPERTY_STORE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace Kestrel {
+
+// FNV-1a 32-bit hash of `bytes` (offset basis 0x811C9DC5, prime 0x01000193).
+uint32_t HashPropertyText(std::string_view bytes);
+
+// One interned text of a store's string pool, followed in memory by its bytes
+// and a terminating NUL. Owned by the store; live while its count is above 0.
+struct PooledString {
+  PooledString* next;  // next entry of the same hash bucket
+  uint32_t hash;
+  uint32_t length;  // byte count, NUL excluded
+  uint32_t count;   // references held by values of the tree
+
+  // The text, NUL-terminated at text()[length]. Never nullptr.
+  const char* text() const { return length == 0 ? "" : reinterpret_cast<const char*>(this + 1); }
+  std::string_view view() const { return {text(), length}; }
+};
+static_assert(sizeof(void*) != 4 || sizeof(PooledString) == 16);
+
+class PropertyStore {
+ public:
+  static constexpr std::size_t kSmallPoolCount = 18;
+  static constexpr std::size_t kLargestSmallBlock = 72;  // 4 * kSmallPoolCount
+  static constexpr std::size_t kInlinePageSize = 144;
+  static constexpr std::size_t kLargePoolCount = 4;  // 128, 256, 512, 1024 bytes
+  static constexpr std::size_t kLargestPooledBlock = 1024;
+  static constexpr std::size_t kInitialBucketCount = 8;
+
+  PropertyStore();
+  // Returns every page still held to the page pool and frees the string table.
+  // Blocks above `kLargestPooledBlock` still allocated are not tracked: every
+  // value of the tree must have been released before.
+  ~PropertyStore();
+  PropertyStore(const PropertyStore&) = delete;
+  PropertyStore& operator=(const PropertyStore&) = delete;
+
+  // The shared entry of the empty text: never pooled, counted or freed.
+  static const PooledString* EmptyString();
+
+  // Returns the entry of `text` (all its bytes, NULs included) with its count
+  // raised by 1, inserting it when absent; the empty text gives `EmptyString()`.
+  // Throws std::bad_alloc when memory is exhausted. Never nullptr.
+  const PooledString* Intern(std::string_view text);
+
+  // Lowers the count of `entry` and removes it at 0; nullptr and the shared
+  // empty entry are ignored.
+  void Release(const PooledString* entry);
+
+  // Returns the entry of `text` without counting, or nullptr when not pooled.
+  const PooledString* FindString(std::string_view text) const;
+
+  // Number of distinct texts pooled (the shared empty entry not included).
+  std::size_t StringCount() const { return string_count_; }
+  // Number of hash buckets of the string table (8 at creation).
+  std::size_t BucketCount() const { return bucket_count_; }
+
+  // Returns a block of at least `size` bytes (0 counts as 4), aligned to 4 bytes
+  // and to any type whose size is a multiple of its alignment and equals the
+  // request. Throws std::bad_alloc when memory is exhausted. Never nullptr.
+  void* Allocate(std::size_t size);
+
+  // Gives back `block` obtained from `Allocate(size)` with the same `size`;
+  // nullptr is ignored.
+  void Free(void* block, std::size_t size);
+
+  // 4096-byte pages this store holds from the page pool (all pools together).
+  std::size_t PagesHeld() const;
+  // Blocks in use in the pool that serves requests of `size` bytes; 0 for sizes
+  // served by the heap.
+  std::size_t BlocksInUse(std::size_t size) const;
+
+ private:
+  // Header at the start of every page of a pool (the inline page included).
+  struct PageHeader {
+    PageHeader* next;
+    PageHeader* prev;
+    uint16_t page_size;
+    uint16_t used;        // blocks in use
+    uint16_t first_free;  // index of the first free block, 0 when none
+  };
+  static_assert(sizeof(void*) != 4 || sizeof(PageHeader) == 16);
+
+  // Blocks of one size, from an optional inline page and from 4096-byte pages.
+  struct BlockPool {
+    PageHeader* available = nullptr;  // pages with free blocks, inline page first
+    PageHeader* full = nullptr;       // pages without free blocks
+    PageHeader* inline_page = nullptr;
+    std::size_t pages_held = 0;  // 4096-byte pages only
+    std::size_t blocks_in_use = 0;
+    uint16_t block_size = 0;
+  };
+
+  static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
+  static void Unlink(PageHeader*& head, PageHeader* page);
+  static void Push(PageHeader*& head, PageHeader* page);
+  void* AllocateFrom(BlockPool& pool);
+  void FreeTo(BlockPool& pool, void* block);
+  BlockPool* PoolFor(std::size_t size);
+  const BlockPool* PoolFor(std::size_t size) const;
+  void GrowBuckets();
+
+  BlockPool small_[kSmallPoolCount];
+  BlockPool large_[kLargePoolCount];
+  alignas(16) std::byte inline_pages_[kSmallPoolCount][kInlinePageSize];
+  PooledString** buckets_ = nullptr;
+  std::size_t bucket_count_ = 0;
+  std::size_t string_count_ = 0;
+};
+
+// Standard-library allocator over a store's blocks (used for structure maps).
+template <class T>
+class StoreAllocator {
+ public:
+  using value_type = T;
+  explicit StoreAllocator(PropertyStore* store) noexcept : store_(store) {}
+  template <class U>
+  StoreAllocator(const StoreAllocator<U>& other) noexcept : store_(other.store()) {}
+
+  T* allocate(std::size_t n) { return static_cast<T*>(store_->Allocate(n * sizeof(T))); }
+  void deallocate(T* block, std::size_t n) noexcept { store_->Free(block, n * sizeof(T)); }
+  PropertyStore* store() const { return store_; }
+
+  template <class U>
+  bool operator==(const StoreAllocator<U>& other) const {
+    return store_ == other.store();
+  }
+
+ private:
+  PropertyStore* store_;
+};
+
+}  // namespace Kestrel
+
+#endif  // VYN_BINDING_PROPERTY_STORE_H_
