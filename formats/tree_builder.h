@@ -1,0 +1,121 @@
+// `TreeBuilder`: the one place where the JSON, MessagePack and YAML readers turn
+// their parse events into a `BindingProperty` tree.
+//
+// A reader owns a builder over the root property it fills and reports what it
+// reads, in document order: scalars, container starts and ends, and member
+// keys. The builder keeps the stack of open containers and the current target
+// (the property the next value fills): inside a collection each value appends
+// a new element; inside a structure a `Key` selects (or creates) the member the
+// next value fills. The builder does not own the root; it must outlive the
+// builder, and the tree must not be touched by anyone else while it is built.
+//
+// Nesting is bounded: a value inside `kMaxNestingDepth` open containers is
+// accepted, opening one more container is refused (the start call returns
+// false and nothing changes), so that no later recursive walk of the tree
+// (release, copy, visiting, conversions) can exhaust the stack. The reader then
+// reports the failure with its own position.
+//
+//   BindingProperty root;
+//   TreeBuilder builder(root);
+//   builder.StartStructure();     // {
+//   builder.Key("ids");           //   "ids":
+//   builder.StartCollection();    //     [
+//   builder.Unsigned(1);          //       1
+//   builder.EndCollection();      //     ]
+//   builder.EndStructure();       // }
+#ifndef VYN_FORMATS_TREE_BUILDER_H_
+#define VYN_FORMATS_TREE_BUILDER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "binding/binding_property.h"
+
+namespace Kestrel {
+
+// Largest number of containers that may be open around a value.
+inline constexpr std::size_t kMaxNestingDepth = 512;
+
+class TreeBuilder {
+ public:
+  // What a container start does with a target that already is a container of
+  // the same kind (a repeated key, or the root given pre-filled).
+  enum class Existing : uint8_t {
+    kKeep,     // keep its elements or members and add to them
+    kReplace,  // release it first and start an empty container
+  };
+
+  // Builds into `root`, which is not owned and must outlive the builder.
+  explicit TreeBuilder(BindingProperty& root);
+  TreeBuilder(const TreeBuilder&) = delete;
+  TreeBuilder& operator=(const TreeBuilder&) = delete;
+
+  // Scalars: each fills the current target and finishes it.
+  // Leaves the target as it is (a new element or member stays empty).
+  void Null();
+  // Makes the target empty, releasing what it held.
+  void Clear();
+  void Bool(bool value);
+  void Signed(int64_t value);
+  void Unsigned(uint64_t value);
+  void Double(double value);
+  // Stores `text` up to its first NUL.
+  void String(std::string_view text);
+  // Stores every byte of `text`, embedded NULs included.
+  void StringFullLength(std::string_view text);
+  void Blob(const uint8_t* data, std::size_t size);
+
+  // Opens a collection (structure) in the current target and pushes it.
+  // Returns false, changing nothing, when `kMaxNestingDepth` containers are
+  // already open.
+  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep);
+  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep);
+  // Closes the innermost open container; ignored when none is open.
+  void EndCollection();
+  void EndStructure();
+
+  // Selects the member `name` (cut at its first NUL) of the innermost open
+  // structure as the target of the next value, creating it when absent.
+  // Ignored when the innermost open container is not a structure.
+  void Key(std::string_view name);
+
+  // For values a reader builds itself (a copied alias, say): returns the
+  // current target, appending a new element when the innermost open container
+  // is a collection. Call `EndValue` once the target is filled. The reference
+  // is valid until the next builder call.
+  BindingProperty& BeginValue();
+  // Finishes the value started by `BeginValue`.
+  void EndValue();
+
+  // Number of open containers.
+  std::size_t depth() const { return open_.size(); }
+  // True when the innermost open container is a structure and no member has
+  // been selected by `Key` since its last value.
+  bool ExpectsKey() const;
+  // The innermost open container, or nullptr when none is open.
+  BindingProperty* innermost() const { return open_.empty() ? nullptr : open_.back(); }
+  // The root being built.
+  BindingProperty& root() const { return root_; }
+  // True once the root has received a value or been opened as a container.
+  bool root_taken() const { return root_taken_; }
+
+ private:
+  bool StartContainer(PropertyKind kind, Existing existing);
+  void EndContainer();
+
+  BindingProperty& root_;
+  // Open containers, outermost first. Pointers stay valid: a collection only
+  // grows while it is the innermost open container, and structure members
+  // never move.
+  std::vector<BindingProperty*> open_;
+  // The member selected by the last `Key`, or nullptr.
+  BindingProperty* member_ = nullptr;
+  // True once the root has received its value (or been opened).
+  bool root_taken_ = false;
+};
+
+}  // namespace Kestrel
+
+#endif  // VYN_FORMATS_TREE_BUILDER_H_

@@ -1,0 +1,107 @@
+#include "formats/tree_builder.h"
+
+#include <gtest/gtest.h>
+
+namespace Kestrel {
+namespace {
+
+TEST(TreeBuilderTest, ValuesFillElementsAndSelectedMembers) {
+  // {"b": [1, null, "x"], "a": true}
+  BindingProperty root;
+  TreeBuilder builder(root);
+  ASSERT_TRUE(builder.StartStructure());
+  EXPECT_TRUE(builder.ExpectsKey());
+  builder.Key("b");
+  EXPECT_FALSE(builder.ExpectsKey());
+  ASSERT_TRUE(builder.StartCollection());
+  builder.Unsigned(1);
+  builder.Null();
+  builder.String(std::string_view("x\0y", 3));
+  builder.EndCollection();
+  EXPECT_TRUE(builder.ExpectsKey());
+  builder.Key("a");
+  builder.Bool(true);
+  builder.EndStructure();
+  EXPECT_EQ(builder.depth(), 0u);
+
+  ASSERT_EQ(root.kind(), PropertyKind::kStructure);
+  const BindingProperty& list = root.GetField("b");
+  ASSERT_EQ(list.Size(), 3u);
+  EXPECT_EQ(list.GetAt(0).GetUnsigned(), 1u);
+  EXPECT_TRUE(list.GetAt(1).IsEmpty());
+  EXPECT_EQ(list.GetAt(2).GetString(), "x");  // cut at the NUL
+  EXPECT_TRUE(root.GetField("a").GetBool());
+}
+
+TEST(TreeBuilderTest, RepeatedKeysMergeOrReplaceAsAsked) {
+  BindingProperty root;
+  TreeBuilder builder(root);
+  ASSERT_TRUE(builder.StartStructure());
+  builder.Key("a");
+  ASSERT_TRUE(builder.StartCollection());
+  builder.Signed(1);
+  builder.EndCollection();
+  builder.Key("a");
+  ASSERT_TRUE(builder.StartCollection());  // kept: appends
+  builder.Signed(2);
+  builder.EndCollection();
+  builder.Key("s");
+  builder.Signed(5);
+  builder.Key("s");
+  builder.Null();  // leaves the earlier scalar
+  builder.Key("r");
+  ASSERT_TRUE(builder.StartCollection());
+  builder.Signed(1);
+  builder.EndCollection();
+  builder.Key("r");
+  ASSERT_TRUE(builder.StartCollection(TreeBuilder::Existing::kReplace));
+  builder.Signed(9);
+  builder.EndCollection();
+  builder.Key("c");
+  builder.Signed(3);
+  builder.Key("c");
+  builder.Clear();  // null word: the member becomes empty
+  builder.EndStructure();
+
+  ASSERT_EQ(root.GetField("a").Size(), 2u);
+  EXPECT_EQ(root.GetField("a").GetAt(1).GetSigned(), 2);
+  EXPECT_EQ(root.GetField("s").GetSigned(), 5);
+  ASSERT_EQ(root.GetField("r").Size(), 1u);
+  EXPECT_EQ(root.GetField("r").GetAt(0).GetSigned(), 9);
+  EXPECT_TRUE(root.GetField("c").IsEmpty());
+  EXPECT_EQ(root.Size(), 4u);
+}
+
+TEST(TreeBuilderTest, RefusesTheContainerBeyondTheNestingLimit) {
+  BindingProperty root;
+  TreeBuilder builder(root);
+  for (std::size_t i = 0; i < kMaxNestingDepth; ++i) ASSERT_TRUE(builder.StartCollection()) << i;
+  builder.Signed(7);  // a value inside the deepest allowed container
+  EXPECT_FALSE(builder.StartCollection());
+  EXPECT_FALSE(builder.StartStructure());
+  EXPECT_EQ(builder.depth(), kMaxNestingDepth);
+  while (builder.depth() > 0) builder.EndCollection();
+
+  const BindingProperty* node = &root;
+  for (std::size_t i = 0; i < kMaxNestingDepth; ++i) {
+    ASSERT_EQ(node->kind(), PropertyKind::kCollection);
+    ASSERT_EQ(node->Size(), 1u);
+    node = &node->GetAt(0);
+  }
+  EXPECT_EQ(node->GetSigned(), 7);
+}
+
+TEST(TreeBuilderTest, RootScalarAndCustomValues) {
+  BindingProperty root;
+  TreeBuilder builder(root);
+  EXPECT_FALSE(builder.root_taken());
+  BindingProperty& target = builder.BeginValue();
+  EXPECT_EQ(&target, &root);
+  target.SetDouble(1.5);
+  builder.EndValue();
+  EXPECT_TRUE(builder.root_taken());
+  EXPECT_EQ(root.GetDouble(), 1.5);
+}
+
+}  // namespace
+}  // namespace Kestrel
