@@ -1,0 +1,24 @@
+#include "remoting/http_method.h"
+
+#include <iterator>
+
+namespace Kestrel {
+namespace {
+
+constexpr const char* kMethodTexts[] = {"",      "DELETE", "GET", "HEAD", "OPTIONS",
+                                        "PATCH", "POST",   "PUT", ""};
+static_assert(std::size(kMethodTexts) == static_cast<std::size_t>(HttpMethod::kCustom) + 1);
+
+}  // namespace
+
+HttpMethod HttpMethodFromValue(uint32_t value) {
+  return value <= static_cast<uint32_t>(HttpMethod::kCustom) ? static_cast<HttpMethod>(value)
+                                                             : HttpMethod::kNone;
+}
+
+const char* HttpMethodText(HttpMethod method) {
+  const auto index = static_cast<uint32_t>(method);
+  return index < std::size(kMethodTexts) ? kMethodTexts[index] : "";
+}
+
+}  // namespace Kestrel

@@ -1,0 +1,21 @@
+#include "remoting/http_method.h"
+
+#include <gtest/gtest.h>
+
+namespace Kestrel {
+namespace {
+
+TEST(HttpMethodTest, ValuesAboveEightReadAsNoneAndTextsFollowTheNumbering) {
+  EXPECT_EQ(HttpMethodFromValue(6), HttpMethod::kPost);
+  EXPECT_EQ(HttpMethodFromValue(8), HttpMethod::kCustom);
+  EXPECT_EQ(HttpMethodFromValue(9), HttpMethod::kNone);
+  EXPECT_EQ(HttpMethodFromValue(0xFFFFFFFFu), HttpMethod::kNone);
+  EXPECT_STREQ(HttpMethodText(HttpMethod::kDelete), "DELETE");
+  EXPECT_STREQ(HttpMethodText(HttpMethod::kOptions), "OPTIONS");
+  EXPECT_STREQ(HttpMethodText(HttpMethod::kPut), "PUT");
+  EXPECT_STREQ(HttpMethodText(HttpMethod::kNone), "");
+  EXPECT_STREQ(HttpMethodText(static_cast<HttpMethod>(42)), "");
+}
+
+}  // namespace
+}  // namespace Kestrel

@@ -1,0 +1,208 @@
+// Routes of exposed functions: the registration record, templates compiled to
+// matchers, and the matching of a request path and method.
+//
+// A function may carry an HTTP method and a path template such as
+// '/items/{id}'. Parameters take three forms: '{name}' (simple: any run of
+// characters without '/'), '{+name}' (reserved: any run of characters but a
+// line break) and '{#name}' (fragment: a '#' followed by what a reserved
+// parameter takes). A template without '{' is a literal path compared byte for
+// byte. A pattern must match the whole request path; when a path splits in
+// several ways, earlier parameters take as much as they can (greedy, left to
+// right). Parameter values are percent-decoded (`UrlDecode`).
+//
+// Ownership: the module owns its `FunctionRoute`s for its whole life. A
+// `CompiledRoute` and a `MatchState` only point at the route and the registry's
+// function record, and live for one call.
+//
+//   FunctionRoute route(record, "GetItemsById", handler);
+//   route.SetMethod(HttpMethod::kGet);
+//   route.SetPath("/items/{id}");
+//   std::vector<CompiledRoute> routes{CompileRoute(route)};
+//   MatchState state;
+//   state.path = "/items/5";
+//   state.method = HttpMethod::kGet;
+//   if (MatchRoutes(state, routes)) { /* state.path_parameters["id"] == "5" */ }
+#ifndef VYN_REMOTING_ROUTE_H_
+#define VYN_REMOTING_ROUTE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "remoting/http_method.h"
+
+namespace Kestrel {
+
+// The registry's record of a function (name, argument descriptors, registry).
+struct FunctionRecord;
+// The callable object of a function; binds native arguments and runs it.
+class FunctionHandler;
+
+// Where an argument may be bound from. An argument without a location accepts
+// every source.
+enum class ArgumentLocation : uint32_t {
+  kAny = 0,
+  kQuery = 1,
+  kPath = 2,
+  kHeader = 4,
+  kBody = 5,
+};
+
+// Path parameters of a matched route: parameter name to decoded value.
+using PathParameters = std::unordered_map<std::string, std::string>;
+
+// The transport's part of a registered function: its handler, path template,
+// method and the locations of its arguments.
+class FunctionRoute {
+ public:
+  // `function` may be null when the registry has no record (yet); the route
+  // keeps the function's name either way. The handler is shared because its
+  // deleter is fixed where the handler is made, so this layer needs no
+  // complete handler type; it may be null.
+  FunctionRoute(const FunctionRecord* function, std::string function_name,
+                std::shared_ptr<FunctionHandler> handler);
+
+  const FunctionRecord* function() const { return function_; }
+  const std::string& function_name() const { return function_name_; }
+  // May be nullptr.
+  FunctionHandler* handler() const { return handler_.get(); }
+  // The path template; empty when the function has none.
+  const std::string& path() const { return path_; }
+  HttpMethod method() const { return method_; }
+  // The name of a custom method (`HttpMethod::kCustom`); otherwise empty.
+  const std::string& method_name() const { return method_name_; }
+  const std::vector<ArgumentLocation>& argument_locations() const { return locations_; }
+
+  // The text a request path is matched against: the path template, or the
+  // function's name when there is no template.
+  const std::string& TemplateText() const { return path_.empty() ? function_name_ : path_; }
+
+  // Returns the location of the argument at `position`; positions that were
+  // never given one are `kAny`.
+  ArgumentLocation LocationAt(std::size_t position) const;
+
+  void set_function(const FunctionRecord* function) { function_ = function; }
+
+  // Sets the path template; a text longer than one character loses one
+  // trailing '/' ('/a/' becomes '/a', '/' stays '/').
+  void SetPath(std::string_view path);
+  // Sets the method and clears the custom method name.
+  void SetMethod(HttpMethod method);
+  // Sets the method to `kCustom` with the given name.
+  void SetCustomMethod(std::string_view name);
+  // Gives the argument at `position` a location, growing the list with `kAny`.
+  void SetArgumentLocation(std::size_t position, ArgumentLocation location);
+
+ private:
+  const FunctionRecord* function_;
+  std::string function_name_;
+  std::shared_ptr<FunctionHandler> handler_;
+  std::string path_;
+  HttpMethod method_ = HttpMethod::kNone;
+  std::string method_name_;
+  std::vector<ArgumentLocation> locations_;
+};
+
+enum class TemplateParameterKind : uint32_t {
+  kSimple = 1,    // '{name}'
+  kReserved = 2,  // '{+name}'
+  kFragment = 3,  // '{#name}'
+};
+
+struct TemplateParameter {
+  TemplateParameterKind kind;
+  std::string name;
+};
+
+// A template made ready for matching. Pattern templates are matched by a
+// linear-time, non-recursive matcher, so request paths of any length are safe.
+class CompiledRoute {
+ public:
+  const FunctionRecord* function() const { return function_; }
+  // Never nullptr; the route outlives this object.
+  const FunctionRoute* route() const { return route_; }
+  // True when the template has no '{' and is compared as it is.
+  bool is_literal() const { return literal_; }
+  // The template of a literal route; empty for a pattern route.
+  const std::string& literal_path() const { return literal_path_; }
+  // The parameters in template order.
+  const std::vector<TemplateParameter>& parameters() const { return parameters_; }
+
+  // Returns whether the whole of `path` matches. On a match of a pattern route
+  // `*parameters` receives the decoded value of every parameter (a name used
+  // twice keeps the later value); a literal route gives none. On a mismatch
+  // `*parameters` is left unchanged.
+  bool MatchPath(std::string_view path, PathParameters* parameters) const;
+
+  // Returns the raw (undecoded) value of every parameter, in template order,
+  // as views into `path`; false when the whole of `path` does not match.
+  bool MatchCaptures(std::string_view path, std::vector<std::string_view>* captures) const;
+
+  // The equivalent ECMAScript regular expression of a pattern route (empty for
+  // a literal route), for diagnostics.
+  std::string PatternText() const;
+
+ private:
+  friend CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
+                                    std::string_view path_template);
+
+  // One parameter and the literal text that follows it.
+  struct Step {
+    bool crosses_slash;  // reserved and fragment parameters
+    std::string literal_after;
+  };
+
+  const FunctionRecord* function_ = nullptr;
+  const FunctionRoute* route_ = nullptr;
+  bool literal_ = true;
+  std::string literal_path_;
+  std::string head_;  // literal text before the first parameter
+  std::vector<Step> steps_;
+  std::vector<TemplateParameter> parameters_;
+};
+
+// The route of a call in progress: the request's path and method, and once a
+// route is chosen, its function, route and decoded path parameters.
+struct MatchState {
+  std::string path;  // query string included
+  HttpMethod method = HttpMethod::kNone;
+  std::string method_name;  // for `HttpMethod::kCustom`; otherwise empty
+  const FunctionRecord* function = nullptr;
+  const FunctionRoute* route = nullptr;
+  PathParameters path_parameters;
+};
+
+// Returns the name of a function registered by method and path: GET
+// '/items/{id}' gives 'GetItemsById'. Never fails.
+std::string FunctionNameFromRoute(HttpMethod method, std::string_view path);
+
+// Compiles `path_template` for `route`. Never fails: a '}' outside braces is
+// dropped, a '{' inside braces starts the parameter afresh, and a parameter
+// left open at the end is dropped.
+CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
+                           std::string_view path_template);
+// Compiles the route's own template text (`TemplateText()`) for its function.
+CompiledRoute CompileRoute(const FunctionRoute& route);
+
+// Chooses among `routes` the one for `state`'s path and method and returns
+// whether one was found. A route qualifies when its method is `kNone`, or is
+// the request's method with an identical custom method name, and its path
+// matches. The first qualifying route is taken; a later one replaces it only
+// when its decoded parameter values are shorter in total; a taken route
+// without parameters ends the search. On success `state` holds the chosen
+// function, route and parameters; otherwise it is unchanged.
+bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes);
+
+// Returns `text` with '+' as a space and "%XY" decoded (a non-hex digit counts
+// as 16, the byte is the low eight bits); a '%' among the last two characters
+// is dropped. Never fails.
+std::string UrlDecode(std::string_view text);
+
+}  // namespace Kestrel
+
+#endif  // VYN_REMOTING_ROUTE_H_
