@@ -40,8 +40,7 @@ class [[nodiscard]] Failure {
 
   // A failure with code 0 whose message is FormatText(format, args...).
   template <typename... Args>
-  explicit Failure(const char* format, const Args&... args)
-      : Failure(0, format, args...) {}
+  explicit Failure(const char* format, const Args&... args) : Failure(0, format, args...) {}
 
   // A failure with `code` whose message is FormatText(format, args...).
   template <typename... Args>
@@ -89,7 +88,9 @@ class [[nodiscard]] Failure {
 };
 
 // FormatText rule: a Failure is formatted as its ToText().
-inline std::string ToFormatText(const Failure& failure) { return failure.ToText(); }
+inline std::string ToFormatText(const Failure& failure) {
+  return failure.ToText();
+}
 
 // Holds either a value of T or a Failure, with a one-byte flag after the union
 // that is set when it holds the failure. Both constructors are implicit so that

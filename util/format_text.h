@@ -76,12 +76,12 @@ enum class ArgumentKind : uint8_t {
 struct FormatArgument {
   ArgumentKind kind;
   union {
-    int64_t signed_value;    // kSigned32, kCharacter, kSigned64
-    uint64_t unsigned_value; // kUnsigned32, kUnsigned64
-    double double_value;     // kDouble
-    const char* text;        // kText
+    int64_t signed_value;       // kSigned32, kCharacter, kSigned64
+    uint64_t unsigned_value;    // kUnsigned32, kUnsigned64
+    double double_value;        // kDouble
+    const char* text;           // kText
     const std::string* string;  // kString
-    const void* object;      // kRendered
+    const void* object;         // kRendered
   };
   std::string (*render)(const void* object) = nullptr;  // kRendered only
 };

@@ -1,0 +1,206 @@
+#include "util/failure.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace Kestrel {
+namespace {
+
+// Group of tests: Failure.
+
+TEST(FailureTest, DefaultHasCodeZeroAndNoMessage) {
+  const Failure failure;
+  EXPECT_EQ(failure.code(), 0);
+  EXPECT_STREQ(failure.message(), "");
+  EXPECT_FALSE(failure.has_message());
+  EXPECT_FALSE(failure.owns_message());
+  EXPECT_EQ(failure.ToText(), "");
+}
+
+TEST(FailureTest, MessageAloneHasCodeZero) {
+  const Failure failure("Not found");
+  EXPECT_EQ(failure.code(), 0);
+  EXPECT_STREQ(failure.message(), "Not found");
+  EXPECT_TRUE(failure.has_message());
+  EXPECT_TRUE(failure.owns_message());
+  EXPECT_EQ(failure.ToText(), "Not found (0)");
+}
+
+TEST(FailureTest, MessageIsFormatted) {
+  const Failure failure(404, "Couldn't find '%1' in %2 of %3", "x", 3, int64_t{1} << 33);
+  EXPECT_EQ(failure.code(), 404);
+  EXPECT_STREQ(failure.message(), "Couldn't find 'x' in 3 of 8589934592");
+  EXPECT_EQ(failure.ToText(), "Couldn't find 'x' in 3 of 8589934592 (404)");
+  EXPECT_EQ(Failure("%1 and %2", "a", "b").ToText(), "a and b (0)");
+  EXPECT_EQ(Failure(-5, "Negative").ToText(), "Negative (-5)");
+  EXPECT_EQ(Failure(INT32_MIN, "Min").ToText(), "Min (-2147483648)");
+}
+
+TEST(FailureTest, EmptyMessageRendersAsEmptyText) {
+  const Failure failure(500, "");
+  EXPECT_EQ(failure.code(), 500);
+  EXPECT_FALSE(failure.has_message());
+  EXPECT_EQ(failure.ToText(), "");
+}
+
+TEST(FailureTest, StaticTextIsReferencedNotFormatted) {
+  static const char kText[] = "100% static";
+  const Failure failure(Failure::StaticText(), kText, 3);
+  EXPECT_EQ(failure.message(), kText);
+  EXPECT_FALSE(failure.owns_message());
+  EXPECT_EQ(failure.code(), 3);
+  EXPECT_EQ(failure.ToText(), "100% static (3)");
+  const Failure without(Failure::StaticText(), nullptr);
+  EXPECT_STREQ(without.message(), "");
+  EXPECT_EQ(without.ToText(), "");
+}
+
+TEST(FailureTest, CopiesAndMovesKeepBothForms) {
+  static const char kText[] = "static";
+  const Failure owned(1, "owned %1", 1);
+  const Failure borrowed(Failure::StaticText(), kText, 2);
+
+  Failure copy_of_owned(owned);
+  EXPECT_STREQ(copy_of_owned.message(), "owned 1");
+  EXPECT_NE(copy_of_owned.message(), owned.message());
+  EXPECT_EQ(copy_of_owned.code(), 1);
+  Failure copy_of_borrowed(borrowed);
+  EXPECT_EQ(copy_of_borrowed.message(), kText);
+
+  Failure moved(std::move(copy_of_owned));
+  EXPECT_STREQ(moved.message(), "owned 1");
+  EXPECT_TRUE(moved.owns_message());
+
+  // Assignment across the two forms, both ways, and onto itself.
+  Failure target(Failure::StaticText(), kText);
+  target = owned;
+  EXPECT_STREQ(target.message(), "owned 1");
+  EXPECT_TRUE(target.owns_message());
+  target = borrowed;
+  EXPECT_EQ(target.message(), kText);
+  EXPECT_EQ(target.code(), 2);
+  EXPECT_FALSE(target.owns_message());
+  target = Failure(9, "again");
+  EXPECT_STREQ(target.message(), "again");
+  target = Failure(10, "over owned");
+  EXPECT_STREQ(target.message(), "over owned");
+  EXPECT_EQ(target.code(), 10);
+  const Failure& alias = target;
+  target = alias;
+  EXPECT_STREQ(target.message(), "over owned");
+  target = Failure();
+  EXPECT_FALSE(target.has_message());
+  EXPECT_EQ(target.code(), 0);
+}
+
+TEST(FailureTest, FormatsAsAnArgument) {
+  EXPECT_EQ(FormatText("Request failed: %1", Failure(404, "Not found")),
+            "Request failed: Not found (404)");
+  const Failure inner(1, "inner");
+  EXPECT_EQ(Failure(2, "outer: %1", inner).ToText(), "outer: inner (1) (2)");
+}
+
+// Group of tests: MaybeType.
+
+MaybeType<int32_t> ParsePositive(int32_t value) {
+  if (value <= 0) return Failure(400, "Not positive: %1", value);
+  return value;
+}
+
+MaybeType<void> Check(bool ok) {
+  if (!ok) return Failure(1, "Check failed");
+  return {};
+}
+
+TEST(MaybeTypeTest, HoldsAValue) {
+  MaybeType<int32_t> result = ParsePositive(5);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_FALSE(result.is_failure());
+  EXPECT_EQ(result.value(), 5);
+  result.value() = 6;
+  EXPECT_EQ(std::as_const(result).value(), 6);
+  EXPECT_EQ(result.ToText(), "Success");
+}
+
+TEST(MaybeTypeTest, HoldsAFailure) {
+  const MaybeType<int32_t> result = ParsePositive(-1);
+  ASSERT_TRUE(result.is_failure());
+  EXPECT_FALSE(result.has_value());
+  EXPECT_EQ(result.failure().code(), 400);
+  EXPECT_STREQ(result.failure().message(), "Not positive: -1");
+  EXPECT_EQ(result.ToText(), "Not positive: -1 (400)");
+}
+
+TEST(MaybeTypeTest, CopiesMovesAndAssignsAcrossStates) {
+  MaybeType<std::string> value(std::string("text"));
+  MaybeType<std::string> failure(Failure(3, "bad"));
+
+  MaybeType<std::string> copy(value);
+  EXPECT_EQ(copy.value(), "text");
+  MaybeType<std::string> moved(std::move(copy));
+  EXPECT_EQ(moved.value(), "text");
+
+  moved = failure;
+  ASSERT_TRUE(moved.is_failure());
+  EXPECT_EQ(moved.ToText(), "bad (3)");
+  moved = value;
+  ASSERT_TRUE(moved.has_value());
+  EXPECT_EQ(moved.value(), "text");
+  moved = MaybeType<std::string>(Failure(4, "worse"));
+  EXPECT_EQ(moved.failure().code(), 4);
+  moved = MaybeType<std::string>(std::string("back"));
+  EXPECT_EQ(moved.value(), "back");
+  const MaybeType<std::string>& alias = moved;
+  moved = alias;
+  EXPECT_EQ(moved.value(), "back");
+}
+
+TEST(MaybeTypeTest, TakeValueMovesOut) {
+  MaybeType<std::unique_ptr<int>> result(std::make_unique<int>(7));
+  std::unique_ptr<int> taken = result.TakeValue();
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(*taken, 7);
+  EXPECT_EQ(result.value(), nullptr);
+
+  MaybeType<std::vector<int>> vector(std::vector<int>{1, 2, 3});
+  EXPECT_EQ(vector.TakeValue().size(), 3u);
+}
+
+TEST(MaybeTypeTest, VoidIsSuccessOrFailure) {
+  const MaybeType<void> success;
+  EXPECT_TRUE(success.has_value());
+  EXPECT_FALSE(success.is_failure());
+  EXPECT_EQ(success.ToText(), "Success");
+  EXPECT_TRUE(Check(true).has_value());
+  const MaybeType<void> failure = Check(false);
+  ASSERT_TRUE(failure.is_failure());
+  EXPECT_EQ(failure.failure().code(), 1);
+  EXPECT_EQ(failure.ToText(), "Check failed (1)");
+  MaybeType<void> copy = failure;
+  EXPECT_EQ(copy.ToText(), "Check failed (1)");
+  copy = success;
+  EXPECT_TRUE(copy.has_value());
+}
+
+TEST(MaybeTypeTest, FailureWithoutMessageRendersEmpty) {
+  const MaybeType<int> result{Failure()};
+  EXPECT_TRUE(result.is_failure());
+  EXPECT_EQ(result.ToText(), "");
+}
+
+TEST(MaybeTypeTest, FlagFollowsTheUnion) {
+  // The one-byte flag after the union: no larger than the union plus padding.
+  EXPECT_LE(sizeof(MaybeType<int64_t>),
+            std::max(sizeof(int64_t), sizeof(Failure)) + alignof(Failure));
+  static_assert(std::is_nothrow_move_constructible_v<Failure>);
+  static_assert(std::is_nothrow_move_constructible_v<MaybeType<int>>);
+}
+
+}  // namespace
+}  // namespace Kestrel
