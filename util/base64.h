@@ -1,4 +1,4 @@
-// Base64 of RFC 4648 with the standard alphabet (spec Part 4.4): blobs travel
+// Base64 of RFC 4648 with the standard alphabet: blobs travel
 // as Base64 text wherever a body format has no byte type.
 //
 //   EncodeBase64(bytes, 3)     // "YWJj" for the bytes of "abc"
@@ -6,7 +6,7 @@
 //
 // Byte strings are std::vector<uint8_t>. Decoding never fails: it reads up to the
 // first '=' or the first character outside the alphabet and ignores the rest.
-// Callers that must reject foreign characters (the blob conversion of Part 3.3)
+// Callers that must reject foreign characters (the blob conversion of the binding layer)
 // validate with IsBase64Text first.
 #ifndef VYN_UTIL_BASE64_H_
 #define VYN_UTIL_BASE64_H_

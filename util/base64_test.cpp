@@ -54,7 +54,7 @@ TEST(Base64Test, DecodesRfcVectors) {
   }
 }
 
-TEST(Base64Test, PartEdgeCases) {
+TEST(Base64Test, DocumentedEdgeCases) {
   EXPECT_EQ(Encode("abc"), "YWJj");
   EXPECT_EQ(Encode("ab"), "YWI=");
   EXPECT_EQ(Encode("a"), "YQ==");

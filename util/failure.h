@@ -1,5 +1,5 @@
-// The error value of the whole system and the result-or-error template (spec
-// Part 7.1). Every operation that can fail across a boundary returns a Failure
+// The error value of the whole system and the result-or-error template.
+// Every operation that can fail across a boundary returns a Failure
 // or a MaybeType<T>; nothing crosses the host boundary as an exception.
 //
 //   MaybeType<int32_t> ParsePort(std::string_view text) {

@@ -220,7 +220,7 @@ int Convert(char* destination, size_t room, const char* format, const int* stars
 #pragma GCC diagnostic pop
 }
 
-// Writes `argument` by the collected `spec` into `output` (steps 9 and 10).
+// Writes `argument` by the collected `spec` into `output`.
 void WriteArgument(const FormatArgument& argument, Specification& spec, Output& output) {
   const char* accepted = AcceptedConversions(argument.kind);
   char conversion = accepted[0];
@@ -339,7 +339,7 @@ std::string FormatArguments(const char* format, const FormatArgument* arguments,
       continue;
     }
 
-    // A placeholder (steps 3 to 8).
+    // A placeholder.
     Specification spec;
     spec.Append('%');
     const char* next = cursor + 1;

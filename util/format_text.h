@@ -1,4 +1,4 @@
-// Positional message formatting (spec Part 7.1): every message of the system is
+// Positional message formatting: every message of the system is
 // built by FormatText from a format string with numbered placeholders and a
 // fixed list of typed arguments.
 //
@@ -56,7 +56,7 @@ namespace Kestrel {
 
 namespace FormatInternal {
 
-// The kinds of Part 7.1's table. Failure, MaybeType and every type with a
+// The argument kinds. Failure, MaybeType and every type with a
 // ToFormatText rule are kRendered: turned into text first, then formatted like
 // an owned string.
 enum class ArgumentKind : uint8_t {

@@ -223,9 +223,9 @@ TEST(FormatTextTest, StarArgumentsAreReadAsInt) {
   EXPECT_EQ(FormatText("%*d|", true, 7), "7|");
 }
 
-// Group of tests: the edge cases listed in Part 7.1.
+// Group of tests: edge cases of the placeholder rules.
 
-TEST(FormatTextTest, PartEdgeCases) {
+TEST(FormatTextTest, DocumentedEdgeCases) {
   EXPECT_EQ(FormatText("%1 (%2)", "Not found", 404), "Not found (404)");
   EXPECT_EQ(FormatText("%2 %1", "a", "b"), "b a");
   EXPECT_EQ(FormatText("%1 %1", "a", "b"), "a a");
