@@ -1,0 +1,38 @@
+// JSON writing: a `BindingProperty` as compact JSON text, in one visitor pass
+// that feeds RapidJSON's compact writer into one growing buffer. The caller
+// owns the returned text; the writer keeps nothing.
+//
+// Forms: an empty root gives "" (an empty element or member gives null);
+// integers in full 64-bit range; doubles in RapidJSON's shortest round-trip
+// form with a decimal point or an exponent (0.0, -0.0, 100.0, 1e30); strings
+// at full length with '"', '\\', \b \t \n \f \r escaped and every other byte
+// below 0x20 (NUL included) as \u00XX in uppercase hexadecimal, '/' and bytes
+// from 0x7F up as they are; blobs as padded Base64 strings; enums by their
+// enumerator name when `registry` knows one for the value's type and number,
+// else as the signed number; structures with their members in ascending name
+// order.
+//
+// JSON has no form for NaN or infinity: such a double is written as null, so
+// that the output stays well-formed and the rest of the document is kept.
+//
+//   BindingProperty doc;
+//   doc.Field("id").SetSigned(-3);
+//   WriteJson(doc, &registry);   // {"id":-3}
+#ifndef VYN_FORMATS_JSON_WRITER_H_
+#define VYN_FORMATS_JSON_WRITER_H_
+
+#include <string>
+
+#include "binding/binding_property.h"
+
+namespace Kestrel {
+
+class TypeRegistry;
+
+// Returns the compact JSON text of `property` ("" when it is empty). `registry`
+// may be nullptr; enums then write as numbers. Never fails.
+std::string WriteJson(const BindingProperty& property, const TypeRegistry* registry = nullptr);
+
+}  // namespace Kestrel
+
+#endif  // VYN_FORMATS_JSON_WRITER_H_
