@@ -1,5 +1,6 @@
 #include "remoting/route.h"
 
+#include <tuple>
 #include <utility>
 
 namespace Kestrel {
@@ -71,6 +72,34 @@ void FunctionRoute::SetCustomMethod(std::string_view name) {
 void FunctionRoute::SetArgumentLocation(std::size_t position, ArgumentLocation location) {
   if (locations_.size() <= position) locations_.resize(position + 1, ArgumentLocation::kAny);
   locations_[position] = location;
+}
+
+// ---------------------------------------------------------------------------
+// RouteTable
+
+FunctionRoute& RouteTable::Register(const FunctionRecord* function, std::string_view function_name,
+                                    std::shared_ptr<FunctionHandler> handler, bool* created) {
+  auto found = routes_.find(function_name);
+  const bool inserted = found == routes_.end();
+  if (inserted) {
+    found = routes_
+                .emplace(
+                    std::piecewise_construct, std::forward_as_tuple(function_name),
+                    std::forward_as_tuple(function, std::string(function_name), std::move(handler)))
+                .first;
+  }
+  if (created != nullptr) *created = inserted;
+  return found->second;
+}
+
+FunctionRoute* RouteTable::Find(std::string_view function_name) {
+  auto found = routes_.find(function_name);
+  return found == routes_.end() ? nullptr : &found->second;
+}
+
+const FunctionRoute* RouteTable::Find(std::string_view function_name) const {
+  auto found = routes_.find(function_name);
+  return found == routes_.end() ? nullptr : &found->second;
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -106,6 +107,32 @@ class FunctionRoute {
   HttpMethod method_ = HttpMethod::kNone;
   std::string method_name_;
   std::vector<ArgumentLocation> locations_;
+};
+
+// The module's routes by function name. Routes keep their addresses for the
+// life of the table (function contexts given to the host point at them);
+// iteration is in byte order of the names, the order in which the host is
+// told about the functions.
+class RouteTable {
+ public:
+  using Map = std::map<std::string, FunctionRoute, std::less<>>;
+
+  // Returns the route of `function_name`, creating it with `function` and
+  // `handler` when there is none; `*created` (may be nullptr) tells which. An
+  // existing route is returned unchanged.
+  FunctionRoute& Register(const FunctionRecord* function, std::string_view function_name,
+                          std::shared_ptr<FunctionHandler> handler, bool* created = nullptr);
+
+  // Returns nullptr when no route has that name.
+  FunctionRoute* Find(std::string_view function_name);
+  const FunctionRoute* Find(std::string_view function_name) const;
+
+  const Map& routes() const { return routes_; }
+  std::size_t size() const { return routes_.size(); }
+  void Clear() { routes_.clear(); }
+
+ private:
+  Map routes_;
 };
 
 enum class TemplateParameterKind : uint32_t {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include <optional>
 #include <random>
 #include <regex>
@@ -78,6 +80,32 @@ TEST(FunctionRouteTest, SetPathDropsOneTrailingSlashAndSetMethodClearsTheName) {
   EXPECT_EQ(route.LocationAt(0), ArgumentLocation::kAny);
   EXPECT_EQ(route.LocationAt(2), ArgumentLocation::kBody);
   EXPECT_EQ(route.LocationAt(3), ArgumentLocation::kAny);
+}
+
+TEST(RouteTableTest, RegistersOnceKeepsAddressesAndIteratesByName) {
+  RouteTable table;
+  bool created = false;
+  FunctionRoute& post = table.Register(kFirstFunction, "PostB", nullptr, &created);
+  EXPECT_TRUE(created);
+  post.SetPath("/b");
+  FunctionRoute& get = table.Register(kSecondFunction, "GetA", nullptr, &created);
+  EXPECT_TRUE(created);
+  // Adding more routes must not move the ones handed out.
+  for (int i = 0; i < 50; ++i) table.Register(nullptr, "Filler" + std::to_string(i), nullptr);
+
+  FunctionRoute& again = table.Register(kSecondFunction, "PostB", nullptr, &created);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(&again, &post);
+  EXPECT_EQ(again.path(), "/b");
+  EXPECT_EQ(again.function(), kFirstFunction);  // the first registration stays
+
+  EXPECT_EQ(table.Find("GetA"), &get);
+  EXPECT_EQ(table.Find("Missing"), nullptr);
+  ASSERT_EQ(table.size(), 52u);
+  EXPECT_EQ(table.routes().begin()->first, "Filler0");
+  EXPECT_EQ(std::prev(table.routes().end())->second.function_name(), "PostB");
+  table.Clear();
+  EXPECT_EQ(table.Find("GetA"), nullptr);
 }
 
 TEST(CompileRouteTest, RecordsParametersInOrderAndBuildsTheEquivalentPattern) {

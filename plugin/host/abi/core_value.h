@@ -5,7 +5,8 @@
 // the entry array of a structure and every entry name marked owned. All of
 // them come from the counting allocator and are freed by `ReleaseCoreValue`,
 // which walks the tree and leaves the value nil. Borrowed strings and blobs are
-// never freed here; they belong to whoever lent them.
+// never freed here; they belong to whoever lent them. The setters release
+// what a value held first, so they need an initialised (e.g. zeroed) value.
 //
 //   CoreValue value{};
 //   if (!SetOwnedString(&value, "text")) { /* heap exhausted; value is nil */ }
