@@ -1,1 +1,698 @@
-// Placeholder: being written.
+#include "binding/binding_property.h"
+
+#include <array>
+#include <cmath>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <tuple>
+#include <utility>
+
+namespace Kestrel {
+
+namespace {
+
+constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
+                                      "string", "blob", "enum",   "collection", "structure"};
+static_assert(std::size(kKindNames) == kPropertyKindCount);
+
+using Blob = std::vector<uint8_t>;
+
+// Texts given as NUL-terminated or owned strings are kept up to their first NUL.
+std::string_view CutAtNul(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+std::string_view ViewOf(const char* text) {
+  return text == nullptr ? std::string_view() : std::string_view(text);
+}
+
+bool IsContainer(PropertyKind kind) {
+  return kind == PropertyKind::kCollection || kind == PropertyKind::kStructure;
+}
+
+// A stack that keeps its first entries in place and spills to the heap only for
+// deep or wide trees, so that release, copy and visiting never recurse.
+template <class T, std::size_t N>
+class WorkStack {
+ public:
+  void Push(const T& value) {
+    if (size_ < N) {
+      inline_[size_] = value;
+    } else {
+      spill_.push_back(value);
+    }
+    ++size_;
+  }
+  T& Top() { return size_ <= N ? inline_[size_ - 1] : spill_.back(); }
+  void Pop() {
+    if (size_ > N) spill_.pop_back();
+    --size_;
+  }
+  bool Empty() const { return size_ == 0; }
+
+ private:
+  std::array<T, N> inline_{};
+  std::vector<T> spill_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace
+
+const char* PropertyKindName(PropertyKind kind) {
+  const auto index = static_cast<std::size_t>(kind);
+  return index < std::size(kKindNames) ? kKindNames[index] : "";
+}
+
+// Releases the content of values without recursion: containers met on the way
+// are detached from their values and queued.
+class PropertyReleaser {
+ public:
+  using ElementVector = BindingProperty::ElementVector;
+  using FieldMap = BindingProperty::FieldMap;
+
+  static void Release(BindingProperty& value) {
+    switch (value.kind_) {
+      case PropertyKind::kString:
+        value.store_->Release(value.payload_.string);
+        break;
+      case PropertyKind::kBlob:
+        std::destroy_at(value.payload_.blob);
+        value.store_->Free(value.payload_.blob, sizeof(Blob));
+        break;
+      case PropertyKind::kEnum:
+        value.store_->Free(value.payload_.enum_value, sizeof(EnumValue));
+        break;
+      case PropertyKind::kCollection:
+      case PropertyKind::kStructure:
+        ReleaseContainers(value);
+        break;
+      default:
+        break;
+    }
+    value.kind_ = PropertyKind::kEmpty;
+    value.payload_.bits = 0;
+  }
+
+ private:
+  struct Pending {
+    PropertyKind kind;
+    BindingProperty::Payload payload;
+  };
+
+  static void Detach(BindingProperty& value, WorkStack<Pending, 32>& work) {
+    if (IsContainer(value.kind_)) {
+      work.Push({value.kind_, value.payload_});
+      value.kind_ = PropertyKind::kEmpty;
+      value.payload_.bits = 0;
+    } else {
+      Release(value);
+    }
+  }
+
+  static void ReleaseContainers(BindingProperty& root) {
+    PropertyStore* store = root.store_;
+    WorkStack<Pending, 32> work;
+    Detach(root, work);
+    while (!work.Empty()) {
+      const Pending pending = work.Top();
+      work.Pop();
+      if (pending.kind == PropertyKind::kCollection) {
+        ElementVector* elements = pending.payload.collection;
+        for (uint32_t i = 0; i < elements->size; ++i) Detach(elements->data[i], work);
+        store->Free(elements->data, elements->capacity * sizeof(BindingProperty));
+        store->Free(elements, sizeof(ElementVector));
+      } else {
+        FieldMap* fields = pending.payload.structure;
+        for (auto& [key, value] : *fields) {
+          Detach(value, work);
+          store->Release(key.name);
+        }
+        std::destroy_at(fields);
+        store->Free(fields, sizeof(FieldMap));
+      }
+    }
+  }
+};
+
+BindingProperty::BindingProperty(const BindingProperty& other) {
+  CopyInto(other);
+}
+
+BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
+  MoveFrom(other);
+}
+
+BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
+  CopyFrom(other);
+  return *this;
+}
+
+BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
+  MoveFrom(other);
+  return *this;
+}
+
+BindingProperty::~BindingProperty() {
+  Clear();
+  if (owns_store_ != 0) delete store_;
+}
+
+const BindingProperty& BindingProperty::EmptyValue() {
+  static const BindingProperty empty;
+  return empty;
+}
+
+PropertyStore* BindingProperty::EnsureStore() {
+  if (store_ == nullptr) store_ = new PropertyStore();
+  return store_;
+}
+
+void BindingProperty::Clear() {
+  if (kind_ == PropertyKind::kEmpty) return;
+  PropertyReleaser::Release(*this);
+}
+
+void BindingProperty::SetBool(bool value) {
+  Clear();
+  kind_ = PropertyKind::kBool;
+  payload_.boolean = value;
+}
+
+void BindingProperty::SetSigned(int64_t value) {
+  Clear();
+  kind_ = PropertyKind::kSigned;
+  payload_.signed_value = value;
+}
+
+void BindingProperty::SetUnsigned(uint64_t value) {
+  Clear();
+  kind_ = PropertyKind::kUnsigned;
+  payload_.unsigned_value = value;
+}
+
+void BindingProperty::SetDouble(double value) {
+  Clear();
+  kind_ = PropertyKind::kFloat;
+  payload_.float_value = value;
+}
+
+void BindingProperty::SetInternedString(std::string_view text) {
+  // Intern before releasing: `text` may be this value's own string.
+  const PooledString* entry = EnsureStore()->Intern(text);
+  Clear();
+  kind_ = PropertyKind::kString;
+  payload_.string = entry;
+}
+
+void BindingProperty::SetString(const char* text) {
+  SetInternedString(ViewOf(text));
+}
+
+void BindingProperty::SetString(const std::string& text) {
+  SetInternedString(CutAtNul(text));
+}
+
+void BindingProperty::SetString(std::string_view text) {
+  SetInternedString(CutAtNul(text));
+}
+
+void BindingProperty::SetStringFullLength(std::string_view text) {
+  SetInternedString(text);
+}
+
+void BindingProperty::SetBlob(std::vector<uint8_t>&& bytes) {
+  PropertyStore* store = EnsureStore();
+  Blob* blob = new (store->Allocate(sizeof(Blob))) Blob(std::move(bytes));
+  bytes.clear();
+  Clear();
+  kind_ = PropertyKind::kBlob;
+  payload_.blob = blob;
+}
+
+void BindingProperty::SetBlob(const uint8_t* data, std::size_t size) {
+  // Copy first: `data` may be this value's own blob.
+  SetBlob(size == 0 ? Blob() : Blob(data, data + size));
+}
+
+void BindingProperty::SetEnum(EnumValue value) {
+  auto* payload = new (EnsureStore()->Allocate(sizeof(EnumValue))) EnumValue(value);
+  Clear();
+  kind_ = PropertyKind::kEnum;
+  payload_.enum_value = payload;
+}
+
+void BindingProperty::MakeCollection() {
+  if (kind_ == PropertyKind::kCollection) return;
+  PropertyStore* store = EnsureStore();
+  auto* elements = new (store->Allocate(sizeof(ElementVector))) ElementVector{nullptr, 0, 0};
+  Clear();
+  kind_ = PropertyKind::kCollection;
+  payload_.collection = elements;
+}
+
+void BindingProperty::MakeStructure() {
+  if (kind_ == PropertyKind::kStructure) return;
+  PropertyStore* store = EnsureStore();
+  using Allocator = StoreAllocator<std::pair<const FieldKey, BindingProperty>>;
+  auto* fields = new (store->Allocate(sizeof(FieldMap))) FieldMap(Allocator(store));
+  Clear();
+  kind_ = PropertyKind::kStructure;
+  payload_.structure = fields;
+}
+
+void BindingProperty::GrowCollection(std::size_t capacity) {
+  ElementVector* elements = payload_.collection;
+  if (capacity <= elements->capacity) return;
+  if (capacity > kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
+  auto* data = static_cast<BindingProperty*>(store_->Allocate(capacity * sizeof(BindingProperty)));
+  // Values hold no pointers to themselves, so elements are relocated bytewise.
+  if (elements->size != 0) {
+    std::memcpy(static_cast<void*>(data), static_cast<const void*>(elements->data),
+                elements->size * sizeof(BindingProperty));
+  }
+  store_->Free(elements->data, elements->capacity * sizeof(BindingProperty));
+  elements->data = data;
+  elements->capacity = static_cast<uint32_t>(capacity);
+}
+
+void BindingProperty::Reserve(std::size_t count) {
+  if (kind_ != PropertyKind::kCollection) return;
+  if (count > kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
+  GrowCollection(count);
+}
+
+BindingProperty& BindingProperty::At(std::size_t index) {
+  if (index >= kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
+  MakeCollection();
+  ElementVector* elements = payload_.collection;
+  if (index < elements->size) return elements->data[index];
+  if (index >= elements->capacity) {
+    const std::size_t doubled = std::size_t{elements->capacity} * 2;
+    std::size_t capacity = index + 1 > doubled ? index + 1 : doubled;
+    if (capacity > kMaxCollectionSize) capacity = kMaxCollectionSize;
+    GrowCollection(capacity);
+  }
+  for (std::size_t i = elements->size; i <= index; ++i) {
+    new (&elements->data[i]) BindingProperty();
+    elements->data[i].MakeChildOf(store_);
+  }
+  elements->size = static_cast<uint32_t>(index + 1);
+  return elements->data[index];
+}
+
+BindingProperty& BindingProperty::Append() {
+  MakeCollection();
+  return At(payload_.collection->size);
+}
+
+BindingProperty& BindingProperty::InsertField(std::string_view name) {
+  if (kind_ == PropertyKind::kStructure) {
+    FieldMap& fields = *payload_.structure;
+    auto hint = fields.lower_bound(name);
+    if (hint != fields.end() && hint->first.name->view() == name) return hint->second;
+  }
+  // Intern before `MakeStructure` releases the old content, which may hold `name`.
+  const PooledString* entry = EnsureStore()->Intern(name);
+  try {
+    MakeStructure();
+    FieldMap& fields = *payload_.structure;
+    auto hint = fields.lower_bound(name);
+    auto inserted = fields.emplace_hint(hint, std::piecewise_construct,
+                                        std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
+    inserted->second.MakeChildOf(store_);
+    return inserted->second;
+  } catch (...) {
+    store_->Release(entry);
+    throw;
+  }
+}
+
+BindingProperty& BindingProperty::Field(const char* name) {
+  return InsertField(ViewOf(name));
+}
+
+BindingProperty& BindingProperty::Field(const std::string& name) {
+  return InsertField(CutAtNul(name));
+}
+
+BindingProperty& BindingProperty::Field(std::string_view name) {
+  return InsertField(CutAtNul(name));
+}
+
+const BindingProperty* BindingProperty::LookupField(std::string_view name) const {
+  if (kind_ != PropertyKind::kStructure) return nullptr;
+  const FieldMap& fields = *payload_.structure;
+  auto found = fields.find(name);
+  return found == fields.end() ? nullptr : &found->second;
+}
+
+const BindingProperty& BindingProperty::GetAt(std::size_t index) const {
+  if (kind_ != PropertyKind::kCollection || index >= payload_.collection->size) {
+    return EmptyValue();
+  }
+  return payload_.collection->data[index];
+}
+
+const BindingProperty& BindingProperty::GetField(const char* name) const {
+  const BindingProperty* field = LookupField(ViewOf(name));
+  return field == nullptr ? EmptyValue() : *field;
+}
+
+const BindingProperty& BindingProperty::GetField(const std::string& name) const {
+  return GetField(std::string_view(name));
+}
+
+const BindingProperty& BindingProperty::GetField(std::string_view name) const {
+  const BindingProperty* field = LookupField(CutAtNul(name));
+  return field == nullptr ? EmptyValue() : *field;
+}
+
+const BindingProperty* BindingProperty::FindField(std::string_view name) const {
+  return LookupField(CutAtNul(name));
+}
+
+BindingProperty* BindingProperty::FindField(std::string_view name) {
+  return const_cast<BindingProperty*>(LookupField(CutAtNul(name)));
+}
+
+bool BindingProperty::GetBool(bool fallback) const {
+  return kind_ == PropertyKind::kBool ? payload_.boolean : fallback;
+}
+
+int64_t BindingProperty::GetSigned(int64_t fallback) const {
+  return kind_ == PropertyKind::kSigned ? payload_.signed_value : fallback;
+}
+
+uint64_t BindingProperty::GetUnsigned(uint64_t fallback) const {
+  return kind_ == PropertyKind::kUnsigned ? payload_.unsigned_value : fallback;
+}
+
+double BindingProperty::GetDouble(double fallback) const {
+  return kind_ == PropertyKind::kFloat ? payload_.float_value : fallback;
+}
+
+std::string_view BindingProperty::GetString(std::string_view fallback) const {
+  return kind_ == PropertyKind::kString ? payload_.string->view() : fallback;
+}
+
+const std::vector<uint8_t>& BindingProperty::GetBlob(const std::vector<uint8_t>& fallback) const {
+  return kind_ == PropertyKind::kBlob ? *payload_.blob : fallback;
+}
+
+EnumValue BindingProperty::GetEnum(EnumValue fallback) const {
+  return kind_ == PropertyKind::kEnum ? *payload_.enum_value : fallback;
+}
+
+std::span<const BindingProperty> BindingProperty::Elements() const {
+  if (kind_ != PropertyKind::kCollection) return {};
+  return {payload_.collection->data, payload_.collection->size};
+}
+
+std::span<BindingProperty> BindingProperty::Elements() {
+  if (kind_ != PropertyKind::kCollection) return {};
+  return {payload_.collection->data, payload_.collection->size};
+}
+
+std::size_t BindingProperty::Size() const {
+  switch (kind_) {
+    case PropertyKind::kEmpty:
+      return 0;
+    case PropertyKind::kString:
+      return payload_.string->length;
+    case PropertyKind::kBlob:
+      return payload_.blob->size();
+    case PropertyKind::kCollection:
+      return payload_.collection->size;
+    case PropertyKind::kStructure:
+      return payload_.structure->size();
+    default:
+      return 1;
+  }
+}
+
+bool BindingProperty::IsZero() const {
+  switch (kind_) {
+    case PropertyKind::kEmpty:
+      return true;
+    case PropertyKind::kBool:
+      return !payload_.boolean;
+    case PropertyKind::kSigned:
+      return payload_.signed_value == 0;
+    case PropertyKind::kUnsigned:
+      return payload_.unsigned_value == 0;
+    case PropertyKind::kFloat:
+      return payload_.float_value == 0.0;  // false for NaN
+    case PropertyKind::kEnum:
+      return payload_.enum_value->value == 0;
+    case PropertyKind::kString:
+    case PropertyKind::kBlob:
+    case PropertyKind::kCollection:
+    case PropertyKind::kStructure:
+      return Size() == 0;
+  }
+  return true;  // an unknown kind number
+}
+
+// Copies a value that is not a container; containers are handled by CopyInto.
+static void CopyLeaf(const BindingProperty& from, BindingProperty& to) {
+  switch (from.kind()) {
+    case PropertyKind::kEmpty:
+      to.Clear();
+      break;
+    case PropertyKind::kBool:
+      to.SetBool(from.GetBool());
+      break;
+    case PropertyKind::kSigned:
+      to.SetSigned(from.GetSigned());
+      break;
+    case PropertyKind::kUnsigned:
+      to.SetUnsigned(from.GetUnsigned());
+      break;
+    case PropertyKind::kFloat:
+      to.SetDouble(from.GetDouble());
+      break;
+    case PropertyKind::kString:
+      to.SetStringFullLength(from.GetString());
+      break;
+    case PropertyKind::kBlob: {
+      static const std::vector<uint8_t> kNoBytes;
+      const std::vector<uint8_t>& bytes = from.GetBlob(kNoBytes);
+      to.SetBlob(bytes.data(), bytes.size());
+      break;
+    }
+    case PropertyKind::kEnum:
+      to.SetEnum(from.GetEnum());
+      break;
+    default:
+      to.Clear();
+      break;
+  }
+}
+
+void BindingProperty::CopyInto(const BindingProperty& source) {
+  // Source and destination are in different trees here (see CopyFrom). Pending
+  // pairs always point at containers whose element vectors no longer grow.
+  struct Pair {
+    const BindingProperty* from;
+    BindingProperty* to;
+  };
+  WorkStack<Pair, 32> work;
+  work.Push({&source, this});
+  while (!work.Empty()) {
+    const Pair pair = work.Top();
+    work.Pop();
+    const BindingProperty& from = *pair.from;
+    BindingProperty& to = *pair.to;
+    if (!IsContainer(from.kind_)) {
+      CopyLeaf(from, to);
+      continue;
+    }
+    to.Clear();
+    if (from.kind_ == PropertyKind::kCollection) {
+      to.MakeCollection();
+      const std::span<const BindingProperty> elements = from.Elements();
+      to.Reserve(elements.size());
+      for (const BindingProperty& element : elements) {
+        BindingProperty& copy = to.Append();
+        if (IsContainer(element.kind_)) {
+          work.Push({&element, &copy});
+        } else {
+          CopyLeaf(element, copy);
+        }
+      }
+    } else {
+      to.MakeStructure();
+      FieldMap& fields = *to.payload_.structure;
+      for (const auto& [key, value] : *from.payload_.structure) {
+        // Fields arrive in order, so each goes at the end of the map.
+        const PooledString* name = to.store_->Intern(key.name->view());
+        auto inserted = fields.emplace_hint(fields.end(), std::piecewise_construct,
+                                            std::forward_as_tuple(FieldKey{name}), std::tuple<>());
+        BindingProperty& copy = inserted->second;
+        copy.MakeChildOf(to.store_);
+        if (IsContainer(value.kind_)) {
+          work.Push({&value, &copy});
+        } else {
+          CopyLeaf(value, copy);
+        }
+      }
+    }
+  }
+}
+
+void BindingProperty::CopyFrom(const BindingProperty& source) {
+  if (&source == this) return;
+  if (store_ != nullptr && source.store_ == store_ && IsContainer(source.kind_)) {
+    // Same tree: the source may contain this value or be inside it, so copy
+    // through a tree of its own.
+    const BindingProperty detached(source);
+    CopyInto(detached);
+    return;
+  }
+  // Leaves capture their content before this value is released.
+  CopyInto(source);
+}
+
+void BindingProperty::MoveFrom(BindingProperty& source) {
+  if (&source == this) return;
+  if (owns_store_ != 0 && source.owns_store_ != 0) {
+    std::swap(payload_, source.payload_);
+    std::swap(store_, source.store_);
+    std::swap(kind_, source.kind_);
+    source.Clear();
+    return;
+  }
+  if (store_ != nullptr && source.store_ == store_) {
+    // Same tree. Detach the source's content first; when the source is the
+    // top-level value, this value is inside it and goes with it.
+    BindingProperty detached(std::move(source));
+    if (source.owns_store_ != 0) return;
+    CopyInto(detached);
+    return;
+  }
+  CopyInto(source);
+  source.Clear();
+}
+
+void BindingProperty::Accept(PropertyVisitor& visitor) const {
+  struct Frame {
+    const BindingProperty* container;
+    std::size_t index;
+    FieldMap::const_iterator field;
+  };
+  WorkStack<Frame, 32> frames;
+  // Reports a leaf, or opens a container and pushes its frame.
+  auto enter = [&](const BindingProperty& value) {
+    switch (value.kind_) {
+      case PropertyKind::kEmpty:
+        visitor.VisitEmpty();
+        return;
+      case PropertyKind::kBool:
+        visitor.VisitBool(value.payload_.boolean);
+        return;
+      case PropertyKind::kSigned:
+        visitor.VisitSigned(value.payload_.signed_value);
+        return;
+      case PropertyKind::kUnsigned:
+        visitor.VisitUnsigned(value.payload_.unsigned_value);
+        return;
+      case PropertyKind::kFloat:
+        visitor.VisitFloat(value.payload_.float_value);
+        return;
+      case PropertyKind::kString:
+        visitor.VisitString(value.payload_.string->view());
+        return;
+      case PropertyKind::kBlob:
+        visitor.VisitBlob(*value.payload_.blob);
+        return;
+      case PropertyKind::kEnum:
+        visitor.VisitEnum(*value.payload_.enum_value);
+        return;
+      case PropertyKind::kCollection:
+        visitor.BeginCollection(value.payload_.collection->size);
+        frames.Push({&value, 0, {}});
+        return;
+      case PropertyKind::kStructure:
+        visitor.BeginStructure(value.payload_.structure->size());
+        frames.Push({&value, 0, value.payload_.structure->begin()});
+        return;
+    }
+  };
+  enter(*this);
+  // Each loop closes the current item of the top frame (when it was opened) or
+  // opens its next item.
+  bool closing = false;
+  while (!frames.Empty()) {
+    Frame& frame = frames.Top();
+    if (frame.container->kind_ == PropertyKind::kCollection) {
+      const ElementVector& elements = *frame.container->payload_.collection;
+      if (closing) {
+        visitor.EndElement(frame.index++);
+        closing = false;
+      }
+      if (frame.index == elements.size) {
+        visitor.EndCollection();
+        frames.Pop();
+        closing = true;
+        continue;
+      }
+      visitor.BeginElement(frame.index);
+      const BindingProperty& element = elements.data[frame.index];
+      enter(element);
+      if (!IsContainer(element.kind_)) closing = true;
+    } else {
+      const FieldMap& fields = *frame.container->payload_.structure;
+      if (closing) {
+        visitor.EndField(frame.field->first.name->view());
+        ++frame.field;
+        closing = false;
+      }
+      if (frame.field == fields.end()) {
+        visitor.EndStructure();
+        frames.Pop();
+        closing = true;
+        continue;
+      }
+      visitor.BeginField(frame.field->first.name->view());
+      const BindingProperty& value = frame.field->second;
+      enter(value);
+      if (!IsContainer(value.kind_)) closing = true;
+    }
+  }
+}
+
+PropertyResult& PropertyResult::operator=(const PropertyResult& other) {
+  BindingProperty::operator=(other);
+  valid_ = other.valid_;
+  return *this;
+}
+
+PropertyResult& PropertyResult::operator=(PropertyResult&& other) {
+  const bool valid = other.valid_;
+  BindingProperty::operator=(std::move(other));
+  valid_ = valid;
+  return *this;
+}
+
+void PropertyResult::SetError(std::string_view message) {
+  // Keep the text alive while the old content (which may hold it) is released.
+  const std::string text(CutAtNul(message));
+  Clear();
+  valid_ = false;
+  Field("error").SetString(std::string_view(text));
+}
+
+std::string_view PropertyResult::GetError() const {
+  if (valid_) return {};
+  return GetField("error").GetString();
+}
+
+void PropertyResult::Reset() {
+  Clear();
+  valid_ = true;
+}
+
+}  // namespace Kestrel

@@ -1,1 +1,79 @@
-// Placeholder: being written.
+#include "binding/property_page_pool.h"
+
+#include <algorithm>
+
+#include "platform/virtual_memory.h"
+
+namespace Kestrel {
+
+static_assert(PropertyPagePool::kRegionSize == Platform::kRegionSize);
+
+PropertyPagePool& PropertyPagePool::Instance() {
+  // Deliberately leaked: stores may be destroyed during static destruction.
+  static PropertyPagePool* const pool = new PropertyPagePool();
+  return *pool;
+}
+
+PropertyPagePool::~PropertyPagePool() {
+  for (Region& region : regions_) Platform::ReleaseRegion(region.base, kRegionSize);
+}
+
+std::size_t PropertyPagePool::FindRegion(const std::byte* page) const {
+  // The last region whose base is not above `page`.
+  auto after = std::upper_bound(regions_.begin(), regions_.end(), page,
+                                [](const std::byte* p, const Region& r) { return p < r.base; });
+  if (after == regions_.begin()) return regions_.size();
+  const std::size_t index = static_cast<std::size_t>(after - regions_.begin()) - 1;
+  const Region& region = regions_[index];
+  return page < region.base + kRegionSize ? index : regions_.size();
+}
+
+void* PropertyPagePool::TakePage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto region = std::find_if(regions_.begin(), regions_.end(),
+                             [](const Region& r) { return r.free_count > 0; });
+  if (region == regions_.end()) {
+    auto* base = static_cast<std::byte*>(Platform::ReserveRegion(kRegionSize));
+    if (base == nullptr) return nullptr;
+    Region fresh;
+    fresh.base = base;
+    fresh.free_count = kPagesPerRegion;
+    for (std::size_t i = 0; i < kPagesPerRegion; ++i) fresh.free_pages[i] = static_cast<uint8_t>(i);
+    region = regions_.insert(
+        std::upper_bound(regions_.begin(), regions_.end(), base,
+                         [](const std::byte* p, const Region& r) { return p < r.base; }),
+        fresh);
+    ++counters_.regions_obtained;
+    ++counters_.regions_held;
+  }
+  const uint8_t page = region->free_pages[--region->free_count];
+  ++counters_.pages_taken;
+  ++counters_.total_page_takes;
+  return region->base + page * kPageSize;
+}
+
+void PropertyPagePool::ReturnPage(void* page) {
+  if (page == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto* bytes = static_cast<std::byte*>(page);
+  const std::size_t index = FindRegion(bytes);
+  if (index == regions_.size()) return;  // not one of ours: leave it alone
+  Region& region = regions_[index];
+  region.free_pages[region.free_count++] =
+      static_cast<uint8_t>(static_cast<std::size_t>(bytes - region.base) / kPageSize);
+  --counters_.pages_taken;
+  ++counters_.total_page_returns;
+  if (region.free_count == kPagesPerRegion) {
+    Platform::ReleaseRegion(region.base, kRegionSize);
+    regions_.erase(regions_.begin() + static_cast<std::ptrdiff_t>(index));
+    --counters_.regions_held;
+    ++counters_.regions_released;
+  }
+}
+
+PagePoolCounters PropertyPagePool::ReadCounters() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counters_;
+}
+
+}  // namespace Kestrel

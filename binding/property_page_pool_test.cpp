@@ -1,1 +1,146 @@
-// Placeholder: being written.
+#include "binding/property_page_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace Kestrel {
+namespace {
+
+constexpr std::size_t kPage = PropertyPagePool::kPageSize;
+
+uintptr_t Address(void* p) {
+  return reinterpret_cast<uintptr_t>(p);
+}
+
+TEST(PropertyPagePool, SixteenPagesOfOneRegionTakenFromTheTop) {
+  PropertyPagePool pool;
+  std::vector<void*> pages;
+  for (int i = 0; i < 16; ++i) pages.push_back(pool.TakePage());
+  PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_obtained, 1u);
+  EXPECT_EQ(counters.regions_held, 1u);
+  EXPECT_EQ(counters.pages_taken, 16u);
+
+  // The last free page goes first: pages come in descending order, 4096 apart,
+  // and together cover one 64 KiB region.
+  for (int i = 0; i < 16; ++i) {
+    ASSERT_NE(pages[i], nullptr);
+    EXPECT_EQ(Address(pages[i]) % kPage, 0u);
+    if (i > 0) {
+      EXPECT_EQ(Address(pages[i - 1]) - Address(pages[i]), kPage);
+    }
+    std::memset(pages[i], 0xA5, kPage);  // every byte is writable
+  }
+
+  void* seventeenth = pool.TakePage();
+  counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_obtained, 2u);
+  EXPECT_EQ(counters.regions_held, 2u);
+  EXPECT_TRUE(Address(seventeenth) < Address(pages[15]) ||
+              Address(seventeenth) >= Address(pages[0]) + kPage);
+
+  pool.ReturnPage(seventeenth);
+  for (void* page : pages) pool.ReturnPage(page);
+  counters = pool.ReadCounters();
+  EXPECT_EQ(counters.pages_taken, 0u);
+  EXPECT_EQ(counters.regions_held, 0u);
+  EXPECT_EQ(counters.regions_released, 2u);
+  EXPECT_EQ(counters.total_page_takes, 17u);
+  EXPECT_EQ(counters.total_page_returns, 17u);
+}
+
+TEST(PropertyPagePool, RegionStaysWhileOnePageIsTaken) {
+  PropertyPagePool pool;
+  std::vector<void*> pages;
+  for (int i = 0; i < 16; ++i) pages.push_back(pool.TakePage());
+  for (int i = 0; i < 15; ++i) pool.ReturnPage(pages[i]);
+  PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_held, 1u);
+  EXPECT_EQ(counters.regions_released, 0u);
+  EXPECT_EQ(counters.pages_taken, 1u);
+
+  // A returned page is the next one handed out again.
+  void* again = pool.TakePage();
+  EXPECT_EQ(again, pages[14]);
+  EXPECT_EQ(pool.ReadCounters().regions_obtained, 1u);
+  pool.ReturnPage(again);
+
+  pool.ReturnPage(pages[15]);
+  counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_held, 0u);
+  EXPECT_EQ(counters.regions_released, 1u);
+
+  // A region given back is obtained anew on the next take.
+  void* fresh = pool.TakePage();
+  EXPECT_EQ(pool.ReadCounters().regions_obtained, 2u);
+  pool.ReturnPage(fresh);
+}
+
+TEST(PropertyPagePool, TakesFromTheLowestRegionWithFreePages) {
+  PropertyPagePool pool;
+  std::vector<void*> pages;
+  for (int i = 0; i < 32; ++i) pages.push_back(pool.TakePage());
+  ASSERT_EQ(pool.ReadCounters().regions_held, 2u);
+  void* lowest = *std::min_element(pages.begin(), pages.end(),
+                                   [](void* a, void* b) { return Address(a) < Address(b); });
+  void* highest = *std::max_element(pages.begin(), pages.end(),
+                                    [](void* a, void* b) { return Address(a) < Address(b); });
+  pool.ReturnPage(highest);
+  pool.ReturnPage(lowest);
+  EXPECT_EQ(pool.TakePage(), lowest);
+  EXPECT_EQ(pool.TakePage(), highest);
+  for (void* page : pages) pool.ReturnPage(page);
+  EXPECT_EQ(pool.ReadCounters().regions_held, 0u);
+}
+
+TEST(PropertyPagePool, IgnoresNullAndForeignPages) {
+  PropertyPagePool pool;
+  pool.ReturnPage(nullptr);
+  alignas(4096) static std::byte foreign[4096];
+  pool.ReturnPage(foreign);
+  const PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.total_page_returns, 0u);
+  EXPECT_EQ(counters.pages_taken, 0u);
+}
+
+TEST(PropertyPagePool, ThreadsShareOnePoolWithoutLosingPages) {
+  PropertyPagePool pool;
+  auto worker = [&pool] {
+    std::vector<void*> held;
+    for (int round = 0; round < 50; ++round) {
+      for (int i = 0; i < 20; ++i) held.push_back(pool.TakePage());
+      for (void* page : held) std::memset(page, round, 64);
+      for (void* page : held) pool.ReturnPage(page);
+      held.clear();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back(worker);
+  for (std::thread& thread : threads) thread.join();
+  const PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.pages_taken, 0u);
+  EXPECT_EQ(counters.regions_held, 0u);
+  EXPECT_EQ(counters.total_page_takes, 4u * 50u * 20u);
+  EXPECT_EQ(counters.regions_obtained, counters.regions_released);
+}
+
+TEST(PropertyPagePool, ProcessPoolIsOneObject) {
+  EXPECT_EQ(&PropertyPagePool::Instance(), &PropertyPagePool::Instance());
+  std::set<void*> distinct;
+  void* a = PropertyPagePool::Instance().TakePage();
+  void* b = PropertyPagePool::Instance().TakePage();
+  distinct.insert(a);
+  distinct.insert(b);
+  EXPECT_EQ(distinct.size(), 2u);
+  PropertyPagePool::Instance().ReturnPage(a);
+  PropertyPagePool::Instance().ReturnPage(b);
+}
+
+}  // namespace
+}  // namespace Kestrel

@@ -1,1 +1,284 @@
-// Placeholder: being written.
+#include "binding/property_store.h"
+
+#include <bit>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "binding/property_page_pool.h"
+#include "util/counting_allocator.h"
+
+namespace Kestrel {
+
+namespace {
+
+constexpr uint32_t kFnvOffsetBasis = 0x811C9DC5u;
+constexpr uint32_t kFnvPrime = 0x01000193u;
+constexpr std::size_t kPageSize = PropertyPagePool::kPageSize;
+constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 256, 512, 1024};
+
+// The shared entry of the empty text; `text()` never reads past it.
+constexpr PooledString kEmptyString = {nullptr, kFnvOffsetBasis, 0, 0};
+
+uint16_t ReadIndex(const std::byte* block) {
+  uint16_t index;
+  std::memcpy(&index, block, sizeof index);
+  return index;
+}
+
+void WriteIndex(std::byte* block, uint16_t index) {
+  std::memcpy(block, &index, sizeof index);
+}
+
+std::size_t EntrySize(std::size_t length) {
+  const std::size_t size = sizeof(PooledString) + length + 1;
+  return (size + alignof(PooledString) - 1) & ~(alignof(PooledString) - 1);
+}
+
+}  // namespace
+
+uint32_t HashPropertyText(std::string_view bytes) {
+  uint32_t hash = kFnvOffsetBasis;
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= kFnvPrime;
+  }
+  return hash;
+}
+
+PropertyStore::PropertyStore() {
+  for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
+    BlockPool& pool = small_[i];
+    pool.block_size = static_cast<uint16_t>(4 * (i + 1));
+    pool.inline_page = reinterpret_cast<PageHeader*>(inline_pages_[i]);
+    FormatPage(pool.inline_page, kInlinePageSize, pool.block_size);
+    Push(pool.available, pool.inline_page);
+  }
+  for (std::size_t i = 0; i < kLargePoolCount; ++i) {
+    large_[i].block_size = static_cast<uint16_t>(kLargeBlockSizes[i]);
+  }
+  bucket_count_ = kInitialBucketCount;
+  buckets_ = static_cast<PooledString**>(Allocate(bucket_count_ * sizeof(PooledString*)));
+  std::memset(buckets_, 0, bucket_count_ * sizeof(PooledString*));
+}
+
+PropertyStore::~PropertyStore() {
+  // Entries too long for the pools live on the heap; pooled ones go with their pages.
+  for (std::size_t b = 0; b < bucket_count_; ++b) {
+    for (PooledString* entry = buckets_[b]; entry != nullptr;) {
+      PooledString* next = entry->next;
+      const std::size_t size = EntrySize(entry->length);
+      if (size > kLargestPooledBlock) CountingFree(entry);
+      entry = next;
+    }
+  }
+  Free(buckets_, bucket_count_ * sizeof(PooledString*));
+  auto return_pages = [](BlockPool& pool) {
+    for (PageHeader* head : {pool.available, pool.full}) {
+      while (head != nullptr) {
+        PageHeader* next = head->next;
+        if (head != pool.inline_page) PropertyPagePool::Instance().ReturnPage(head);
+        head = next;
+      }
+    }
+  };
+  for (BlockPool& pool : small_) return_pages(pool);
+  for (BlockPool& pool : large_) return_pages(pool);
+}
+
+const PooledString* PropertyStore::EmptyString() {
+  return &kEmptyString;
+}
+
+const PooledString* PropertyStore::Intern(std::string_view text) {
+  if (text.empty()) return &kEmptyString;
+  if (text.size() > UINT32_MAX - 64) throw std::length_error("PropertyStore::Intern");
+  const uint32_t hash = HashPropertyText(text);
+  PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
+  for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
+    if (entry->hash == hash && entry->view() == text) {
+      ++entry->count;
+      return entry;
+    }
+  }
+  auto* entry = static_cast<PooledString*>(Allocate(EntrySize(text.size())));
+  entry->next = bucket;
+  entry->hash = hash;
+  entry->length = static_cast<uint32_t>(text.size());
+  entry->count = 1;
+  char* bytes = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(bytes, text.data(), text.size());
+  bytes[text.size()] = '\0';
+  bucket = entry;
+  if (++string_count_ > bucket_count_) GrowBuckets();
+  return entry;
+}
+
+void PropertyStore::Release(const PooledString* entry) {
+  if (entry == nullptr || entry == &kEmptyString) return;
+  auto* owned = const_cast<PooledString*>(entry);
+  if (--owned->count > 0) return;
+  for (PooledString** link = &buckets_[owned->hash & (bucket_count_ - 1)]; *link != nullptr;
+       link = &(*link)->next) {
+    if (*link == owned) {
+      *link = owned->next;
+      break;
+    }
+  }
+  --string_count_;
+  Free(owned, EntrySize(owned->length));
+}
+
+const PooledString* PropertyStore::FindString(std::string_view text) const {
+  if (text.empty()) return nullptr;
+  const uint32_t hash = HashPropertyText(text);
+  for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
+       entry = entry->next) {
+    if (entry->hash == hash && entry->view() == text) return entry;
+  }
+  return nullptr;
+}
+
+void PropertyStore::GrowBuckets() {
+  const std::size_t count = bucket_count_ * 2;
+  auto* buckets = static_cast<PooledString**>(Allocate(count * sizeof(PooledString*)));
+  std::memset(buckets, 0, count * sizeof(PooledString*));
+  for (std::size_t b = 0; b < bucket_count_; ++b) {
+    for (PooledString* entry = buckets_[b]; entry != nullptr;) {
+      PooledString* next = entry->next;
+      PooledString*& head = buckets[entry->hash & (count - 1)];
+      entry->next = head;
+      head = entry;
+      entry = next;
+    }
+  }
+  Free(buckets_, bucket_count_ * sizeof(PooledString*));
+  buckets_ = buckets;
+  bucket_count_ = count;
+}
+
+PropertyStore::BlockPool* PropertyStore::PoolFor(std::size_t size) {
+  return const_cast<BlockPool*>(static_cast<const PropertyStore*>(this)->PoolFor(size));
+}
+
+const PropertyStore::BlockPool* PropertyStore::PoolFor(std::size_t size) const {
+  if (size == 0) size = 4;
+  if (size <= kLargestSmallBlock) return &small_[(size + 3) / 4 - 1];
+  if (size <= kLargestPooledBlock) {
+    // 73..128 -> 0, 129..256 -> 1, 257..512 -> 2, 513..1024 -> 3.
+    return &large_[std::bit_width(size - 1) - 7];
+  }
+  return nullptr;
+}
+
+void* PropertyStore::Allocate(std::size_t size) {
+  if (BlockPool* pool = PoolFor(size)) return AllocateFrom(*pool);
+  void* block = CountingAllocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void PropertyStore::Free(void* block, std::size_t size) {
+  if (block == nullptr) return;
+  if (BlockPool* pool = PoolFor(size)) {
+    FreeTo(*pool, block);
+  } else {
+    CountingFree(block);
+  }
+}
+
+std::size_t PropertyStore::PagesHeld() const {
+  std::size_t pages = 0;
+  for (const BlockPool& pool : small_) pages += pool.pages_held;
+  for (const BlockPool& pool : large_) pages += pool.pages_held;
+  return pages;
+}
+
+std::size_t PropertyStore::BlocksInUse(std::size_t size) const {
+  const BlockPool* pool = PoolFor(size);
+  return pool == nullptr ? 0 : pool->blocks_in_use;
+}
+
+void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size) {
+  page->next = nullptr;
+  page->prev = nullptr;
+  page->page_size = static_cast<uint16_t>(page_size);
+  page->used = 0;
+  // Blocks sit at multiples of the block size; the first one past the header.
+  const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
+  const std::size_t end = page_size / block_size;  // one past the last block
+  auto* bytes = reinterpret_cast<std::byte*>(page);
+  for (std::size_t index = first; index < end; ++index) {
+    WriteIndex(bytes + index * block_size, static_cast<uint16_t>(index + 1 < end ? index + 1 : 0));
+  }
+  page->first_free = static_cast<uint16_t>(first < end ? first : 0);
+}
+
+void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {
+  if (page->prev != nullptr) {
+    page->prev->next = page->next;
+  } else {
+    head = page->next;
+  }
+  if (page->next != nullptr) page->next->prev = page->prev;
+  page->next = nullptr;
+  page->prev = nullptr;
+}
+
+void PropertyStore::Push(PageHeader*& head, PageHeader* page) {
+  page->prev = nullptr;
+  page->next = head;
+  if (head != nullptr) head->prev = page;
+  head = page;
+}
+
+void* PropertyStore::AllocateFrom(BlockPool& pool) {
+  if (pool.available == nullptr) {
+    auto* page = static_cast<PageHeader*>(PropertyPagePool::Instance().TakePage());
+    if (page == nullptr) throw std::bad_alloc();
+    FormatPage(page, kPageSize, pool.block_size);
+    Push(pool.available, page);
+    ++pool.pages_held;
+  }
+  PageHeader* page = pool.available;
+  std::byte* block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
+  page->first_free = ReadIndex(block);
+  ++page->used;
+  ++pool.blocks_in_use;
+  if (page->first_free == 0) {
+    Unlink(pool.available, page);
+    Push(pool.full, page);
+  }
+  return block;
+}
+
+void PropertyStore::FreeTo(BlockPool& pool, void* block) {
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  const auto inline_start = reinterpret_cast<std::uintptr_t>(pool.inline_page);
+  PageHeader* page;
+  if (pool.inline_page != nullptr && address >= inline_start &&
+      address < inline_start + kInlinePageSize) {
+    page = pool.inline_page;
+  } else {
+    // Pages of the page pool are aligned to their size.
+    page = reinterpret_cast<PageHeader*>(address & ~static_cast<std::uintptr_t>(kPageSize - 1));
+  }
+  const auto index =
+      static_cast<uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / pool.block_size);
+  const bool was_full = page->first_free == 0;
+  WriteIndex(static_cast<std::byte*>(block), page->first_free);
+  page->first_free = index;
+  --page->used;
+  --pool.blocks_in_use;
+  if (was_full) {
+    Unlink(pool.full, page);
+    Push(pool.available, page);
+  }
+  if (page->used == 0 && page != pool.inline_page) {
+    Unlink(pool.available, page);
+    PropertyPagePool::Instance().ReturnPage(page);
+    --pool.pages_held;
+  }
+}
+
+}  // namespace Kestrel
