@@ -152,9 +152,10 @@ class YamlReader {
     bool open = false;          // noted on a container that is still open
   };
   struct OpenNode {
-    PathStep step;                 // how the container was reached from its parent
-    uint32_t path = kNoPath;       // its path node, once one was needed
-    std::vector<Anchor*> anchors;  // anchors noted on it; cleared when it closes
+    PathStep step;                               // how the container was reached from its parent
+    uint32_t path = kNoPath;                     // its path node, once one was needed
+    const BindingProperty* container = nullptr;  // the open container itself
+    std::vector<Anchor*> anchors;                // anchors noted on it; cleared when it closes
   };
 
   bool Fail(std::string message);
@@ -173,7 +174,9 @@ class YamlReader {
   // Records `anchor` under `name`; fails on a name already recorded.
   bool RecordAnchor(std::string_view name, Anchor anchor, const yaml_mark_t& mark,
                     Anchor** recorded);
-  void CloseContainer();
+  void CloseContainer(bool is_sequence);
+  // True when `value` is one of the open containers, i.e. the target's ancestor.
+  bool IsOpen(const BindingProperty& value) const;
 
   bool OnScalar(const yaml_event_t& event);
   bool OnKey(const yaml_event_t& event, std::string_view text);
@@ -218,8 +221,10 @@ bool YamlReader::Handle(const yaml_event_t& event) {
       if (builder_.root_taken()) return Fail("Multi-document YAML is not supported.");
       return true;
     case YAML_SEQUENCE_END_EVENT:
+      CloseContainer(/*is_sequence=*/true);
+      return true;
     case YAML_MAPPING_END_EVENT:
-      CloseContainer();
+      CloseContainer(/*is_sequence=*/false);
       return true;
     case YAML_ALIAS_EVENT:
     case YAML_SCALAR_EVENT:
@@ -303,12 +308,23 @@ bool YamlReader::RecordAnchor(std::string_view name, Anchor anchor, const yaml_m
   return true;
 }
 
-void YamlReader::CloseContainer() {
+void YamlReader::CloseContainer(bool is_sequence) {
   if (open_.empty()) return;
   for (Anchor* anchor : open_.back().anchors) anchor->open = false;
   open_.pop_back();
-  builder_.EndCollection();  // closes the innermost container, whichever kind
+  if (is_sequence) {
+    builder_.EndCollection();
+  } else {
+    builder_.EndStructure();
+  }
   pending_key_.clear();
+}
+
+bool YamlReader::IsOpen(const BindingProperty& value) const {
+  for (const OpenNode& node : open_) {
+    if (node.container == &value) return true;
+  }
+  return false;
 }
 
 bool YamlReader::OnScalar(const yaml_event_t& event) {
@@ -453,7 +469,7 @@ bool YamlReader::OnContainerStart(const yaml_event_t& event, bool is_sequence) {
                            kMaxNestingDepth, event.start_mark.line + 1,
                            event.start_mark.column + 1));
   }
-  open_.push_back(OpenNode{std::move(step), kNoPath, {}});
+  open_.push_back(OpenNode{std::move(step), kNoPath, builder_.innermost(), {}});
   pending_key_.clear();
 
   const std::string_view anchor_name =
@@ -501,6 +517,12 @@ bool YamlReader::OnAlias(const yaml_event_t& event) {
   // anchored node may be one of them.
   BindingProperty& target = builder_.BeginValue();
   const BindingProperty& source = Resolve(anchor.path);
+  // A repeated key can reopen a closed anchored container ("a: &x {}" then
+  // "a: {b: *x}"): copying it into its own member would never end.
+  if (IsOpen(source)) {
+    return FailAt("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3", name,
+                  event.start_mark);
+  }
   TreeMeasure measure;
   Measure(source, 0, kMaxYamlAliasValues - alias_values_, &measure);
   if (alias_values_ + measure.values > kMaxYamlAliasValues) {

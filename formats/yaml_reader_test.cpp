@@ -236,6 +236,11 @@ TEST(YamlReader, AliasFailuresNameTheAliasAndItsPosition) {
        "error: Cannot deserialize cyclic aliases. Alias \"k\". At line: 2 col: 4"},
       {"a: &x 1\nb: &x 2", "error: Duplicate occurrence of anchor \"x\". At line: 2 col: 4"},
       {"&x a: &x 1", "error: Duplicate occurrence of anchor \"x\". At line: 1 col: 7"},
+      // A repeated key reopens the closed anchored node around the alias.
+      {"a: &x {b: 1}\na: {c: *x}",
+       "error: Cannot deserialize cyclic aliases. Alias \"x\". At line: 2 col: 8"},
+      {"a: &x [1]\na: [*x]",
+       "error: Cannot deserialize cyclic aliases. Alias \"x\". At line: 2 col: 5"},
   };
   ExpectReads(std::begin(cases), std::end(cases));
   // Once the anchored node is closed its alias is fine.
@@ -357,13 +362,13 @@ TEST(YamlReader, NestingIsBounded) {
 }
 
 TEST(YamlReader, AliasesCannotDeepenOrInflateTheTree) {
-  // A 300-deep list copied into a 250-deep position would pass the bound; the
-  // alias "*d" starts after "b: " and 250 brackets.
-  const std::string deep_anchor = "a: &d " + Nested(300) + "\nb: " + Nested(250, "*d");
+  // The alias sits in 251 containers (the root mapping and 250 lists) and
+  // starts after "b: " and the brackets; a copy of 262 levels would make 513.
+  const std::string deep_anchor = "a: &d " + Nested(262) + "\nb: " + Nested(250, "*d");
   EXPECT_EQ(Read(deep_anchor),
             "error: Nesting deeper than 512 levels is not supported. "
             "At line: 2 col: 254");
-  const std::string fits = "a: &d " + Nested(200) + "\nb: " + Nested(250, "*d");
+  const std::string fits = "a: &d " + Nested(261) + "\nb: " + Nested(250, "*d");
   EXPECT_TRUE(ParseYaml(fits).IsValid());
 
   // Ten nested levels of ten aliases each would copy 10^10 values.
