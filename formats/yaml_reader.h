@@ -9,6 +9,14 @@
 // aliases copy the anchored value as it is when the alias is read; keys are
 // non-empty string scalars; one document only. The result owns its tree.
 //
+// Choices for the less common inputs: a repeated key addresses the same member,
+// where a later mapping adds to an earlier mapping, a later sequence appends to
+// an earlier sequence and any other later value replaces the earlier one; an
+// alias or an empty text (up to its first NUL) as a key is an invalid key; a
+// "!!bool" text that is no bool word is refused; an alias whose anchored node
+// is open again around it (through a repeated key) is cyclic. Containers nest
+// at most `kMaxNestingDepth` deep, aliases included.
+//
 //   PropertyResult doc = ParseYaml("a: &x 1\nb: *x\n");
 //   doc.GetField("b").GetUnsigned();     // 1
 //   ParseYaml("[1, 2").GetError();       // "YAML parser error: ... At line: 1 col: 5"
