@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -478,6 +479,33 @@ TEST(TypeRegistry, EventsKeepTheirFirstDefinition) {
   EXPECT_EQ(event->description, "first");
   EXPECT_EQ(event->name_space, "ns");
   EXPECT_THAT(event->tags, ElementsAre("t"));
+}
+
+TEST(TypeRegistry, ConcurrentRegistrationAndLookupKeepEveryEntry) {
+  TypeRegistry registry;
+  const size_t builtin_types = registry.type_count();
+  constexpr int kThreads = 4;
+  constexpr int kTypesPerThread = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&registry, t] {
+      for (int i = 0; i < kTypesPerThread; ++i) {
+        const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
+        registry.RegisterStruct("Shared", sizeof(Inner), StaticType::HashCode<Inner>())
+            .AddField("a", &Inner::a);
+        registry.RegisterStruct(name, sizeof(Inner), StaticType::HashCode<void>())
+            .AddField("inner", &Everything::inner)
+            .AddTag(name);
+        const TypeRecord* found = registry.FindTypeByName(name);
+        if (found == nullptr || found->tags().size() != 1) ADD_FAILURE() << name;
+        registry.SnapshotTypes();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(registry.type_count(), builtin_types + 1 + kThreads * kTypesPerThread);
+  // "Shared" was registered once and given its field once.
+  EXPECT_THAT(FieldNames(*registry.FindTypeByName("Shared")), ElementsAre("a"));
 }
 
 }  // namespace
