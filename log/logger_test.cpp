@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/capturing_log_target.h"
@@ -411,6 +412,32 @@ TEST_F(LoggerTest, LongMessagesAreCut) {
   EXPECT_EQ(capture.lines()[0], text.substr(0, 4094) + "\n");
   LogMessage(kLogLevelWarn, 0, nullptr);
   EXPECT_EQ(capture.entries()[1].message, "");
+}
+
+TEST_F(LoggerTest, ThreadsLoggingAtOnceKeepEveryLineWhole) {
+  CapturingLogTarget capture;
+  capture.Configure(kLogLevelOkay, 0, 0, "#M");
+  constexpr int kThreads = 4;
+  constexpr int kMessages = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kMessages; ++i) LogMessage(kLogLevelWarn, kLogGroupNet, "%d:%d", t, i);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const std::vector<std::string> lines = capture.lines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kMessages));
+  // Each thread's lines arrive whole and in its own order.
+  std::vector<int> next(kThreads, 0);
+  for (const std::string& line : lines) {
+    int t = -1;
+    int i = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%d:%d\n", &t, &i), 2) << line;
+    ASSERT_GE(t, 0);
+    ASSERT_LT(t, kThreads);
+    EXPECT_EQ(i, next[t]++) << line;
+  }
 }
 
 }  // namespace
