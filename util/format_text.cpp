@@ -236,7 +236,7 @@ void WriteArgument(const FormatArgument& argument, Specification& spec, Output& 
   }
   spec.text[spec.length] = '\0';
 
-  // Rebuild the specification for snprintf: flags, width and precision as
+  // Rebuild the printf directive for snprintf: flags, width and precision as
   // spelled (numbers clamped), the length modifier fixed to the argument's real
   // width, then the conversion.
   std::string format = "%";

@@ -348,7 +348,7 @@ TEST(FormatTextTest, StopsWhenSpecificationReachesSixtyCharacters) {
   // One more flag makes the 60th character: formatting stops.
   const std::string flags58(58, '-');
   EXPECT_EQ(FormatText(("ab%" + flags58 + "d|").c_str(), 5), "ab");
-  // The argument number of '%N$' is not part of the specification.
+  // The argument number of '%N$' is not part of the printf directive.
   EXPECT_EQ(FormatText(("ab%1$" + flags57 + "d|").c_str(), 5), "ab5|");
   EXPECT_EQ(FormatText(("ab%1$" + flags58 + "d|").c_str(), 5), "ab");
   // Width digits count as well.
