@@ -1,41 +1,45 @@
-// `FieldCodec<T>` and `NativeFieldAdapter<T>`: the conversion hook per native
-// field type and the `FieldAdapter` that forwards to it.
+// `FieldCodec<T>` and `NativeFieldAdapter<T>`: the conversion of one native
+// field type in both directions, and the `FieldAdapter` that forwards to it.
 //
 // `TypeBuilder::AddField<T>` gives every field a `NativeFieldAdapter<T>`, whose
 // Assign and Convert call `FieldCodec<T>::Assign` and `FieldCodec<T>::Convert`.
-// This is the seam where the value conversions plug in: they specialise
-// `FieldCodec<T>` (here, or in a header included from here, so that every
-// `AddField` sees the specialisation) for the types that need an adapter —
-// vectors and maps of structs and enums, nested vectors, blobs, callbacks.
-// Specialisations that need `TypeRecord` or `TypeRegistry` in full declare their
-// bodies out of line, since this header is included by type_registry.h.
-//
-// The primary template converts nothing: Assign reports "Unsupported field
-// type" and Convert leaves the output empty and valid.
+// The primary `FieldCodec<T>` applies the typed rules of assign_native.h and
+// convert_native.h, so the adapters of vectors and maps of structs and enums,
+// of nested vectors and of single blobs apply the same rules per element, with
+// the container's path. A type that needs other behaviour (a callback holder,
+// say) specialises `FieldCodec<T>` before its fields are added.
 #ifndef VYN_BINDING_FIELD_CODEC_H_
 #define VYN_BINDING_FIELD_CODEC_H_
 
 #include <cstdint>
 #include <string_view>
 
+#include "binding/assign_native.h"
 #include "binding/binding_property.h"
+#include "binding/convert_native.h"
 #include "binding/field_adapter.h"
 
 namespace Kestrel {
 
+// Message of a field that has no conversion at all (no adapter, or a kind with
+// no native form); registered fields never produce it.
 inline constexpr const char kUnsupportedFieldType[] = "Unsupported field type";
 
 template <class T>
 struct FieldCodec {
-  // Writes nothing to `native`; fails `status` unless it already failed.
-  static void Assign(PropertyResult& status, T& /*native*/, const BindingProperty& /*input*/,
-                     std::string_view /*path*/, const TypeRecord* /*element_type*/,
-                     TypeRegistry& /*registry*/, uint32_t /*flags*/) {
-    if (status.IsValid()) status.SetError(kUnsupportedFieldType);
+  // Assigns `input` to `native` by the rule of T; `element_type` is the record
+  // of the struct or enum T holds (may be null: the unregistered messages).
+  static void Assign(PropertyResult& status, T& native, const BindingProperty& input,
+                     std::string_view path, const TypeRecord* element_type, TypeRegistry& registry,
+                     uint32_t /*flags*/) {
+    AssignValue<T>(status, native, input, path, element_type, registry);
   }
-  // Leaves `output` as it is (empty and valid for a fresh result).
-  static void Convert(PropertyResult& /*output*/, const T& /*native*/,
-                      const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {}
+  // Converts `native` into `output` by the rule of T; fails only for an
+  // unregistered struct.
+  static void Convert(PropertyResult& output, const T& native, const TypeRecord* element_type,
+                      TypeRegistry& registry) {
+    ConvertValue<T>(output, native, element_type, registry);
+  }
 };
 
 // The adapter of a field whose C++ type is T; stateless.
