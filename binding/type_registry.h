@@ -349,6 +349,8 @@ class FunctionBuilder {
   // The record being built, or the one registered before; never null.
   const FunctionRecord* record() const { return record_; }
   bool failed() const { return failed_; }
+  // The argument position the next declaration fills (0 for a new builder).
+  size_t position() const { return position_; }
 
   // Fills the argument at the current position (growing the list when needed)
   // and advances the position. An override with kind 0 keeps the primary type.

@@ -1,0 +1,254 @@
+#include "remoting/api_description.h"
+
+#include <cstring>
+#include <span>
+#include <unordered_map>
+
+#include "remoting/dispatch.h"
+
+namespace Kestrel {
+namespace {
+
+using Client::CoreArgumentLocationEntry;
+using Client::CoreArgumentRecord;
+using Client::CoreEnumValueRecord;
+using Client::CoreEventRecord;
+using Client::CoreFieldRecord;
+using Client::CoreFunctionDescriptor;
+using Client::CoreFunctionRecord;
+using Client::CoreTypeRecord;
+
+constexpr char kEmptyText[] = "";
+
+uint32_t KindNumber(NativeKind kind) {
+  const auto number = static_cast<uint32_t>(kind);
+  return number >= 1 && number < kNativeKindCount ? number : 0;
+}
+
+bool HasTypeName(NativeKind kind) {
+  return kind == NativeKind::kVector || kind == NativeKind::kEnum || kind == NativeKind::kStruct ||
+         kind == NativeKind::kMap;
+}
+
+uint32_t Count(std::size_t size) {
+  return static_cast<uint32_t>(size);
+}
+
+// Links the records of `records` through their first word.
+template <class Record>
+void Link(std::vector<Record>& records) {
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i].next = i + 1 < records.size() ? &records[i + 1] : nullptr;
+  }
+}
+
+template <class Record>
+Record* FirstOrNull(std::vector<Record>& records) {
+  return records.empty() ? nullptr : records.data();
+}
+
+template <class Record>
+Record Zeroed() {
+  Record record;
+  std::memset(static_cast<void*>(&record), 0, sizeof(Record));
+  return record;
+}
+
+// Appends the pointers of `tags` as one list of `block` and returns it (null
+// when empty).
+const char* const* TagList(std::vector<std::vector<const char*>>& lists,
+                           const std::vector<std::string>& tags) {
+  if (tags.empty()) return nullptr;
+  std::vector<const char*> list;
+  list.reserve(tags.size());
+  for (const std::string& tag : tags) list.push_back(tag.c_str());
+  lists.push_back(std::move(list));
+  return lists.back().data();
+}
+
+}  // namespace
+
+Client::CoreTypeId MakeCoreTypeId(const FieldType& type) {
+  Client::CoreTypeId id{};
+  id.kind = KindNumber(type.kind);
+  id.element_kind = KindNumber(type.element_kind);
+  id.type_name = HasTypeName(type.kind) && type.element_type != nullptr
+                     ? type.element_type->name().c_str()
+                     : kEmptyText;
+  return id;
+}
+
+void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registry,
+                         const RouteTable& routes, FunctionContexts& contexts, void* module) {
+  ApiDescriptionBlock built;
+
+  // Functions.
+  const std::vector<const FunctionRecord*> functions = registry.SnapshotFunctions();
+  std::unordered_map<std::string_view, std::size_t> function_index;
+  built.functions_.reserve(functions.size());
+  for (const FunctionRecord* function : functions) {
+    auto record = Zeroed<CoreFunctionRecord>();
+    record.name = function->name.c_str();
+    record.name_space = function->name_space.c_str();
+    std::vector<CoreArgumentRecord> arguments;
+    arguments.reserve(function->arguments.size());
+    for (const ArgumentRecord& argument : function->arguments) {
+      auto entry = Zeroed<CoreArgumentRecord>();
+      entry.name = argument.name.c_str();
+      entry.description = argument.description.c_str();
+      entry.type = MakeCoreTypeId(argument.type.effective());
+      entry.optional = argument.optional ? 1 : 0;
+      arguments.push_back(entry);
+    }
+    Link(arguments);
+    record.arguments = FirstOrNull(arguments);
+    record.argument_count = Count(arguments.size());
+    built.arguments_.push_back(std::move(arguments));
+    const FieldType& result = function->result_type.effective();
+    record.result_type = MakeCoreTypeId(result);
+    record.description = function->description.c_str();
+    record.help = function->help.c_str();
+    record.thread_safe = function->thread_safe ? 1 : 0;
+    record.async_result_type_name = function->async && result.element_type != nullptr
+                                        ? result.element_type->name().c_str()
+                                        : kEmptyText;
+    record.tags = TagList(built.tag_lists_, function->tags);
+    record.tag_count = Count(function->tags.size());
+    function_index.emplace(function->name, built.functions_.size());  // first of a name wins
+    built.functions_.push_back(record);
+  }
+  Link(built.functions_);
+
+  // Types: fields for a type that has any, else enumerators (possibly none).
+  const std::vector<const TypeRecord*> types = registry.SnapshotTypes();
+  built.types_.reserve(types.size());
+  for (const TypeRecord* type : types) {
+    auto record = Zeroed<CoreTypeRecord>();
+    record.name = type->name().c_str();
+    record.name_space = type->name_space().c_str();
+    record.native_size = type->native_size();
+    record.description = type->description().c_str();
+    record.tags = TagList(built.tag_lists_, type->tags());
+    record.tag_count = Count(type->tags().size());
+    if (!type->fields().empty()) {
+      std::vector<CoreFieldRecord> fields;
+      fields.reserve(type->fields().size());
+      for (const FieldRecord& field : type->fields()) {
+        auto entry = Zeroed<CoreFieldRecord>();
+        entry.name = field.name.c_str();
+        entry.description = field.description.c_str();
+        entry.offset = field.offset;
+        entry.type = MakeCoreTypeId(field.second_type.kind != NativeKind::kNone ? field.second_type
+                                                                                : field.type);
+        entry.flags = static_cast<uint8_t>(field.flags);
+        fields.push_back(entry);
+      }
+      Link(fields);
+      record.fields = fields.data();
+      record.member_count = Count(fields.size());
+      built.fields_.push_back(std::move(fields));
+    } else {
+      std::vector<CoreEnumValueRecord> enumerators;
+      enumerators.reserve(type->values().size());
+      for (const auto& [name, value] : type->values()) {  // name order
+        auto entry = Zeroed<CoreEnumValueRecord>();
+        entry.name = value.name.c_str();
+        entry.description = value.description.c_str();
+        entry.value = value.value;
+        enumerators.push_back(entry);
+      }
+      Link(enumerators);
+      record.enumerators = FirstOrNull(enumerators);
+      record.member_count = Count(enumerators.size());
+      built.enumerators_.push_back(std::move(enumerators));
+    }
+    built.types_.push_back(record);
+  }
+  Link(built.types_);
+
+  // Events.
+  const std::vector<const EventRecord*> events = registry.SnapshotEvents();
+  built.events_.reserve(events.size());
+  for (const EventRecord* event : events) {
+    auto record = Zeroed<CoreEventRecord>();
+    record.name = event->name.c_str();
+    record.name_space = event->name_space.c_str();
+    const TypeRecord* payload = registry.FindType(event->payload_type);
+    record.payload_type_name = payload != nullptr ? payload->name().c_str() : kEmptyText;
+    record.description = event->description.c_str();
+    record.tags = TagList(built.tag_lists_, event->tags);
+    record.tag_count = Count(event->tags.size());
+    built.events_.push_back(record);
+  }
+  Link(built.events_);
+
+  // One descriptor per route, in the table's order.
+  built.descriptors_.reserve(routes.size());
+  for (const auto& [name, route] : routes.routes()) {
+    auto descriptor = Zeroed<CoreFunctionDescriptor>();
+    auto found = function_index.find(name);
+    if (found != function_index.end()) descriptor.function = built.functions_[found->second];
+
+    FunctionContext& context = contexts[name];
+    context.module = module;
+    context.route = &route;
+    descriptor.function.function_context = &context;
+    descriptor.callback = &CallFunctionDescriptor;
+
+    if (!route.argument_locations().empty()) {
+      std::vector<CoreArgumentLocationEntry> locations;
+      locations.reserve(route.argument_locations().size());
+      for (ArgumentLocation location : route.argument_locations()) {
+        const auto number = static_cast<uint32_t>(location);
+        locations.push_back({nullptr, number >= 1 && number <= 5 ? number : 0});
+      }
+      Link(locations);
+      descriptor.argument_locations = locations.data();
+      built.locations_.push_back(std::move(locations));
+    }
+    descriptor.path = route.path().c_str();
+    const auto method = static_cast<uint32_t>(route.method());
+    descriptor.method = method >= 1 && method <= 8 ? method : 0;
+    descriptor.route_flag = 0;
+    descriptor.route_text_lists = nullptr;
+    descriptor.route_text_list_count = 0;
+    descriptor.method_name =
+        route.method() == HttpMethod::kCustom ? route.method_name().c_str() : kEmptyText;
+    built.descriptors_.push_back(descriptor);
+  }
+  // The descriptor array is the one the host walks: link it in itself.
+  for (std::size_t i = 0; i < built.descriptors_.size(); ++i) {
+    built.descriptors_[i].function.next =
+        i + 1 < built.descriptors_.size()
+            ? reinterpret_cast<CoreFunctionRecord*>(&built.descriptors_[i + 1])
+            : nullptr;
+  }
+
+  built.description_.functions = FirstOrNull(built.descriptors_);
+  built.description_.function_count = Count(built.descriptors_.size());
+  built.description_.types = FirstOrNull(built.types_);
+  built.description_.type_count = Count(built.types_.size());
+  built.description_.events = FirstOrNull(built.events_);
+  built.description_.event_count = Count(built.events_.size());
+
+  block.description_ = built.description_;
+  block.functions_ = std::move(built.functions_);
+  block.arguments_ = std::move(built.arguments_);
+  block.tag_lists_ = std::move(built.tag_lists_);
+  block.types_ = std::move(built.types_);
+  block.fields_ = std::move(built.fields_);
+  block.enumerators_ = std::move(built.enumerators_);
+  block.events_ = std::move(built.events_);
+  block.descriptors_ = std::move(built.descriptors_);
+  block.locations_ = std::move(built.locations_);
+}
+
+void CallFunctionDescriptor(Client::CoreResponse* response, const Client::CoreRequest* request) {
+  const FunctionContext* context =
+      request != nullptr ? static_cast<const FunctionContext*>(request->function_context) : nullptr;
+  const FunctionRoute* route = context != nullptr ? context->route : nullptr;
+  const FunctionRoute* routes[1] = {route};
+  DispatchSafely(response, request, std::span<const FunctionRoute* const>(routes, route ? 1 : 0));
+}
+
+}  // namespace Kestrel

@@ -1,0 +1,455 @@
+#include "remoting/argument_binding.h"
+
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "binding/core_value_conversion.h"
+#include "formats/json_reader.h"
+#include "formats/msgpack_reader.h"
+#include "formats/yaml_reader.h"
+#include "remoting/dispatch.h"
+#include "remoting/remoting_request.h"
+#include "util/format_text.h"
+
+namespace Kestrel {
+namespace {
+
+using Client::CoreArgument;
+using Client::CoreRequest;
+using Client::CoreResponse;
+
+constexpr char kUnknownArgument[] = "Unknown argument '%1' for '%2'.";
+constexpr char kInvalidLocation[] = "Argument '%1' for '%2' was specified in an invalid location.";
+constexpr char kExpectedValue[] = "Expected value for argument '%1'.";
+constexpr char kIndexFormat[] = "Index %1 is in an incorrect format";
+constexpr char kIndexRange[] = "Index %1 is out of range";
+
+// Indexes at or above this are out of range.
+constexpr uint64_t kIndexLimit = uint64_t{1} << 31;
+
+const FunctionRecord& EmptyFunctionRecord() {
+  static const FunctionRecord record;
+  return record;
+}
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
+  }
+  return true;
+}
+
+bool IsDecimalDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Value of `c` as a digit of `base`, or `base` when it is none.
+unsigned DigitValue(char c, unsigned base) {
+  unsigned value = base;
+  if (c >= '0' && c <= '9') value = static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'z') value = static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'Z') value = static_cast<unsigned>(c - 'A' + 10);
+  return value < base ? value : base;
+}
+
+NativeKind ArgumentKind(const ArgumentRecord& argument) {
+  return argument.type.effective().kind;
+}
+
+bool IsComposite(NativeKind kind) {
+  return kind == NativeKind::kObject || kind == NativeKind::kVector || kind == NativeKind::kStruct;
+}
+
+// Returns the position of the first argument named exactly `name`, or -1.
+std::ptrdiff_t FindArgument(const FunctionRecord& function, std::string_view name) {
+  for (std::size_t i = 0; i < function.arguments.size(); ++i) {
+    if (function.arguments[i].name == name) return static_cast<std::ptrdiff_t>(i);
+  }
+  return -1;
+}
+
+// Query pieces in order of first appearance; a later duplicate replaces the
+// value in place.
+using QueryValues = std::vector<std::pair<std::string, std::string>>;
+
+void SetQueryValue(QueryValues& values, std::string name, std::string value) {
+  for (auto& entry : values) {
+    if (entry.first == name) {
+      entry.second = std::move(value);
+      return;
+    }
+  }
+  values.emplace_back(std::move(name), std::move(value));
+}
+
+QueryValues SplitQuery(std::string_view path) {
+  QueryValues values;
+  const std::size_t mark = path.find('?');
+  if (mark == std::string_view::npos || mark + 1 == path.size()) return values;
+  std::string_view query = path.substr(mark + 1);
+  while (true) {
+    const std::size_t end = query.find('&');
+    const std::string_view piece = query.substr(0, end);
+    const std::size_t equals = piece.find('=');
+    if (equals == std::string_view::npos) {
+      SetQueryValue(values, UrlDecode(piece), std::string());
+    } else {
+      SetQueryValue(values, UrlDecode(piece.substr(0, equals)),
+                    UrlDecode(piece.substr(equals + 1)));
+    }
+    if (end == std::string_view::npos) break;
+    query.remove_prefix(end + 1);
+  }
+  return values;
+}
+
+// Step 2: header values of arguments that accept headers, keyed by the
+// argument's own name.
+QueryValues HeaderCandidates(const CoreRequest& request, const BindingCall& call) {
+  QueryValues candidates;
+  if (request.headers == nullptr || request.header_count == 0) return candidates;
+  TextMap headers;
+  for (uint32_t i = 0; i < request.header_count; ++i) {
+    const Client::CoreHeader& header = request.headers[i];
+    if (header.name == nullptr) continue;
+    headers[header.name] = header.value != nullptr ? header.value : "";
+  }
+  const auto& arguments = call.function.arguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const ArgumentLocation location = call.route.LocationAt(i);
+    if (location != ArgumentLocation::kAny && location != ArgumentLocation::kHeader) continue;
+    std::string lowered = arguments[i].name;
+    for (char& c : lowered) c = AsciiLower(c);
+    auto found = headers.find(lowered);
+    if (found != headers.end()) SetQueryValue(candidates, arguments[i].name, found->second);
+  }
+  return candidates;
+}
+
+bool BindHostArguments(BindingCall& call, const CoreRequest& request, std::size_t offset) {
+  if (request.arguments == nullptr) return true;
+  const auto& arguments = call.function.arguments;
+  for (uint32_t i = 0; i < request.argument_count; ++i) {
+    const CoreArgument& entry = request.arguments[i];
+    std::ptrdiff_t position = -1;
+    if (entry.name != nullptr) {
+      position = FindArgument(call.function, entry.name);
+      if (position < 0) {
+        SetFailure(call.result, FormatText(kUnknownArgument, entry.name, call.function_name()));
+        return false;
+      }
+    } else {
+      const std::size_t index = offset + i;
+      if (index >= arguments.size()) {
+        SetFailure(call.result, FormatText(kUnknownArgument, static_cast<uint64_t>(index),
+                                           call.function_name()));
+        return false;
+      }
+      position = static_cast<std::ptrdiff_t>(index);
+    }
+    const ArgumentRecord& argument = arguments[static_cast<std::size_t>(position)];
+    std::string message;
+    if (!FromCoreValue(entry.value, call.slots[static_cast<std::size_t>(position)], argument.name,
+                       &message)) {
+      SetFailure(call.result, message);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The body bytes as text: at most `length` bytes, ended early by a NUL.
+std::string_view BodyText(const CoreRequest& request) {
+  const void* nul = std::memchr(request.body, '\0', request.body_length);
+  const std::size_t length =
+      nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - request.body)
+                     : request.body_length;
+  return std::string_view(request.body, length);
+}
+
+bool BindBody(BindingCall& call, const CoreRequest& request) {
+  if (request.body == nullptr) return true;
+  std::size_t position = 0;
+  const std::size_t count = call.function.arguments.size();
+  while (position < count && call.route.LocationAt(position) != ArgumentLocation::kBody) {
+    ++position;
+  }
+  if (position == count) return true;
+
+  PropertyResult parsed;
+  switch (BodyContentClass(request.content_type)) {
+    case BodyContent::kJson: {
+      const std::string_view text = BodyText(request);
+      parsed = ParseJson(text.data(), text.size());
+      break;
+    }
+    case BodyContent::kYaml:
+      parsed = ParseYaml(BodyText(request));
+      break;
+    case BodyContent::kMessagePack: {
+      std::size_t consumed = 0;
+      parsed = ParseMessagePack(reinterpret_cast<const uint8_t*>(request.body), request.body_length,
+                                &consumed);
+      if (parsed.IsValid() && consumed < request.body_length) {
+        SetFailure(call.result, "Extra MessgePack data found in body");
+        return false;
+      }
+      break;
+    }
+    case BodyContent::kUnsupported:
+      SetFailure(call.result, "Unsupported body content type");
+      return false;
+  }
+  if (!parsed.IsValid()) {
+    TakeFailedParse(call.result, parsed);
+    return false;
+  }
+  call.slots[position] = static_cast<BindingProperty&&>(parsed);
+  return true;
+}
+
+// Releases `data` through the handler when the scope ends, also on unwinding.
+class CallDataGuard {
+ public:
+  CallDataGuard(FunctionHandler* handler) : handler_(handler) {}
+  ~CallDataGuard() {
+    if (data_ != nullptr) handler_->Release(data_);
+  }
+  CallDataGuard(const CallDataGuard&) = delete;
+  CallDataGuard& operator=(const CallDataGuard&) = delete;
+  void set(void* data) { data_ = data; }
+  void* get() const { return data_; }
+
+ private:
+  FunctionHandler* handler_;
+  void* data_ = nullptr;
+};
+
+}  // namespace
+
+BodyContent BodyContentClass(const char* content_type) {
+  if (content_type == nullptr) return BodyContent::kUnsupported;
+  const std::string_view text(content_type);
+  if (StartsWithIgnoringCase(text, "application/x-msgpack")) return BodyContent::kMessagePack;
+  if (StartsWithIgnoringCase(text, "application/json") ||
+      StartsWithIgnoringCase(text, "application/vnd.api+json")) {
+    return BodyContent::kJson;
+  }
+  if (StartsWithIgnoringCase(text, "application/x-yaml")) return BodyContent::kYaml;
+  return BodyContent::kUnsupported;
+}
+
+bool DecodeTextValue(CallResult& result, BindingProperty& target, std::string_view function_name,
+                     std::string_view argument_name, std::string_view value, bool composite) {
+  // Text values are read as C texts: anything after an embedded NUL is not
+  // part of a JSON or YAML value or of a string.
+  const std::string_view text = value.substr(0, value.find('\0'));
+  if (composite) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(value.data());
+    PropertyResult parsed;
+    const char* format = nullptr;
+    if (LooksLikeMessagePack(bytes, value.size())) {
+      parsed = ParseMessagePack(bytes, value.size(), nullptr);
+      format = "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
+    } else {
+      const std::string owned(text);
+      if (LooksLikeJson(owned.c_str())) {
+        parsed = ParseJson(owned);
+        format = "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
+      } else if (LooksLikeYaml(owned.c_str())) {
+        parsed = ParseYaml(text);
+        format = "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
+      }
+    }
+    if (format != nullptr) {
+      if (!parsed.IsValid()) {
+        SetFailure(result, FormatText(format, argument_name, function_name, parsed.GetError()));
+        return false;
+      }
+      target = static_cast<BindingProperty&&>(parsed);
+      return true;
+    }
+  }
+  target.SetString(text);
+  return true;
+}
+
+bool ParseIndexSegment(CallResult& result, std::string_view segment, std::size_t* index) {
+  // Base prefixes as in C's unsigned conversion with base 0: "0x" followed by
+  // a hex digit is hexadecimal, another leading "0" octal, else decimal.
+  unsigned base = 10;
+  std::size_t position = 0;
+  if (segment.size() >= 3 && segment[0] == '0' && (segment[1] == 'x' || segment[1] == 'X') &&
+      DigitValue(segment[2], 16) < 16) {
+    base = 16;
+    position = 2;
+  } else if (!segment.empty() && segment[0] == '0') {
+    base = 8;
+  }
+  uint64_t value = 0;
+  bool overflow = false;
+  const std::size_t digits_start = position;
+  for (; position < segment.size(); ++position) {
+    const unsigned digit = DigitValue(segment[position], base);
+    if (digit >= base) break;
+    if (value > (std::numeric_limits<uint64_t>::max() - digit) / base) overflow = true;
+    value = overflow ? value : value * base + digit;
+  }
+  if (position == digits_start || position != segment.size()) {
+    SetFailure(result, FormatText(kIndexFormat, segment));
+    return false;
+  }
+  if (overflow || value >= kIndexLimit) {
+    SetFailure(result, FormatText(kIndexRange, segment));
+    return false;
+  }
+  *index = static_cast<std::size_t>(value);
+  return true;
+}
+
+bool BindPath(BindingCall& call, BindingProperty& slot, std::string_view path,
+              std::string_view value) {
+  BindingProperty* node = &slot;
+  while (true) {
+    const std::size_t end = path.find('.');
+    const std::string_view segment = path.substr(0, end);
+    if (!segment.empty() && IsDecimalDigit(segment[0])) {
+      std::size_t index = 0;
+      if (!ParseIndexSegment(call.result, segment, &index)) return false;
+      const std::size_t size = node->kind() == PropertyKind::kCollection ? node->Size() : 0;
+      if (index >= size && index - size >= kMaxIndexGrowth) {
+        SetFailure(call.result, FormatText(kIndexRange, segment));
+        return false;
+      }
+      node = &node->At(index);
+    } else {
+      node = &node->Field(segment);
+    }
+    if (end == std::string_view::npos) {
+      return DecodeTextValue(call.result, *node, call.function_name(), segment, value, false);
+    }
+    path.remove_prefix(end + 1);
+  }
+}
+
+bool BindValue(BindingCall& call, BindingProperty& slot, const ArgumentRecord& argument,
+               std::string_view value) {
+  const NativeKind kind = ArgumentKind(argument);
+  if (value.empty()) {
+    switch (kind) {
+      case NativeKind::kBool:
+        slot.SetBool(true);
+        return true;
+      case NativeKind::kObject:
+      case NativeKind::kStruct:
+        slot.Clear();
+        slot.MakeStructure();
+        return true;
+      case NativeKind::kVector:
+        slot.Clear();
+        slot.MakeCollection();
+        return true;
+      default:
+        SetFailure(call.result, FormatText(kExpectedValue, argument.name));
+        return false;
+    }
+  }
+  return DecodeTextValue(call.result, slot, call.function_name(), argument.name, value,
+                         IsComposite(kind));
+}
+
+bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
+               ArgumentLocation location) {
+  const std::size_t dot = name.find('.');
+  const std::string_view argument_name = name.substr(0, dot);
+  const std::ptrdiff_t found = FindArgument(call.function, argument_name);
+  if (found < 0) {
+    SetFailure(call.result, FormatText(kUnknownArgument, argument_name, call.function_name()));
+    return false;
+  }
+  const auto position = static_cast<std::size_t>(found);
+  const ArgumentLocation allowed = call.route.LocationAt(position);
+  if (allowed != ArgumentLocation::kAny && allowed != location) {
+    SetFailure(call.result, FormatText(kInvalidLocation, argument_name, call.function_name()));
+    return false;
+  }
+  BindingProperty& slot = call.slots[position];
+  if (dot == std::string_view::npos) {
+    return BindValue(call, slot, call.function.arguments[position], value);
+  }
+  return BindPath(call, slot, name.substr(dot + 1), value);
+}
+
+void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const MatchState& state) {
+  // Step 1: the call result and the request record.
+  CallResult result;
+  HttpBaseTransport::Request record;
+  ArgumentSlots slots;
+  const FunctionRoute& route = *state.route;
+  const FunctionRecord& function =
+      state.function != nullptr
+          ? *state.function
+          : (route.function() != nullptr ? *route.function() : EmptyFunctionRecord());
+  BindingCall call{result, slots, function, route};
+  const std::string_view path = request.path != nullptr ? request.path : "";
+
+  // Steps 2 and 3: header candidates and query values.
+  const QueryValues header_values = HeaderCandidates(request, call);
+  const QueryValues query_values = SplitQuery(path);
+
+  // Step 4: named binding; headers, then path parameters, then the query.
+  slots.resize(function.arguments.size());
+  for (std::size_t i = 0; i < function.arguments.size(); ++i) {
+    const ArgumentRecord& argument = function.arguments[i];
+    if (ArgumentKind(argument) == NativeKind::kBool && !argument.optional) slots[i].SetBool(false);
+  }
+  bool good = true;
+  for (const auto& [name, value] : header_values) {
+    if (!(good = BindNamed(call, name, value, ArgumentLocation::kHeader))) break;
+  }
+  if (good) {
+    for (const auto& [name, value] : state.path_parameters) {
+      if (!(good = BindNamed(call, name, value, ArgumentLocation::kPath))) break;
+    }
+  }
+  if (good) {
+    for (const auto& [name, value] : query_values) {
+      if (!(good = BindNamed(call, name, value, ArgumentLocation::kQuery))) break;
+    }
+  }
+  // Step 5: host arguments; unnamed ones follow the path parameters.
+  if (good) good = BindHostArguments(call, request, state.path_parameters.size());
+  // Step 6: the body.
+  if (good) good = BindBody(call, request);
+
+  // Step 7: prepare and invoke.
+  FunctionHandler* handler = route.handler();
+  CallDataGuard data(handler);
+  if (good && handler == nullptr) {
+    SetFailure(result, "Invalid function");
+    result.status_code = kStatusNotFound;
+    good = false;
+  }
+  if (good) {
+    data.set(handler->Prepare(result, slots, request.caller_id));
+    if (result.IsGood()) {
+      if (IsRequestRecordIdentity(handler->RequestParameterType())) {
+        FillRequestRecord(record, request, function.registry);
+        handler->Invoke(result, &record, data.get(), request.caller_id);
+      } else {
+        handler->Invoke(result, nullptr, data.get(), request.caller_id);
+      }
+    }
+  }
+  // Step 8: the response; the call data is released when `data` ends.
+  WriteResponse(response, result, function.registry);
+}
+
+}  // namespace Kestrel

@@ -1,0 +1,70 @@
+// `CallResult`: what a function handler fills for one call, and
+// `ResponseStream`, a body the host reads piece by piece after the call.
+//
+// A `CallResult` lives for one call inside the transport. It owns its outcome
+// (value or failure message), its texts and headers and, until the response
+// takes it over, its stream. `SetFailure` makes the call failed and drops any
+// stream, so a failed response never carries one.
+//
+//   CallResult result;
+//   result.outcome.SetString("done");            // a value for the response
+//   SetFailure(result, "Unsupported body content type");  // or a failure
+#ifndef VYN_REMOTING_CALL_RESULT_H_
+#define VYN_REMOTING_CALL_RESULT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "binding/binding_property.h"
+
+namespace Kestrel {
+
+// A response body produced on demand. The host reads it through the
+// response's stream functions and releases it when done; the response owns it
+// from `WriteResponse` until then. Operations in fixed slot order.
+class ResponseStream {
+ public:
+  // Reads up to `*length` bytes into `buffer`, sets `*length` to the bytes
+  // read and `*more` to 1 while data remains. Returns non-zero on success.
+  virtual uint8_t Read(char* buffer, uint32_t* length, uint8_t* more) = 0;  // slot 0
+  // The total size in bytes, as far as known.
+  virtual uint32_t Size() = 0;          // slot 1
+  virtual ~ResponseStream() = default;  // slot 2
+};
+
+// Response headers of a call: name to value.
+using HeaderMap = std::unordered_map<std::string, std::string>;
+
+// The result of one call, filled by the transport and the handler.
+struct CallResult {
+  // The value of a successful call; an invalid result carries the message.
+  PropertyResult outcome;
+  // Passed through to the response unchanged.
+  uint8_t result_flag = 0;
+  // 1 JSON, 2 YAML, 3 MessagePack; any other value reaches the host as 0.
+  uint32_t body_encoding = 0;
+  // HTTP status; 0 means not set.
+  uint32_t status_code = 0;
+  // Empty when none.
+  std::string content_type;
+  HeaderMap headers;
+  // Null unless the handler streams its body.
+  std::unique_ptr<ResponseStream> stream;
+
+  bool IsGood() const { return outcome.IsValid(); }
+};
+
+// Makes `result` failed with `message` and destroys any stream it holds.
+// Never fails.
+void SetFailure(CallResult& result, std::string_view message);
+
+// Makes `result` failed with the failed parse `parsed` (copied, so its message
+// is kept) and destroys any stream. A valid `parsed` is copied as it is.
+void TakeFailedParse(CallResult& result, const PropertyResult& parsed);
+
+}  // namespace Kestrel
+
+#endif  // VYN_REMOTING_CALL_RESULT_H_

@@ -1,0 +1,175 @@
+#include "remoting/dispatch.h"
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "binding/core_value_conversion.h"
+#include "plugin/host/abi/core_value.h"
+#include "remoting/argument_binding.h"
+#include "util/counting_allocator.h"
+#include "util/format_text.h"
+
+namespace Kestrel {
+namespace {
+
+using Client::CoreHeader;
+using Client::CoreRequest;
+using Client::CoreResponse;
+
+// The content type of a response that has none; never freed.
+constexpr char kSharedEmptyText[] = "";
+// The error text when not even the message could be copied; never freed.
+constexpr char kOutOfMemoryText[] = "Out of memory";
+
+VYN_CDECL uint8_t ReadResponseStream(void* stream, char* buffer, uint32_t* length, uint8_t* more) {
+  try {
+    return static_cast<ResponseStream*>(stream)->Read(buffer, length, more);
+  } catch (...) {
+    // Nothing may unwind into the host.
+    if (length != nullptr) *length = 0;
+    if (more != nullptr) *more = 0;
+    return 0;
+  }
+}
+
+VYN_CDECL void ReleaseResponseStream(void* stream) {
+  delete static_cast<ResponseStream*>(stream);
+}
+
+void FreeOwnedText(const char* text) {
+  CountingFree(const_cast<char*>(text));
+}
+
+}  // namespace
+
+void ResetResponse(CoreResponse* response) {
+  if (response == nullptr) return;
+  Client::ReleaseCoreValue(&response->value);
+  if (response->error_flag != 0 && response->error_text != kOutOfMemoryText) {
+    CountingFree(response->error_text);
+  }
+  if (response->content_type != nullptr && response->content_type != kSharedEmptyText) {
+    FreeOwnedText(response->content_type);
+  }
+  if (response->headers != nullptr) {
+    for (uint32_t i = 0; i < response->header_count; ++i) {
+      FreeOwnedText(response->headers[i].name);
+      FreeOwnedText(response->headers[i].value);
+    }
+    CountingFree(response->headers);
+  }
+  std::memset(static_cast<void*>(response), 0, sizeof(CoreResponse));
+}
+
+void ReportResponseError(CoreResponse* response, std::string_view message) {
+  Client::ReleaseCoreValue(&response->value);
+  if (response->error_flag != 0 && response->error_text != kOutOfMemoryText) {
+    CountingFree(response->error_text);
+  }
+  char* copy = Client::CopyOwnedText(message);
+  response->error_text = copy != nullptr ? copy : const_cast<char*>(kOutOfMemoryText);
+  response->error_flag = 1;
+}
+
+void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistry* registry) {
+  if (!result.outcome.IsValid()) {
+    ReportResponseError(response, result.outcome.GetError());
+  } else {
+    Client::ReleaseCoreValue(&response->value);
+    ToCoreValue(result.outcome, response->value, registry);
+  }
+  response->result_flag = result.result_flag;
+  const uint32_t encoding = result.body_encoding;
+  response->body_encoding = encoding >= 1 && encoding <= 3 ? encoding : 0;
+  response->status_code = result.status_code;
+
+  if (response->content_type != nullptr && response->content_type != kSharedEmptyText) {
+    FreeOwnedText(response->content_type);
+  }
+  const char* content_type = nullptr;
+  if (!result.content_type.empty()) content_type = Client::CopyOwnedText(result.content_type);
+  response->content_type = content_type != nullptr ? content_type : kSharedEmptyText;
+
+  if (!result.headers.empty() && response->headers == nullptr) {
+    const std::size_t count = result.headers.size();
+    auto* headers = static_cast<CoreHeader*>(CountingAllocate(count * sizeof(CoreHeader)));
+    if (headers != nullptr) {
+      std::memset(static_cast<void*>(headers), 0, count * sizeof(CoreHeader));
+      std::size_t i = 0;
+      for (const auto& [name, value] : result.headers) {
+        headers[i].name = Client::CopyOwnedText(name);
+        headers[i].value = Client::CopyOwnedText(value);
+        ++i;
+      }
+      response->headers = headers;
+      response->header_count = static_cast<uint32_t>(count);
+    }
+  }
+
+  if (result.stream != nullptr && response->stream == nullptr) {
+    const uint32_t size = result.stream->Size();
+    response->stream = result.stream.release();
+    response->stream_size = size;
+    response->stream_read = &ReadResponseStream;
+    response->stream_release = &ReleaseResponseStream;
+  }
+}
+
+void Dispatch(CoreResponse* response, const CoreRequest* request,
+              std::span<const FunctionRoute* const> routes) {
+  ResetResponse(response);
+  response->release = &ResetResponse;
+
+  MatchState state;
+  bool matched = false;
+  if (request != nullptr) {
+    state.path = request->path != nullptr ? request->path : "";
+    state.method = HttpMethodFromValue(request->method);
+    if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
+      state.method_name = request->method_name;
+    }
+    std::vector<CompiledRoute> compiled;
+    compiled.reserve(routes.size());
+    for (const FunctionRoute* route : routes) {
+      if (route != nullptr) compiled.push_back(CompileRoute(*route));
+    }
+    matched = MatchRoutes(state, compiled);
+  }
+  if (!matched) {
+    ReportResponseError(response, "Invalid function");
+    response->status_code = kStatusNotFound;
+    return;
+  }
+  BindAndInvoke(response, *request, state);
+}
+
+void DispatchSafely(CoreResponse* response, const CoreRequest* request,
+                    std::span<const FunctionRoute* const> routes) noexcept {
+  if (response == nullptr) return;
+  const char* description = nullptr;
+  try {
+    Dispatch(response, request, routes);
+    return;
+  } catch (const std::exception& error) {
+    description = error.what();
+  } catch (...) {
+    description = "unknown exception";
+  }
+  // The failure may have been the heap itself: the reset frees first, and the
+  // report falls back to a static text if it cannot copy.
+  if (response->stream != nullptr && response->stream_release != nullptr) {
+    response->stream_release(response->stream);
+  }
+  ResetResponse(response);
+  response->release = &ResetResponse;
+  try {
+    ReportResponseError(response, FormatText("Internal error: %1", description));
+  } catch (...) {
+    response->error_text = const_cast<char*>(kOutOfMemoryText);
+    response->error_flag = 1;
+  }
+  response->status_code = kStatusInternalError;
+}
+
+}  // namespace Kestrel

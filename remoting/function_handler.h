@@ -1,0 +1,233 @@
+// `FunctionHandler`: the callable object behind an exposed function, and
+// `TypedFunctionHandler`, which turns a C++ callable into one.
+//
+// The transport gathers one `BindingProperty` slot per declared argument,
+// then calls `Prepare` (slots to native values, call data out), `Invoke`
+// (runs the function, fills the `CallResult`) and `Release` (frees the call
+// data). The call data belongs to the handler between `Prepare` and
+// `Release`. A route shares ownership of its handler (see route.h).
+//
+// A typed handler wraps a callable returning `MaybeType<R>`. Its parameters
+// are the declared arguments in order, as native values; it may also take
+// `const RemotingRequest&` or `const HttpBaseTransport::Request&` (the
+// request record) and `CallResult&` (to set status, content type, headers or
+// a stream), anywhere in the list; those take no argument slot.
+//
+//   auto handler = MakeFunctionHandler(
+//       [](int32_t id, const std::string& name) -> MaybeType<Item> { ... },
+//       &registry, record);
+#ifndef VYN_REMOTING_FUNCTION_HANDLER_H_
+#define VYN_REMOTING_FUNCTION_HANDLER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "binding/assign_native.h"
+#include "binding/binding_property.h"
+#include "binding/convert_native.h"
+#include "binding/static_type.h"
+#include "binding/type_registry.h"
+#include "remoting/call_result.h"
+#include "remoting/remoting_request.h"
+#include "util/failure.h"
+
+namespace Kestrel {
+
+// One value per declared argument, in declaration order; made empty per call.
+using ArgumentSlots = std::vector<BindingProperty>;
+
+// Virtual operations in fixed slot order.
+class FunctionHandler {
+ public:
+  // Converts `slots` into native argument values, recording the first failure
+  // in `result`. Returns the call data for `Invoke` and `Release`, possibly
+  // nullptr (also on failure when nothing needs releasing).
+  virtual void* Prepare(CallResult& result, ArgumentSlots& slots, uint32_t caller_id) = 0;  // 1
+  // Runs the function with the prepared `call_data` and fills `result`.
+  // `request` is the request record, or nullptr when the handler takes none.
+  virtual void Invoke(CallResult& result, RemotingRequest* request, void* call_data,
+                      uint32_t caller_id) = 0;  // 2
+  // Frees `call_data` from `Prepare`; nullptr is ignored.
+  virtual void Release(void* call_data) = 0;  // 3
+  // Not called by the transport.
+  virtual void Reserved() {}  // 4
+  // The static identity of the request parameter type, or of void.
+  virtual const StaticTypeInfo& RequestParameterType() const = 0;  // 5
+  virtual ~FunctionHandler() = default;                            // 6
+};
+
+namespace HandlerDetail {
+
+template <class T>
+using Bare = std::remove_cvref_t<T>;
+
+template <class T>
+inline constexpr bool kIsRequestParameter =
+    std::is_same_v<Bare<T>, RemotingRequest> || std::is_same_v<Bare<T>, HttpBaseTransport::Request>;
+
+template <class T>
+inline constexpr bool kIsResultParameter = std::is_same_v<Bare<T>, CallResult>;
+
+// True for a parameter that takes an argument slot.
+template <class T>
+inline constexpr bool kIsNative = !kIsRequestParameter<T> && !kIsResultParameter<T>;
+
+// Storage of one parameter in the call data: the native value, or nothing.
+struct NoStorage {};
+template <class T>
+using Storage = std::conditional_t<kIsNative<T>, Bare<T>, NoStorage>;
+
+// The slot index of parameter `index`: the native parameters before it.
+template <class... Args>
+constexpr std::size_t SlotIndex(std::size_t index) {
+  constexpr bool kNative[] = {kIsNative<Args>..., false};
+  std::size_t slot = 0;
+  for (std::size_t i = 0; i < index; ++i) slot += kNative[i] ? 1 : 0;
+  return slot;
+}
+
+// The identity of the first request parameter, or of void.
+template <class... Args>
+const StaticTypeInfo& RequestIdentity() {
+  const StaticTypeInfo* found = nullptr;
+  (
+      [&found] {
+        if constexpr (kIsRequestParameter<Args>) {
+          if (found == nullptr) found = &StaticType::HashCode<Bare<Args>>();
+        }
+      }(),
+      ...);
+  return found != nullptr ? *found : StaticType::HashCode<void>();
+}
+
+}  // namespace HandlerDetail
+
+// A handler over a callable `MaybeType<R>(Args...)`; see the header comment.
+template <class R, class... Args>
+class TypedFunctionHandler final : public FunctionHandler {
+ public:
+  using Function = std::function<MaybeType<R>(Args...)>;
+
+  // `registry` must outlive the handler and is never null; `function` names
+  // the arguments in messages and may be null (the names are then empty).
+  TypedFunctionHandler(Function callable, TypeRegistry* registry, const FunctionRecord* function)
+      : callable_(std::move(callable)), registry_(registry), function_(function) {}
+
+  void* Prepare(CallResult& result, ArgumentSlots& slots, uint32_t /*caller_id*/) override {
+    auto data = std::make_unique<CallData>();
+    PrepareAll(result, slots, *data, std::index_sequence_for<Args...>{});
+    return data.release();
+  }
+
+  void Invoke(CallResult& result, RemotingRequest* request, void* call_data,
+              uint32_t /*caller_id*/) override {
+    if (call_data == nullptr) return;
+    CallData& data = *static_cast<CallData*>(call_data);
+    HttpBaseTransport::Request fallback;
+    RemotingRequest& record = request != nullptr ? *request : fallback;
+    MaybeType<R> returned = InvokeAll(result, record, data, std::index_sequence_for<Args...>{});
+    if (returned.is_failure()) {
+      const Failure& failure = returned.failure();
+      SetFailure(result, failure.message());
+      if (failure.code() != 0) result.status_code = static_cast<uint32_t>(failure.code());
+      return;
+    }
+    if constexpr (!std::is_void_v<R>) {
+      ConvertNative(result.outcome, returned.value(), *registry_);
+    }
+  }
+
+  void Release(void* call_data) override { delete static_cast<CallData*>(call_data); }
+
+  const StaticTypeInfo& RequestParameterType() const override {
+    return HandlerDetail::RequestIdentity<Args...>();
+  }
+
+  void set_function(const FunctionRecord* function) { function_ = function; }
+
+ private:
+  using CallData = std::tuple<HandlerDetail::Storage<Args>...>;
+
+  template <std::size_t... I>
+  void PrepareAll(CallResult& result, ArgumentSlots& slots, CallData& data,
+                  std::index_sequence<I...>) {
+    (PrepareOne<I>(result, slots, data), ...);
+  }
+
+  template <std::size_t I>
+  void PrepareOne(CallResult& result, ArgumentSlots& slots, CallData& data) {
+    using Parameter = std::tuple_element_t<I, std::tuple<Args...>>;
+    if constexpr (HandlerDetail::kIsNative<Parameter>) {
+      if (!result.IsGood()) return;
+      constexpr std::size_t kSlot = HandlerDetail::SlotIndex<Args...>(I);
+      const BindingProperty& input =
+          kSlot < slots.size() ? slots[kSlot] : BindingProperty::EmptyValue();
+      const ArgumentRecord* argument = nullptr;
+      if (function_ != nullptr && kSlot < function_->arguments.size()) {
+        argument = &function_->arguments[kSlot];
+      }
+      // An optional argument nobody gave keeps its native default.
+      if (input.IsEmpty() && argument != nullptr && argument->optional) return;
+      const std::string_view name = argument != nullptr ? std::string_view(argument->name) : "";
+      AssignNative(result.outcome, std::get<I>(data), input, name, *registry_);
+      if (!result.IsGood()) result.stream.reset();
+    }
+  }
+
+  template <std::size_t... I>
+  MaybeType<R> InvokeAll(CallResult& result, RemotingRequest& record, CallData& data,
+                         std::index_sequence<I...>) {
+    return std::invoke(callable_, Pass<I>(result, record, data)...);
+  }
+
+  // The value handed to parameter I.
+  template <std::size_t I>
+  decltype(auto) Pass(CallResult& result, RemotingRequest& record, CallData& data) {
+    using Parameter = std::tuple_element_t<I, std::tuple<Args...>>;
+    if constexpr (HandlerDetail::kIsResultParameter<Parameter>) {
+      return static_cast<CallResult&>(result);
+    } else if constexpr (HandlerDetail::kIsRequestParameter<Parameter>) {
+      // The transport always builds the derived record, so either type fits.
+      return static_cast<HandlerDetail::Bare<Parameter>&>(
+          static_cast<HttpBaseTransport::Request&>(record));
+    } else if constexpr (std::is_lvalue_reference_v<Parameter>) {
+      return static_cast<HandlerDetail::Bare<Parameter>&>(std::get<I>(data));
+    } else {
+      return static_cast<HandlerDetail::Bare<Parameter>&&>(std::get<I>(data));
+    }
+  }
+
+  Function callable_;
+  TypeRegistry* registry_;
+  const FunctionRecord* function_;
+};
+
+// Makes a handler of the callable held in `callable`. `registry` must
+// outlive the handler and is never null; `function` may be null.
+template <class R, class... Args>
+std::shared_ptr<FunctionHandler> MakeTypedHandler(std::function<MaybeType<R>(Args...)> callable,
+                                                  TypeRegistry* registry,
+                                                  const FunctionRecord* function) {
+  return std::make_shared<TypedFunctionHandler<R, Args...>>(std::move(callable), registry,
+                                                            function);
+}
+
+// As above for any callable object whose signature `std::function` can
+// deduce (no generic lambdas) and whose result is a `MaybeType`.
+template <class Callable>
+std::shared_ptr<FunctionHandler> MakeFunctionHandler(Callable&& callable, TypeRegistry* registry,
+                                                     const FunctionRecord* function) {
+  using Function = decltype(std::function{std::forward<Callable>(callable)});
+  return MakeTypedHandler(Function(std::forward<Callable>(callable)), registry, function);
+}
+
+}  // namespace Kestrel
+
+#endif  // VYN_REMOTING_FUNCTION_HANDLER_H_
