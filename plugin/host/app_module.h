@@ -1,0 +1,354 @@
+// The application module: the plugin's one long-lived object. The host drives
+// it through the `ModuleEntryTable`; a feature module derives from
+// `CoreAppModule`, registers its types and endpoints in `RegisterApi` and uses
+// the module's services (calls to other plugins, service-proxy calls, events,
+// waiting, telemetry).
+//
+// Ownership: the module owns its type registry, its endpoints (routes,
+// handlers, API description), every handler table, the service-proxy tables,
+// the host log target, the telemetry sender and every text it hands the host;
+// all of them live until `Shutdown`, which destroys the module. Host records it
+// receives stay the host's.
+//
+// Every operation the plugin asks of the host goes through the virtual slots 4
+// to 12, which `CoreAppModule` forwards to the host's `CoreFunctionTable`.
+// Nothing here throws across the host boundary: the entry-table functions and
+// the event call-backs catch everything.
+//
+//   class MyModule : public CoreAppModule {
+//     void RegisterApi() override {
+//       Get("/my-plugin/v1/items", [this]() -> MaybeType<Items> { return items_; });
+//     }
+//   };
+#ifndef VYN_PLUGIN_HOST_APP_MODULE_H_
+#define VYN_PLUGIN_HOST_APP_MODULE_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "binding/binding_property.h"
+#include "binding/convert_native.h"
+#include "binding/static_type.h"
+#include "binding/type_registry.h"
+#include "plugin/host/abi/host_records.h"
+#include "plugin/host/module_events.h"
+#include "plugin/host/plugin_name.h"
+#include "plugin/host/semantic_version.h"
+#include "remoting/remoting_endpoints.h"
+#include "util/failure.h"
+#include "util/format_text.h"
+
+// The result type a module waits for is named in wait labels by its static
+// type; `MaybeType<T>` is written as the result of `Failure` and T.
+template <class T>
+struct Kestrel::StaticTypeSpelling<Kestrel::MaybeType<T>> {
+  static constexpr bool kDeclared = true;
+  static std::string Text() {
+    return TemplateSpelling("class Kestrel::MaybeType",
+                            {"class Kestrel::Failure", StaticTypeSpelling<T>::Text()});
+  }
+};
+
+namespace Kestrel::Client {
+
+class PluginLogTarget;
+class TelemetrySender;
+
+// Host subscription flags of the two handler flavours.
+inline constexpr uint32_t kResourceEventFlag = 0;
+inline constexpr uint32_t kServiceProxyEventFlag = 1;
+
+// Reports a future error caught while waiting (the fatal "ALE-6D828C10"
+// assertion report). Never fails; the caller raises the error again.
+void ReportAwaitFailure(const std::future_error& error);
+
+class AppModule {
+ public:
+  using PluginLcdsEvent = Client::PluginLcdsEvent;
+  using PluginLcdsResponse = Client::PluginLcdsResponse;
+  using PluginServiceProxyResponse = Client::PluginServiceProxyResponse;
+
+  // Handlers of the two event flavours, each given the converted payload.
+  using ResourceHandler = std::function<void(const PluginResourceEvent&)>;
+  using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse&)>;
+  using EventHandler = std::variant<ResourceHandler, ServiceProxyHandler>;
+
+  AppModule();
+  AppModule(const AppModule&) = delete;
+  AppModule& operator=(const AppModule&) = delete;
+
+  // Virtual operations, in slot order.
+
+  // Slot 0: counted subscription to the resource event of `path`; the first
+  // one installs the resource dispatcher and subscribes at the host.
+  virtual void SubscribeEvent(const std::string& path);
+  // Slot 1: counted release; the one that brings the count from 1 to 0
+  // unsubscribes at the host and removes the handler.
+  virtual void UnsubscribeEvent(const std::string& path);
+  // Slot 2.
+  virtual ~AppModule();
+  // Slot 3: unsubscribes every handled event and clears every handler table
+  // and the service-proxy tables. Never fails.
+  virtual void Stop();
+  // Slots 4 to 12: the host's functions 1 to 9, arguments passed unchanged.
+  virtual void SendRequest(CoreResponse* response, const CoreRequest* request) = 0;
+  virtual void HostReserved2(uint32_t first, uint32_t second) = 0;
+  virtual void SendEvent(const CoreEvent* event) = 0;
+  virtual void Subscribe(const char* name, uint32_t plugin_id, CoreEventCallback callback,
+                         void* context, uint32_t flag) = 0;
+  virtual void Unsubscribe(const char* name, uint32_t plugin_id) = 0;
+  virtual void HostReserved6(uint32_t first, uint32_t second, uint32_t third, double fourth,
+                             uint32_t fifth) = 0;
+  virtual void Yield() = 0;
+  virtual void BeginWait(const char* label, uint32_t zero) = 0;
+  virtual void EndWait() = 0;
+  // Slot 13: registers the feature's types and endpoints.
+  virtual void RegisterApi() = 0;
+  // Slot 14: the feature's start; returning false fails `Initialize`.
+  virtual bool OnInitialize() { return true; }
+
+  // --- Registry, endpoints and names -------------------------------------
+
+  TypeRegistry& registry() { return registry_; }
+  RemotingEndpoints& endpoints() { return endpoints_; }
+  uint32_t plugin_id() const { return plugin_id_; }
+  // "KestrelClient/<host API version> (<full name>)"; empty until `Initialize`.
+  const std::string& user_agent() const { return user_agent_; }
+  bool finalizing() const { return finalizing_.load(std::memory_order_acquire) != 0; }
+  const SemanticVersion& host_version() const { return host_version_; }
+  const PluginNameRecord& plugin_name() const { return plugin_name_; }
+  const std::vector<std::string>& tags() const { return plugin_name_.tags; }
+  // Null until `Initialize` created it.
+  TelemetrySender* telemetry() { return telemetry_.get(); }
+
+  // Load-time setters used by the entry point.
+  void SetHostVersion(const SemanticVersion& version) { host_version_ = version; }
+  // Keeps `record` and gives its tags to every later route.
+  void SetPluginName(PluginNameRecord record);
+  // Builds the API description from the registry and routes once and returns
+  // it. May throw std::bad_alloc.
+  const ApiDescription& BuildApiDescription() { return endpoints_.BuildApiDescription(); }
+
+  // Route registration: GET or POST `path` served by `callable` (a callable
+  // returning `MaybeType<R>` whose parameters are the declared arguments).
+  // The route carries the module's tags; declare its arguments on the
+  // returned builder. An already registered name gives a failed builder.
+  template <class Callable>
+  RouteBuilder Get(std::string_view path, Callable&& callable) {
+    return endpoints_.Get(path, std::forward<Callable>(callable));
+  }
+  template <class Callable>
+  RouteBuilder Post(std::string_view path, Callable&& callable) {
+    return endpoints_.Post(path, std::forward<Callable>(callable));
+  }
+
+  // --- Waiting -------------------------------------------------------------
+
+  // Returns the value of `future`, handing control to the host (`Yield`)
+  // until it is ready; a wait is announced once ("Wait: future<T>") and ended
+  // when one was announced. A future error (no state, broken promise) is
+  // reported as fatal and raised again: callers inside a host call must catch
+  // it.
+  template <class T>
+  T Await(std::future<T>& future);
+
+  // One cooperative pause: `BeginWait("Wait: yield")`, `Yield`, `EndWait`.
+  void YieldOnce();
+
+  // --- Events ----------------------------------------------------------------
+
+  // Stores `handler` under the event `name` (replacing one there) and
+  // subscribes at the host with the flavour's call-back and flag.
+  void SetEventHandler(const std::string& name, EventHandler handler);
+  // Resource handlers reached through `SubscribeEvent`: by exact path (with
+  // leading "/"), and by pattern (see `MatchResourcePattern`) in order of
+  // first addition. A second handler for the same path or pattern replaces it.
+  void AddResourceHandler(const std::string& path, ResourceHandler handler);
+  void AddResourcePatternHandler(const std::string& pattern, ResourceHandler handler);
+  // Calls the exact-path handler of the event's uri, then every matching
+  // pattern handler.
+  void DispatchResourceEvent(const PluginResourceEvent& event);
+
+  // Publishes a change of `resource` at `path` as `OnJsonApiEvent`. Fails,
+  // sending nothing, when the resource cannot be converted.
+  template <class T>
+  MaybeType<void> PublishResourceEvent(PluginResourceEventType type, const std::string& path,
+                                       const T& resource);
+  // Sends `event` under `EventNameFromUri(event.uri)`, then again under
+  // `base_name` when that differs. Fails, sending nothing, when the event
+  // cannot be converted.
+  MaybeType<void> SendJsonApiEvent(const std::string& base_name, const PluginResourceEvent& event);
+
+  // --- Service proxy (service_proxy.h has the typed calls) -------------------
+
+  // Steps of a service-proxy call after its payload became JSON text: logs,
+  // posts the request (by id when `reply_name` is empty, else by method),
+  // stores `handler` as the pending call and matches answers. Returns an
+  // error text, empty on success; on failure `handler` is dropped uncalled.
+  std::string SendServiceProxyRequest(const std::string& service, const std::string& method,
+                                      const std::string& payload_text,
+                                      const std::string& reply_name, const std::string& extra,
+                                      ServiceProxyHandler handler);
+  // Handles answers of the three service-proxy events.
+  void OnServiceProxyUuidEvent(const PluginServiceProxyResponse& answer);
+  void OnServiceProxyMethodEvent(const PluginServiceProxyResponse& answer);
+  void OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& answer);
+  // Registers the handler of asynchronous answers for `service`.`method`.
+  void SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
+                                   ServiceProxyHandler handler);
+  // Matches at most one received answer to its pending call and runs the
+  // call's handler. Returns whether one was matched.
+  bool MatchServiceProxyAnswers();
+
+ protected:
+  // The call-backs the host calls for events of the two flavours; `context`
+  // of the event is the module.
+  static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
+  static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
+
+  // Service-proxy table operations without a matching pass.
+  void StorePendingCall(const std::string& key, ServiceProxyHandler handler);
+  void StoreReceivedAnswer(const std::string& key, const PluginServiceProxyResponse& answer);
+  bool HasPendingCall(const std::string& key);
+
+  // `Initialize` steps shared by every host binding.
+  void InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id);
+  void SetFinalizing() { finalizing_.store(1, std::memory_order_release); }
+  // Detaches and destroys the host log target; no-op when there is none.
+  void DestroyHostLogTarget();
+
+ private:
+  template <class Record, class Handler>
+  static void Deliver(const CoreEvent* event) noexcept;
+
+  // Resource handlers by exact path and by pattern; guarded by `event_mutex_`.
+  std::unordered_map<std::string, ResourceHandler> resource_handlers_;
+  std::vector<std::pair<std::string, ResourceHandler>> pattern_handlers_;
+
+  TypeRegistry registry_;
+  RemotingEndpoints endpoints_;
+
+  uint32_t plugin_id_ = 0;
+  std::string user_agent_;
+  std::unique_ptr<TelemetrySender> telemetry_;
+
+  // Event handlers and subscription counts. The host may deliver on its own
+  // threads, so the tables are guarded; handlers run without the lock.
+  std::mutex event_mutex_;
+  std::unordered_map<std::string, EventHandler> event_handlers_;
+  std::unordered_map<std::string, int32_t> subscription_counts_;
+
+  // Service-proxy tables, guarded by `service_proxy_mutex_`. Handlers run with
+  // it held and only fulfil a promise.
+  std::mutex service_proxy_mutex_;
+  std::unordered_map<std::string, ServiceProxyHandler> pending_calls_;
+  std::unordered_map<std::string, PluginServiceProxyResponse> received_answers_;
+  std::unordered_map<std::string, ServiceProxyHandler> async_handlers_;
+
+  std::atomic<uint8_t> finalizing_{0};
+  SemanticVersion host_version_;
+  std::unique_ptr<PluginLogTarget> log_target_;
+  PluginNameRecord plugin_name_;
+};
+
+// The module bound to the host's `CoreFunctionTable`: slots 4 to 12 forward to
+// the host (nothing happens before `Initialize`), and the entry table drives
+// `Initialize`, `Shutdown` and `GetMemoryStats`.
+class CoreAppModule : public AppModule {
+ public:
+  CoreAppModule();
+  ~CoreAppModule() override;
+
+  void SendRequest(CoreResponse* response, const CoreRequest* request) override;
+  void HostReserved2(uint32_t first, uint32_t second) override;
+  void SendEvent(const CoreEvent* event) override;
+  void Subscribe(const char* name, uint32_t plugin_id, CoreEventCallback callback, void* context,
+                 uint32_t flag) override;
+  void Unsubscribe(const char* name, uint32_t plugin_id) override;
+  void HostReserved6(uint32_t first, uint32_t second, uint32_t third, double fourth,
+                     uint32_t fifth) override;
+  void Yield() override;
+  void BeginWait(const char* label, uint32_t zero) override;
+  void EndWait() override;
+
+  // Starts the module against `core` (kept; owned by the host): host log
+  // target, user agent, plugin id, telemetry sender, service-proxy handlers,
+  // then `OnInitialize`. Returns false when `core` or its table is null or
+  // `OnInitialize` fails. May throw what the heap throws; the entry table
+  // catches it.
+  bool Initialize(CoreInterface* core);
+  // Sets finalizing, stops, destroys the host log target and deletes the
+  // module, which must have been made with `new`. Never throws.
+  void Shutdown() noexcept;
+
+  // Null until `Initialize`.
+  CoreInterface* core() const { return core_; }
+  // The table the host drives the module with; lives as long as the module.
+  const ModuleEntryTable* entry_table() const { return &entry_table_; }
+
+  // Returns the counting allocator's counters in the host's record.
+  static MemoryStats ReadMemoryStats();
+
+ private:
+  static VYN_CDECL uint8_t EntryInitialize(void* module, CoreInterface* core);
+  static VYN_CDECL void EntryShutdown(void* module);
+  static VYN_CDECL void EntryGetMemoryStats(uint32_t ignored, MemoryStats* stats);
+
+  CoreFunctionTable* functions() const { return core_ != nullptr ? core_->functions : nullptr; }
+
+  CoreInterface* core_ = nullptr;
+  ModuleEntryTable entry_table_;
+};
+
+// ---------------------------------------------------------------------------
+
+template <class T>
+T AppModule::Await(std::future<T>& future) {
+  bool announced = false;
+  try {
+    while (true) {
+      if (!future.valid()) throw std::future_error(std::future_errc::no_state);
+      if (future.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        if (announced) EndWait();
+        return future.get();
+      }
+      if (!announced) {
+        const std::string label =
+            FormatText("Wait: future<%1>", StaticType::Name<T>().display_name);
+        BeginWait(label.c_str(), 0);
+        announced = true;
+      }
+      Yield();
+    }
+  } catch (const std::future_error& error) {
+    ReportAwaitFailure(error);
+    throw;
+  }
+}
+
+template <class T>
+MaybeType<void> AppModule::PublishResourceEvent(PluginResourceEventType type,
+                                                const std::string& path, const T& resource) {
+  PluginResourceEvent event;
+  event.uri = path;
+  event.eventType = type;
+  PropertyResult data;
+  ConvertNative(data, resource, registry_);
+  if (!data.IsValid()) return Failure("%1", data.GetError());
+  event.data = static_cast<const BindingProperty&>(data);
+  return SendJsonApiEvent(kJsonApiEventName, event);
+}
+
+}  // namespace Kestrel::Client
+
+#endif  // VYN_PLUGIN_HOST_APP_MODULE_H_

@@ -1,0 +1,154 @@
+// Calls to other plugins' endpoints as typed function calls: `Request` when
+// no result is wanted, `RequestValue<T>` for a result of native type T.
+//
+// Each native argument becomes a positional host argument (through a
+// `BindingProperty`); the call goes through the module's `SendRequest` and is
+// synchronous. Every failure is a value carrying a code: 400 when an argument
+// cannot be converted (nothing is sent), otherwise the response's status code.
+// A streamed response is read in 4096-byte pieces, pausing once with
+// `YieldOnce` after each short piece while more is to come.
+//
+// Ownership: the converted arguments belong to the call and are freed when it
+// returns; the response is released through its own release function (and its
+// stream through its stream release) on every path that received one.
+//
+// The module's uses: gameflow launch (POST, one game record, no result),
+// telemetry (POST, one `BindingProperty`, no result), service proxy by id
+// (POST, service, method, plugin id, payload text; text result) and by method
+// (POST, service, method, two caller texts, plugin id, payload text; no result).
+//
+//   MaybeType<void> sent = Request(module, HttpMethod::kPost, "/vyn-gameflow/v1/spectate/launch", game);
+//   MaybeType<std::string> key = RequestValue<std::string>(module, HttpMethod::kPost, path, a, b);
+#ifndef VYN_PLUGIN_HOST_OUTGOING_REQUEST_H_
+#define VYN_PLUGIN_HOST_OUTGOING_REQUEST_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/assign_native.h"
+#include "binding/binding_property.h"
+#include "binding/convert_native.h"
+#include "binding/type_registry.h"
+#include "plugin/host/abi/host_records.h"
+#include "plugin/host/app_module.h"
+#include "remoting/http_method.h"
+#include "util/failure.h"
+
+namespace Kestrel::Client {
+
+// Size of each piece read from a response stream.
+inline constexpr uint32_t kStreamReadSize = 4096;
+// The most a stream's declared size may reserve up front. The size comes from
+// another plugin and is not trusted; text beyond it grows as bytes arrive.
+inline constexpr std::size_t kMaxStreamReserve = 1024 * 1024;
+
+// The positional host arguments of one request. Owns the converted values
+// and frees them when destroyed.
+class OutgoingArguments {
+ public:
+  OutgoingArguments() = default;
+  OutgoingArguments(const OutgoingArguments&) = delete;
+  OutgoingArguments& operator=(const OutgoingArguments&) = delete;
+  ~OutgoingArguments();
+
+  // Converts `native` into the next argument. Returns false and sets
+  // `*message` (not null) when the value cannot be converted.
+  template <class T>
+  bool Add(const T& native, TypeRegistry& registry, std::string* message) {
+    PropertyResult property;
+    ConvertNative(property, native, registry);
+    if (!property.IsValid()) {
+      *message = std::string(property.GetError());
+      return false;
+    }
+    AddProperty(property, registry);
+    return true;
+  }
+
+  // Appends the host form of `property` as the next positional argument.
+  void AddProperty(const BindingProperty& property, const TypeRegistry& registry);
+
+  const CoreArgument* data() const { return arguments_.data(); }
+  uint32_t size() const { return static_cast<uint32_t>(arguments_.size()); }
+
+ private:
+  std::vector<CoreArgument> arguments_;
+};
+
+// What to take from a successful response.
+enum class ResponseUse {
+  kNothing,  // success is all
+  kValue,    // the stream (preferred) or the response value, as a property
+};
+
+// The content of a successful response.
+struct ResponseContent {
+  BindingProperty value;  // empty for `ResponseUse::kNothing`
+  uint32_t status_code = 0;
+};
+
+// Sends `arguments` to `method` `path` through the module's `SendRequest` and
+// returns the response's content. Fails with the response's status as code on
+// an error response ("Error response for ..."), a stream that cannot be read
+// or parsed as JSON ("Error reading streamed response for ..."), or a value
+// that cannot be converted ("Error converting response for ...").
+MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
+                                           std::string_view path,
+                                           const OutgoingArguments& arguments, ResponseUse use);
+
+// Reads the whole stream of `response` (which must have a read function) into
+// one text, pausing with `module.YieldOnce()` after each short piece while more
+// is set. Fails with "Stream read error" when the read function fails.
+MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse& response);
+
+// The failure of an argument that could not be converted (code 400).
+Failure ArgumentFailure(HttpMethod method, std::string_view path, std::string_view message);
+// The failure of a response value that could not be converted to the result.
+Failure ResponseConversionFailure(HttpMethod method, std::string_view path,
+                                  std::string_view message, uint32_t status_code);
+
+// Converts `args` in order (the first failure stops everything, nothing is
+// sent), sends the request and returns success or the failure.
+template <class... Args>
+MaybeType<void> Request(AppModule& module, HttpMethod method, std::string_view path,
+                        const Args&... args) {
+  OutgoingArguments arguments;
+  std::string message;
+  if (!(arguments.Add(args, module.registry(), &message) && ...)) {
+    return ArgumentFailure(method, path, message);
+  }
+  MaybeType<ResponseContent> response =
+      ExchangeRequest(module, method, path, arguments, ResponseUse::kNothing);
+  if (response.is_failure()) return response.failure();
+  return {};
+}
+
+// As `Request`, then converts the response (its stream, else its value) to T,
+// naming it "<result>" in messages.
+template <class T, class... Args>
+MaybeType<T> RequestValue(AppModule& module, HttpMethod method, std::string_view path,
+                          const Args&... args) {
+  OutgoingArguments arguments;
+  std::string message;
+  if (!(arguments.Add(args, module.registry(), &message) && ...)) {
+    return ArgumentFailure(method, path, message);
+  }
+  MaybeType<ResponseContent> response =
+      ExchangeRequest(module, method, path, arguments, ResponseUse::kValue);
+  if (response.is_failure()) return response.failure();
+  PropertyResult status;
+  T value{};
+  AssignNative(status, value, response.value().value, "<result>", module.registry());
+  if (!status.IsValid()) {
+    return ResponseConversionFailure(method, path, status.GetError(),
+                                     response.value().status_code);
+  }
+  return value;
+}
+
+}  // namespace Kestrel::Client
+
+#endif  // VYN_PLUGIN_HOST_OUTGOING_REQUEST_H_
