@@ -1,0 +1,35 @@
+// Waiting for the operator's request to stop a long-running program.
+//
+// A server program blocks the termination signals (interrupt and terminate)
+// in its first thread before it starts any other, so that every thread
+// inherits the mask; its main thread then waits for one of them and shuts
+// down in order instead of being killed in the middle of a call.
+//
+//   BlockTerminationSignals();            // before creating threads
+//   std::thread worker(...);
+//   int signal_number = WaitForTerminationSignal();
+#ifndef VYN_PLATFORM_TERMINATION_SIGNAL_H_
+#define VYN_PLATFORM_TERMINATION_SIGNAL_H_
+
+namespace Kestrel::Platform {
+
+// Blocks the interrupt and terminate signals in the calling thread (and in
+// the threads it creates afterwards). Returns false when the mask could not
+// be changed.
+bool BlockTerminationSignals();
+
+// Waits until an interrupt or terminate signal is pending for the process and
+// takes it. Returns its number, or 0 when waiting failed. The signals must be
+// blocked first.
+int WaitForTerminationSignal();
+
+// Sends the terminate signal to this process (for tests).
+void RaiseTerminationSignal();
+
+// The numbers of the two signals, for messages and tests.
+int InterruptSignalNumber();
+int TerminateSignalNumber();
+
+}  // namespace Kestrel::Platform
+
+#endif  // VYN_PLATFORM_TERMINATION_SIGNAL_H_
