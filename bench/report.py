@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Turns the JSON results of vyn_bench into docs/benchmarks.md and its chart.
+
+Usage: report.py RESULTS.json DOCS_DIR COMMAND
+
+Every figure is a ratio of two measurements taken in the same run: for
+throughput figures our bytes per second over the peer's (above 1 is faster
+than the peer); for the memory figures and the endpoint call, ours over the
+peer's or floor's (below 1 is less). The chart is drawn by gnuplot.
+"""
+import json
+import os
+import subprocess
+import sys
+
+# (figure, side of the peer, title, smallest ratio that meets the budget)
+THROUGHPUT_FIGURES = [
+    ("json_parse", "rapidjson", "`ParseJson` vs RapidJSON `Document::Parse` (default flags)", 0.7),
+    ("json_parse", "nlohmann", "`ParseJson` vs nlohmann `json::parse`", 3.0),
+    ("json_write", "rapidjson", "`WriteJson` vs RapidJSON `Writer` over a `Document`", 0.7),
+    ("json_write", "nlohmann", "`WriteJson` vs nlohmann `json::dump`", 3.0),
+    ("msgpack_parse", "msgpack-cxx", "`ParseMessagePack` vs msgpack-cxx `unpack`", 1.0),
+    ("yaml_parse", "libyaml-events", "`ParseYaml` vs a bare libyaml event loop (floor)", 0.8),
+    ("yaml_parse", "yaml-cpp", "`ParseYaml` vs yaml-cpp `YAML::Load`", 3.0),
+    ("read_native", "nlohmann", "`ReadJsonInto` a registered struct vs nlohmann `from_json`", 2.0),
+]
+
+
+def load_results(path):
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    runs = {}
+    for run in data["benchmarks"]:
+        # With repetitions, only the median is used; a single run is used as is.
+        if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
+            continue
+        name = run.get("run_name", run["name"])
+        if run.get("error_occurred"):
+            runs[name] = {"error": run.get("error_message", "failed")}
+            continue
+        runs[name] = run
+    return data.get("context", {}), runs
+
+
+def megabytes(run):
+    return run["bytes_per_second"] / 1e6
+
+
+def fmt_ratio(value):
+    return f"{value:.2f}x" if value < 10 else f"{value:.1f}x"
+
+
+def build_rows(context, runs, corpus):
+    """Returns rows: (title, input, ours text, peer text, ratio, budget text, met, chart label,
+    budget value); met and ratio are None while a figure is pending."""
+    rows = []
+    for figure, peer, title, budget in THROUGHPUT_FIGURES:
+        for name in corpus:
+            ours = runs.get(f"{figure}/{name}/ours")
+            other = runs.get(f"{figure}/{name}/{peer}")
+            if ours is None and other is None:
+                continue
+            label = f"{figure} {name} vs {peer}"
+            if ours is None or other is None or "error" in ours or "error" in other:
+                problem = (ours or {}).get("error") or (other or {}).get("error") or "not run"
+                rows.append((title, name, problem, "", None, f"at least {budget}x", None, label, budget))
+                continue
+            ratio = ours["bytes_per_second"] / other["bytes_per_second"]
+            rows.append((title, name, f"{megabytes(ours):.1f} MB/s", f"{megabytes(other):.1f} MB/s",
+                         ratio, f"at least {budget}x", ratio >= budget, label, budget))
+
+    doc = "citm_catalog"
+    allocations = context.get(f"alloc/{doc}/allocations")
+    values = context.get(f"alloc/{doc}/values")
+    if allocations is not None and values is not None:
+        allocations, values = int(allocations), int(values)
+        per_50 = allocations * 50 / values if values else float("inf")
+        rows.append(("heap allocations of `ParseJson` per 50 values (counting allocator)", doc,
+                     f"{allocations} allocations", f"{values} values", per_50,
+                     "at most 1 per 50 values", per_50 <= 1.0, f"allocations per 50 values {doc}", 1.0))
+
+    doc = "canada"
+    heap = context.get(f"peak/{doc}/ours_heap_bytes")
+    pages = context.get(f"peak/{doc}/ours_page_bytes")
+    peer = context.get(f"peak/{doc}/rapidjson_bytes")
+    if heap is not None and pages is not None and peer is not None:
+        ours_total = int(heap) + int(pages)
+        ratio = ours_total / int(peer)
+        rows.append(("peak live bytes of the parsed tree vs RapidJSON `Document` with its pool", doc,
+                     f"{ours_total / 1e6:.2f} MB ({int(heap) / 1e6:.2f} heap + {int(pages) / 1e6:.2f} pages)",
+                     f"{int(peer) / 1e6:.2f} MB", ratio, "at most 1.5x", ratio <= 1.5,
+                     f"peak bytes {doc} vs rapidjson", 1.5))
+
+    ours = runs.get("spectate_get/request/ours")
+    floor = runs.get("spectate_get/request/hand-written")
+    title = "GET \"/vyn-spectator/v1/spectate\" through the descriptor call-back vs a hand-written call-back"
+    if ours is not None and floor is not None and "error" not in ours and "error" not in floor:
+        ratio = ours["cpu_time"] / floor["cpu_time"]
+        rows.append((title, "one call", f"{ours['cpu_time']:.0f} ns", f"{floor['cpu_time']:.0f} ns",
+                     ratio, "at most 3x", ratio <= 3.0, "spectate GET vs hand-written", 3.0))
+    else:
+        rows.append((title, "one call", "pending", "", None, "at most 3x", None, None, 3.0))
+
+    ours = runs.get("availability/request/ours")
+    title = "availability call with its service-proxy round trip through the in-process host"
+    if ours is not None and "error" not in ours:
+        rows.append((title, "one call", f"{ours['cpu_time']:.0f} ns/call", "", None,
+                     "report ns/call", True, None, None))
+    else:
+        rows.append((title, "one call", "pending", "", None, "report ns/call", None, None, None))
+    return rows
+
+
+def write_chart(rows, docs_dir):
+    charted = [r for r in rows if r[4] is not None and r[7] is not None]
+    data_path = os.path.join(docs_dir, ".benchmarks.dat")
+    with open(data_path, "w", encoding="utf-8") as f:
+        for index, row in enumerate(charted):
+            colour = 0x2E8B57 if row[6] else 0xC0392B
+            f.write(f'{index} "{row[7]}" {row[4]:.4f} {row[8]} {colour}\n')
+    png_path = os.path.join(docs_dir, "benchmarks.png")
+    height = max(400, 28 * len(charted) + 120)
+    script = f"""
+set terminal pngcairo noenhanced size 1000,{height} font "sans,9"
+set output "{png_path}"
+set title "Ratios of one run (bars; green = budget met, red = missed) and their budgets (black marks)"
+set style fill solid 0.8 border -1
+set logscale x 2
+set xrange [0.004:64]
+set xlabel "ratio (throughput: ours / peer, higher is better; memory and call time: ours / peer, lower is better)"
+set yrange [{len(charted)}:-1]
+set ytics nomirror
+set grid xtics
+set key off
+plot "{data_path}" using ($3*0.5):1:($3*0.5):(0.35):5:ytic(2) with boxxyerror lc rgb variable, \\
+     "{data_path}" using 4:1 with points pt 7 ps 1.2 lc rgb "black"
+"""
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    os.remove(data_path)
+
+
+def write_markdown(context, rows, docs_dir, command, notes):
+    lines = ["# Benchmarks", ""]
+    lines.append(f"Made by `{command}` on {context.get('date', 'an unknown date')}, on "
+                 f"{context.get('host_name', 'this machine')} ({context.get('num_cpus', '?')} CPUs at "
+                 f"{context.get('mhz_per_cpu', '?')} MHz), a Release i386 build, "
+                 f"Google Benchmark library build type {context.get('library_build_type', '?')}.")
+    lines.append("")
+    lines.append("Each ratio compares two measurements of the same run on the same input: "
+                 "throughput figures are our bytes per second over the peer's (the median CPU "
+                 "time of the repetitions), memory figures are ours over the peer's. Our side "
+                 "runs with the plugin's counting allocator, peers on the plain heap.")
+    lines.append("")
+    lines.append("| figure | input | ours | peer | ratio | budget | met |")
+    lines.append("|---|---|---|---|---|---|---|")
+    met = missed = pending = 0
+    for title, name, ours, peer, ratio, budget, ok, _, _ in rows:
+        ratio_text = fmt_ratio(ratio) if ratio is not None else ""
+        if ok is None:
+            verdict = "pending"
+            pending += 1
+        elif ok:
+            verdict = "yes"
+            met += 1
+        else:
+            verdict = "**no**"
+            missed += 1
+        lines.append(f"| {title} | {name} | {ours} | {peer} | {ratio_text} | {budget} | {verdict} |")
+    lines.append("")
+    lines.append(f"Budgets met: {met}; missed: {missed}; pending: {pending}.")
+    lines.append("")
+    lines.append("![ratios and budgets](benchmarks.png)")
+    lines.append("")
+    if notes:
+        lines.append(notes.rstrip())
+        lines.append("")
+    with open(os.path.join(docs_dir, "benchmarks.md"), "w", encoding="utf-8") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    if len(sys.argv) != 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    results, docs_dir, command = sys.argv[1:]
+    context, runs = load_results(results)
+    corpus = ["canada", "citm_catalog", "twitter"]
+    rows = build_rows(context, runs, corpus)
+    notes_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "benchmark_notes.md")
+    notes = ""
+    if os.path.exists(notes_path):
+        with open(notes_path, encoding="utf-8") as f:
+            notes = f.read()
+    os.makedirs(docs_dir, exist_ok=True)
+    write_chart(rows, docs_dir)
+    write_markdown(context, rows, docs_dir, command, notes)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
