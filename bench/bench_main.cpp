@@ -80,11 +80,9 @@ int main(int argc, char** argv) {
 
   AddMemoryFigures(corpus);
   Kestrel::Bench::RegisterFormatBenchmarks(corpus);
-#ifndef VYN_BENCH_NO_NATIVE
   for (const CorpusDocument& document : corpus) {
     if (document.name == "twitter") Kestrel::Bench::RegisterNativeBenchmarks(document);
   }
-#endif
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
