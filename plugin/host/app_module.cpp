@@ -10,8 +10,9 @@
 namespace Kestrel::Client {
 
 void ReportAwaitFailure(const std::future_error& error) {
-  const std::string description = FormatText("Caught std::future_error in AppModule::Await: (%1) %2",
-                                             error.code().value(), error.code().message());
+  const std::string description =
+      FormatText("Caught std::future_error in AppModule::Await: (%1) %2", error.code().value(),
+                 error.code().message());
   ReportAssertion("ALE-6D828C10", description.c_str(), __FILE__, __LINE__, "AppModule::Await");
 }
 
@@ -93,7 +94,8 @@ CoreAppModule::~CoreAppModule() = default;
 
 void CoreAppModule::SendRequest(CoreResponse* response, const CoreRequest* request) {
   CoreFunctionTable* table = functions();
-  if (table != nullptr && table->SendRequest != nullptr) table->SendRequest(table, response, request);
+  if (table != nullptr && table->SendRequest != nullptr)
+    table->SendRequest(table, response, request);
 }
 
 void CoreAppModule::HostReserved2(uint32_t first, uint32_t second) {

@@ -17,8 +17,9 @@
 // (POST, service, method, plugin id, payload text; text result) and by method
 // (POST, service, method, two caller texts, plugin id, payload text; no result).
 //
-//   MaybeType<void> sent = Request(module, HttpMethod::kPost, "/vyn-gameflow/v1/spectate/launch", game);
-//   MaybeType<std::string> key = RequestValue<std::string>(module, HttpMethod::kPost, path, a, b);
+//   MaybeType<void> sent = Request(module, HttpMethod::kPost, "/vyn-gameflow/v1/spectate/launch",
+//   game); MaybeType<std::string> key = RequestValue<std::string>(module, HttpMethod::kPost, path,
+//   a, b);
 #ifndef VYN_PLUGIN_HOST_OUTGOING_REQUEST_H_
 #define VYN_PLUGIN_HOST_OUTGOING_REQUEST_H_
 
@@ -143,8 +144,7 @@ MaybeType<T> RequestValue(AppModule& module, HttpMethod method, std::string_view
   T value{};
   AssignNative(status, value, response.value().value, "<result>", module.registry());
   if (!status.IsValid()) {
-    return ResponseConversionFailure(method, path, status.GetError(),
-                                     response.value().status_code);
+    return ResponseConversionFailure(method, path, status.GetError(), response.value().status_code);
   }
   return value;
 }

@@ -28,7 +28,8 @@ void InstallHostLogTarget(std::unique_ptr<PluginLogTarget>& owner, CoreFunctionT
   const LogApi* api = GetLogApi();
   api->AddRef();  // the logger must exist for the calls below
   if (api->FindTarget(kPluginLogTargetName) == nullptr) {
-    for (LogTargetTable* console : {api->StdErrTarget(), api->StdOutTarget(), api->DebuggerTarget()}) {
+    for (LogTargetTable* console :
+         {api->StdErrTarget(), api->StdOutTarget(), api->DebuggerTarget()}) {
       if (console != nullptr) console->Detach(console);
     }
     api->SetLevel(kLogLevelOkay);

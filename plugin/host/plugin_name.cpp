@@ -13,9 +13,9 @@ std::string FullNameFromShortNameAndType(std::string_view short_name, std::strin
     prefix = "tmx-fe-";
   } else {
     prefix = "tmx-xx-";
-    const std::string message = FormatText(
-        "GetFullNameFromShortNameAndType(\"%1\", \"%2\") called with an unknown type", short_name,
-        type);
+    const std::string message =
+        FormatText("GetFullNameFromShortNameAndType(\"%1\", \"%2\") called with an unknown type",
+                   short_name, type);
     LogMessage(kLogLevelError, 0, "            Plugin Manager| %s", message.c_str());
   }
   return prefix + std::string(short_name);

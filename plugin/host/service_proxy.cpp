@@ -12,12 +12,9 @@ std::string CallKey(const std::string& service, const std::string& name) {
 
 }  // namespace
 
-std::string AppModule::SendServiceProxyRequest(const std::string& service,
-                                               const std::string& method,
-                                               const std::string& payload_text,
-                                               const std::string& reply_name,
-                                               const std::string& extra,
-                                               ServiceProxyHandler handler) {
+std::string AppModule::SendServiceProxyRequest(
+    const std::string& service, const std::string& method, const std::string& payload_text,
+    const std::string& reply_name, const std::string& extra, ServiceProxyHandler handler) {
   const std::string description = CallKey(service, method);
   LogMessage(kLogLevelAlways, 0, "Preparing service proxy request: %s", description.c_str());
   std::string key;
@@ -29,7 +26,8 @@ std::string AppModule::SendServiceProxyRequest(const std::string& service,
   } else {
     key = CallKey(service, reply_name);
     if (HasPendingCall(key)) {
-      LogMessage(kLogLevelError, 0, "Could not invoke service proxy as request is already in flight");
+      LogMessage(kLogLevelError, 0,
+                 "Could not invoke service proxy as request is already in flight");
       return "Request already in flight";
     }
     MaybeType<void> sent = Request(*this, HttpMethod::kPost, kServiceProxyMethodPath, service,
@@ -74,8 +72,8 @@ void AppModule::OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& answe
   std::lock_guard<std::mutex> guard(service_proxy_mutex_);
   auto found = async_handlers_.find(key);
   if (found == async_handlers_.end() || !found->second) {
-    LogMessage(kLogLevelError, 0, "Could not find registered handler for async service proxy event %s",
-               key.c_str());
+    LogMessage(kLogLevelError, 0,
+               "Could not find registered handler for async service proxy event %s", key.c_str());
     return;
   }
   found->second(answer);
