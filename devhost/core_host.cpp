@@ -718,6 +718,11 @@ size_t CoreHost::pending_event_count() const {
   return pending_events_.size();
 }
 
+std::vector<RecordedEvent> CoreHost::pending_events() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return std::vector<RecordedEvent>(pending_events_.begin(), pending_events_.end());
+}
+
 void CoreHost::ClearRecords() {
   std::lock_guard<std::mutex> lock(state_mutex_);
   requests_.clear();

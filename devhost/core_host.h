@@ -343,6 +343,8 @@ class CoreHost {
   int yield_count() const;
   std::vector<LogLine> log_lines() const;
   size_t pending_event_count() const;
+  // Copies of the events queued for delivery, in queue order.
+  std::vector<RecordedEvent> pending_events() const;
   // Forgets every record (not the handlers, subscriptions or queued events).
   void ClearRecords();
 
