@@ -21,8 +21,7 @@
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
 #include "binding/static_type.h"
-#include "formats/json_reader.h"
-#include "formats/json_writer.h"
+#include "formats/json_native.h"
 #include "plugin/host/app_module.h"
 #include "util/failure.h"
 
@@ -60,14 +59,9 @@ std::string RequestServiceProxy(AppModule& module, const std::string& service,
                                 const std::string& reply_name, const std::string& extra,
                                 AppModule::ServiceProxyHandler handler) {
   if (module.finalizing()) return kFinalizingText;
-  PropertyResult property;
-  ConvertNative(property, payload, module.registry());
-  if (!property.IsValid()) {
-    return FormatText("Failed to convert type \"%1\" to BindingProperty for serialization",
-                      StaticType::Name<P>().display_name);
-  }
-  const std::string text = WriteJson(property, &module.registry());
-  return module.SendServiceProxyRequest(service, method, text, reply_name, extra,
+  MaybeType<std::string> text = SerializeJson(payload, module.registry());
+  if (text.is_failure()) return text.failure().message();
+  return module.SendServiceProxyRequest(service, method, text.value(), reply_name, extra,
                                         std::move(handler));
 }
 
@@ -86,15 +80,10 @@ std::future<MaybeType<A>> CallService(AppModule& module, const std::string& serv
       ServiceProxyDetail::Fulfil(*promise, MaybeType<A>(Failure("%1", answer.error)));
       return;
     }
-    PropertyResult parsed = ParseJson(answer.payload);
     A value{};
-    if (parsed.IsValid()) {
-      PropertyResult status;
-      AssignNative(status, value, parsed, "<result>", *registry);
-      if (status.IsValid()) {
-        ServiceProxyDetail::Fulfil(*promise, MaybeType<A>(std::move(value)));
-        return;
-      }
+    if (ReadJsonInto(answer.payload, value, *registry)) {
+      ServiceProxyDetail::Fulfil(*promise, MaybeType<A>(std::move(value)));
+      return;
     }
     ServiceProxyDetail::Fulfil(
         *promise, MaybeType<A>(Failure("Failed to deserialize response payload \"%1\" to a %2",
