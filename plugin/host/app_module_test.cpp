@@ -82,7 +82,7 @@ TEST(PluginEntry, FillsTheRecordWithVersionNameTableAndDescription) {
   const FunctionRecord* get = module->registry().FindFunction("GetTestPluginV1Item");
   ASSERT_NE(get, nullptr);
   EXPECT_EQ(get->tags, module->tags());
-  EXPECT_EQ(record.api_description->function_count, 3u);
+  EXPECT_EQ(record.api_description->function_count, 4u);
   EXPECT_EQ(module->core(), nullptr);  // not started before Initialize
 
   const int destroyed = TestModule::destroyed;
@@ -247,6 +247,12 @@ TEST(AppModule, RoutesServeCallsThroughTheHost) {
   auto read = host.Call(CallRequest::Json(kMethodGet, "/test-plugin/v1/item", ""));
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read.value().ValueJson(), R"({"count":2,"name":"lamp"})");
+
+  // A future error raised by Await inside a call ends as that call's error.
+  auto broken = host.Call(CallRequest::Json(kMethodGet, "/test-plugin/v1/broken", ""));
+  ASSERT_TRUE(broken.has_value());
+  EXPECT_TRUE(broken.value().error);
+  EXPECT_EQ(broken.value().status, 500u);
 }
 
 TEST(AppModule, MemoryStatsAndAFullCycleLeaveNoLiveBytes) {

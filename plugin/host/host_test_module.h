@@ -35,6 +35,7 @@ namespace Kestrel::Client::HostTest {
 //                                     POST /other/v1/item and publishes it
 //   POST /test-plugin/v1/lookup       asks service "store", method "lookup"
 //                                     with the body item and returns the answer
+//   GET  /test-plugin/v1/broken       waits for a future without state
 class TestModule : public CoreAppModule {
  public:
   static inline int destroyed = 0;
@@ -58,6 +59,10 @@ class TestModule : public CoreAppModule {
       auto answer = CallService<Item>(*this, "store", "lookup", item);
       return Await(answer);
     }).Body("item");
+    Get("/test-plugin/v1/broken", [this]() -> MaybeType<Item> {
+      std::future<MaybeType<Item>> never_made;
+      return Await(never_made);
+    });
   }
 
   bool OnInitialize() override { return initialize_result; }

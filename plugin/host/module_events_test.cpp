@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,12 @@ TEST_F(ModuleEvents, ResourceEventsReachExactAndPatternHandlers) {
   host_.QueueEvent("OnJsonApiEvent_a_b_c", Json(R"({"uri":"/a/bc","eventType":0})"));
   host_.DeliverPending();
   EXPECT_EQ(calls, std::vector<std::string>{"pattern a/*"});
+
+  // A handler that throws does not take the host down.
+  module_->AddResourceHandler(
+      "/a/b/c", [](const PluginResourceEvent&) { throw std::runtime_error("handler failed"); });
+  host_.QueueEvent("OnJsonApiEvent_a_b_c", Json(R"({"uri":"/a/b/c","eventType":1})"));
+  EXPECT_NO_THROW(host_.DeliverPending());
 }
 
 TEST_F(ModuleEvents, PublishingSendsUnderTheDerivedAndTheBaseName) {
