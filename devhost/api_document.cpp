@@ -1,0 +1,596 @@
+#include "devhost/api_document.h"
+
+#include <iterator>
+#include <map>
+
+#include "devhost/core_host.h"
+#include "rapidjson/prettywriter.h"
+#include "rapidjson/stringbuffer.h"
+
+namespace Kestrel::DevHost {
+namespace {
+
+using Client::ApiDescription;
+using Client::CoreArgumentRecord;
+using Client::CoreEventRecord;
+using Client::CoreFunctionDescriptor;
+using Client::CoreTypeId;
+using Client::CoreTypeRecord;
+
+using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+
+constexpr const char* kKindNames[] = {"",       "bool",   "int8",   "uint8",    "int16",
+                                      "uint16", "int32",  "uint32", "int64",    "uint64",
+                                      "float",  "double", "string", "object",   "blob",
+                                      "vector", "enum",   "struct", "callback", "map"};
+static_assert(std::size(kKindNames) == 20);
+
+constexpr uint32_t kKindVector = 15;
+constexpr uint32_t kKindEnum = 16;
+constexpr uint32_t kKindStruct = 17;
+constexpr uint32_t kKindMap = 19;
+constexpr uint32_t kLocationQuery = 1;
+constexpr uint32_t kLocationPath = 2;
+constexpr uint32_t kLocationHeader = 4;
+constexpr uint32_t kLocationBody = 5;
+
+// Body content types the plugin reads, in the order a client would try them.
+constexpr const char* kBodyTypes[] = {"application/json", "application/x-yaml",
+                                      "application/x-msgpack"};
+
+std::string Text(const char* text) {
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+void String(Writer* writer, const std::string& text) {
+  writer->String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+void Key(Writer* writer, const char* key) {
+  writer->Key(key);
+}
+
+std::string ElementText(uint32_t kind, const std::string& type_name) {
+  if ((kind == kKindEnum || kind == kKindStruct) && !type_name.empty()) return type_name;
+  return NativeKindName(kind);
+}
+
+void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
+  writer->StartArray();
+  for (uint32_t i = 0; tags != nullptr && i < count; ++i) String(writer, Text(tags[i]));
+  writer->EndArray();
+}
+
+// The JSON schema of one native kind; `type_name` names the enum or struct.
+void WriteKindSchema(Writer* writer, uint32_t kind, const std::string& type_name) {
+  writer->StartObject();
+  switch (kind) {
+    case 1:
+      Key(writer, "type");
+      writer->String("boolean");
+      break;
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+      Key(writer, "type");
+      writer->String("integer");
+      Key(writer, "format");
+      writer->String(kind <= 7 ? "int32" : "int64");
+      if (kind % 2 == 1) {
+        Key(writer, "minimum");
+        writer->Int(0);
+      }
+      break;
+    case 10:
+    case 11:
+      Key(writer, "type");
+      writer->String("number");
+      Key(writer, "format");
+      writer->String(kind == 10 ? "float" : "double");
+      break;
+    case 12:
+      Key(writer, "type");
+      writer->String("string");
+      break;
+    case 14:
+      Key(writer, "type");
+      writer->String("string");
+      Key(writer, "format");
+      writer->String("byte");
+      break;
+    case kKindEnum:
+    case kKindStruct:
+      if (!type_name.empty()) {
+        Key(writer, "$ref");
+        String(writer, "#/components/schemas/" + type_name);
+      }
+      break;
+    default:  // object, callback, unknown: any value
+      break;
+  }
+  writer->EndObject();
+}
+
+void WriteTypeSchema(Writer* writer, const CoreTypeId& type) {
+  std::string type_name = Text(type.type_name);
+  if (type.kind == kKindVector || type.kind == kKindMap) {
+    writer->StartObject();
+    Key(writer, "type");
+    writer->String(type.kind == kKindVector ? "array" : "object");
+    Key(writer, type.kind == kKindVector ? "items" : "additionalProperties");
+    WriteKindSchema(writer, type.element_kind, type_name);
+    writer->EndObject();
+    return;
+  }
+  WriteKindSchema(writer, type.kind, type_name);
+}
+
+void WriteTypeIdJson(Writer* writer, const CoreTypeId& type) {
+  writer->StartObject();
+  Key(writer, "kind");
+  writer->String(NativeKindName(type.kind));
+  Key(writer, "elementKind");
+  writer->String(NativeKindName(type.element_kind));
+  Key(writer, "typeName");
+  String(writer, Text(type.type_name));
+  Key(writer, "text");
+  String(writer, TypeIdText(type));
+  writer->EndObject();
+}
+
+bool HasResult(const CoreTypeId& type) {
+  return type.kind != 0;
+}
+
+const char* OpenApiMethod(uint32_t method) {
+  static constexpr const char* kNames[] = {"",        "delete", "get",  "head",
+                                           "options", "patch",  "post", "put"};
+  return method < std::size(kNames) ? kNames[method] : "";
+}
+
+void WriteTypeRecordSchema(Writer* writer, const CoreTypeRecord& type) {
+  writer->StartObject();
+  if (type.fields != nullptr) {
+    Key(writer, "type");
+    writer->String("object");
+    Key(writer, "properties");
+    writer->StartObject();
+    std::vector<std::string> required;
+    for (uint32_t i = 0; i < type.member_count; ++i) {
+      const Client::CoreFieldRecord& field = type.fields[i];
+      Key(writer, Text(field.name).c_str());
+      WriteTypeSchema(writer, field.type);
+      if ((field.flags & 2) != 0) required.push_back(Text(field.name));
+    }
+    writer->EndObject();
+    if (!required.empty()) {
+      Key(writer, "required");
+      writer->StartArray();
+      for (const std::string& name : required) String(writer, name);
+      writer->EndArray();
+    }
+  } else if (type.enumerators != nullptr && type.member_count != 0) {
+    Key(writer, "type");
+    writer->String("string");
+    Key(writer, "enum");
+    writer->StartArray();
+    for (uint32_t i = 0; i < type.member_count; ++i) String(writer, Text(type.enumerators[i].name));
+    writer->EndArray();
+  } else {
+    Key(writer, "type");
+    writer->String("object");
+  }
+  std::string description = Text(type.description);
+  if (!description.empty()) {
+    Key(writer, "description");
+    String(writer, description);
+  }
+  writer->EndObject();
+}
+
+void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
+  const Client::CoreFunctionRecord& record = function.function;
+  writer->StartObject();
+  Key(writer, "operationId");
+  String(writer, Text(record.name));
+  std::string description = Text(record.description);
+  if (!description.empty()) {
+    Key(writer, "description");
+    String(writer, description);
+  }
+  Key(writer, "tags");
+  WriteTags(writer, record.tags, record.tag_count);
+
+  std::vector<uint32_t> locations = ArgumentLocations(function);
+  const CoreArgumentRecord* body = nullptr;
+  Key(writer, "parameters");
+  writer->StartArray();
+  for (uint32_t i = 0; record.arguments != nullptr && i < record.argument_count; ++i) {
+    const CoreArgumentRecord& argument = record.arguments[i];
+    uint32_t location = i < locations.size() ? locations[i] : 0;
+    if (location == kLocationBody) {
+      if (body == nullptr) body = &argument;
+      continue;
+    }
+    writer->StartObject();
+    Key(writer, "name");
+    String(writer, Text(argument.name));
+    Key(writer, "in");
+    writer->String(location == kLocationPath     ? "path"
+                   : location == kLocationHeader ? "header"
+                                                 : "query");
+    Key(writer, "required");
+    writer->Bool(location == kLocationPath || argument.optional == 0);
+    std::string argument_description = Text(argument.description);
+    if (!argument_description.empty()) {
+      Key(writer, "description");
+      String(writer, argument_description);
+    }
+    Key(writer, "schema");
+    WriteTypeSchema(writer, argument.type);
+    writer->EndObject();
+  }
+  writer->EndArray();
+
+  if (body != nullptr) {
+    Key(writer, "requestBody");
+    writer->StartObject();
+    Key(writer, "required");
+    writer->Bool(body->optional == 0);
+    Key(writer, "content");
+    writer->StartObject();
+    for (const char* content_type : kBodyTypes) {
+      Key(writer, content_type);
+      writer->StartObject();
+      Key(writer, "schema");
+      WriteTypeSchema(writer, body->type);
+      writer->EndObject();
+    }
+    writer->EndObject();
+    writer->EndObject();
+  }
+
+  Key(writer, "responses");
+  writer->StartObject();
+  if (HasResult(record.result_type)) {
+    Key(writer, "200");
+    writer->StartObject();
+    Key(writer, "description");
+    String(writer, "The result: " + TypeIdText(record.result_type));
+    Key(writer, "content");
+    writer->StartObject();
+    Key(writer, "application/json");
+    writer->StartObject();
+    Key(writer, "schema");
+    WriteTypeSchema(writer, record.result_type);
+    writer->EndObject();
+    writer->EndObject();
+    writer->EndObject();
+  }
+  Key(writer, "204");
+  writer->StartObject();
+  Key(writer, "description");
+  writer->String("Success without a value");
+  writer->EndObject();
+  Key(writer, "default");
+  writer->StartObject();
+  Key(writer, "description");
+  writer->String("The call failed");
+  Key(writer, "content");
+  writer->StartObject();
+  Key(writer, "application/json");
+  writer->StartObject();
+  Key(writer, "schema");
+  writer->StartObject();
+  Key(writer, "$ref");
+  writer->String("#/components/schemas/Error");
+  writer->EndObject();
+  writer->EndObject();
+  writer->EndObject();
+  writer->EndObject();
+  writer->EndObject();
+  writer->EndObject();
+}
+
+std::string Indented(const std::string& text) {
+  return text.empty() ? std::string() : " - " + text;
+}
+
+}  // namespace
+
+const char* NativeKindName(uint32_t kind) {
+  return kind < std::size(kKindNames) ? kKindNames[kind] : "";
+}
+
+std::string TypeIdText(const CoreTypeId& type) {
+  std::string type_name = Text(type.type_name);
+  if (type.kind == kKindVector || type.kind == kKindMap) {
+    return std::string(NativeKindName(type.kind)) + "<" +
+           ElementText(type.element_kind, type_name) + ">";
+  }
+  if (type.kind == 0) return "none";
+  return ElementText(type.kind, type_name);
+}
+
+std::string ArgumentLocationName(uint32_t location) {
+  switch (location) {
+    case 0:
+      return "any";
+    case kLocationQuery:
+      return "query";
+    case kLocationPath:
+      return "path";
+    case kLocationHeader:
+      return "header";
+    case kLocationBody:
+      return "body";
+    default:
+      return "location " + std::to_string(location);
+  }
+}
+
+std::vector<uint32_t> ArgumentLocations(const CoreFunctionDescriptor& function) {
+  std::vector<uint32_t> locations;
+  // Bounded by the argument count and a sane limit, in case a list loops.
+  for (const Client::CoreArgumentLocationEntry* entry = function.argument_locations;
+       entry != nullptr && locations.size() < 1024; entry = entry->next) {
+    locations.push_back(entry->location);
+  }
+  return locations;
+}
+
+std::string DescribeApiText(const ApiDescription& api, const std::string& plugin_name) {
+  std::string text =
+      "Plugin " + plugin_name + "\n\nFunctions (" + std::to_string(api.function_count) + ")\n";
+  for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
+    const CoreFunctionDescriptor& function = api.functions[i];
+    const Client::CoreFunctionRecord& record = function.function;
+    std::string method = function.method == kMethodCustom ? Text(function.method_name)
+                         : function.method == kMethodNone
+                             ? std::string("ANY")
+                             : std::string(MethodText(function.method));
+    text += "  " + method + " " + Text(function.path) + "  (" + Text(record.name) + ")" +
+            Indented(Text(record.description)) + "\n";
+    std::vector<uint32_t> locations = ArgumentLocations(function);
+    for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
+      const CoreArgumentRecord& argument = record.arguments[a];
+      text += "    argument " + Text(argument.name) + ": " + TypeIdText(argument.type) + " in " +
+              ArgumentLocationName(a < locations.size() ? locations[a] : 0) +
+              (argument.optional != 0 ? ", optional" : "") + Indented(Text(argument.description)) +
+              "\n";
+    }
+    text += "    result: " + TypeIdText(record.result_type) + "\n";
+    text += "    tags:";
+    for (uint32_t t = 0; record.tags != nullptr && t < record.tag_count; ++t) {
+      text += (t == 0 ? " " : ", ") + Text(record.tags[t]);
+    }
+    text += "\n";
+  }
+  text += "\nTypes (" + std::to_string(api.type_count) + ")\n";
+  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
+    const CoreTypeRecord& type = api.types[i];
+    bool is_struct = type.fields != nullptr;
+    text += "  " + Text(type.name) + (is_struct ? " (struct, " : " (enum, ") +
+            std::to_string(type.native_size) + " bytes)" + Indented(Text(type.description)) + "\n";
+    for (uint32_t m = 0; m < type.member_count; ++m) {
+      if (is_struct) {
+        const Client::CoreFieldRecord& field = type.fields[m];
+        text += "    " + Text(field.name) + ": " + TypeIdText(field.type) +
+                Indented(Text(field.description)) + "\n";
+      } else if (type.enumerators != nullptr) {
+        const Client::CoreEnumValueRecord& value = type.enumerators[m];
+        text += "    " + Text(value.name) + " = " + std::to_string(value.value) +
+                Indented(Text(value.description)) + "\n";
+      }
+    }
+  }
+  text += "\nEvents (" + std::to_string(api.event_count) + ")\n";
+  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
+    const CoreEventRecord& event = api.events[i];
+    text += "  " + Text(event.name) + ": " + Text(event.payload_type_name) +
+            Indented(Text(event.description)) + "\n";
+  }
+  return text;
+}
+
+std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin_name) {
+  rapidjson::StringBuffer buffer;
+  Writer writer(buffer);
+  writer.StartObject();
+  Key(&writer, "plugin");
+  String(&writer, plugin_name);
+  Key(&writer, "functions");
+  writer.StartArray();
+  for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
+    const CoreFunctionDescriptor& function = api.functions[i];
+    const Client::CoreFunctionRecord& record = function.function;
+    writer.StartObject();
+    Key(&writer, "name");
+    String(&writer, Text(record.name));
+    Key(&writer, "method");
+    String(&writer, function.method == kMethodCustom ? Text(function.method_name)
+                                                     : std::string(MethodText(function.method)));
+    Key(&writer, "path");
+    String(&writer, Text(function.path));
+    Key(&writer, "description");
+    String(&writer, Text(record.description));
+    Key(&writer, "arguments");
+    writer.StartArray();
+    std::vector<uint32_t> locations = ArgumentLocations(function);
+    for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
+      const CoreArgumentRecord& argument = record.arguments[a];
+      writer.StartObject();
+      Key(&writer, "name");
+      String(&writer, Text(argument.name));
+      Key(&writer, "description");
+      String(&writer, Text(argument.description));
+      Key(&writer, "type");
+      WriteTypeIdJson(&writer, argument.type);
+      Key(&writer, "optional");
+      writer.Bool(argument.optional != 0);
+      Key(&writer, "location");
+      String(&writer, ArgumentLocationName(a < locations.size() ? locations[a] : 0));
+      writer.EndObject();
+    }
+    writer.EndArray();
+    Key(&writer, "result");
+    WriteTypeIdJson(&writer, record.result_type);
+    Key(&writer, "tags");
+    WriteTags(&writer, record.tags, record.tag_count);
+    writer.EndObject();
+  }
+  writer.EndArray();
+  Key(&writer, "types");
+  writer.StartArray();
+  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
+    const CoreTypeRecord& type = api.types[i];
+    writer.StartObject();
+    Key(&writer, "name");
+    String(&writer, Text(type.name));
+    Key(&writer, "nameSpace");
+    String(&writer, Text(type.name_space));
+    Key(&writer, "size");
+    writer.Uint(type.native_size);
+    Key(&writer, "description");
+    String(&writer, Text(type.description));
+    Key(&writer, "tags");
+    WriteTags(&writer, type.tags, type.tag_count);
+    if (type.fields != nullptr) {
+      Key(&writer, "fields");
+      writer.StartArray();
+      for (uint32_t m = 0; m < type.member_count; ++m) {
+        const Client::CoreFieldRecord& field = type.fields[m];
+        writer.StartObject();
+        Key(&writer, "name");
+        String(&writer, Text(field.name));
+        Key(&writer, "type");
+        WriteTypeIdJson(&writer, field.type);
+        Key(&writer, "offset");
+        writer.Uint(field.offset);
+        Key(&writer, "flags");
+        writer.Uint(field.flags);
+        writer.EndObject();
+      }
+      writer.EndArray();
+    } else {
+      Key(&writer, "enumerators");
+      writer.StartArray();
+      for (uint32_t m = 0; type.enumerators != nullptr && m < type.member_count; ++m) {
+        writer.StartObject();
+        Key(&writer, "name");
+        String(&writer, Text(type.enumerators[m].name));
+        Key(&writer, "value");
+        writer.Int(type.enumerators[m].value);
+        writer.EndObject();
+      }
+      writer.EndArray();
+    }
+    writer.EndObject();
+  }
+  writer.EndArray();
+  Key(&writer, "events");
+  writer.StartArray();
+  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
+    const CoreEventRecord& event = api.events[i];
+    writer.StartObject();
+    Key(&writer, "name");
+    String(&writer, Text(event.name));
+    Key(&writer, "payload");
+    String(&writer, Text(event.payload_type_name));
+    Key(&writer, "description");
+    String(&writer, Text(event.description));
+    Key(&writer, "tags");
+    WriteTags(&writer, event.tags, event.tag_count);
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& plugin_name) {
+  // Paths keep the order of their first function; methods group under them.
+  std::vector<std::string> path_order;
+  std::map<std::string, std::vector<const CoreFunctionDescriptor*>> by_path;
+  for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
+    const CoreFunctionDescriptor& function = api.functions[i];
+    if (OpenApiMethod(function.method)[0] == '\0') continue;
+    std::string path = Text(function.path);
+    if (by_path.find(path) == by_path.end()) path_order.push_back(path);
+    by_path[path].push_back(&function);
+  }
+
+  rapidjson::StringBuffer buffer;
+  Writer writer(buffer);
+  writer.StartObject();
+  Key(&writer, "openapi");
+  writer.String("3.0.3");
+  Key(&writer, "info");
+  writer.StartObject();
+  Key(&writer, "title");
+  String(&writer, plugin_name);
+  Key(&writer, "version");
+  writer.String("1.0.0");
+  writer.EndObject();
+  Key(&writer, "paths");
+  writer.StartObject();
+  for (const std::string& path : path_order) {
+    Key(&writer, path.c_str());
+    writer.StartObject();
+    for (const CoreFunctionDescriptor* function : by_path[path]) {
+      Key(&writer, OpenApiMethod(function->method));
+      WriteOperation(&writer, *function);
+    }
+    writer.EndObject();
+  }
+  writer.EndObject();
+  Key(&writer, "components");
+  writer.StartObject();
+  Key(&writer, "schemas");
+  writer.StartObject();
+  Key(&writer, "Error");
+  writer.StartObject();
+  Key(&writer, "type");
+  writer.String("object");
+  Key(&writer, "properties");
+  writer.StartObject();
+  Key(&writer, "message");
+  writer.StartObject();
+  Key(&writer, "type");
+  writer.String("string");
+  writer.EndObject();
+  writer.EndObject();
+  writer.EndObject();
+  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
+    Key(&writer, Text(api.types[i].name).c_str());
+    WriteTypeRecordSchema(&writer, api.types[i]);
+  }
+  writer.EndObject();
+  writer.EndObject();
+  Key(&writer, "x-events");
+  writer.StartArray();
+  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
+    const CoreEventRecord& event = api.events[i];
+    writer.StartObject();
+    Key(&writer, "name");
+    String(&writer, Text(event.name));
+    Key(&writer, "payload");
+    writer.StartObject();
+    Key(&writer, "$ref");
+    String(&writer, "#/components/schemas/" + Text(event.payload_type_name));
+    writer.EndObject();
+    Key(&writer, "description");
+    String(&writer, Text(event.description));
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+}  // namespace Kestrel::DevHost

@@ -1,0 +1,51 @@
+// The three commands of `vyn-devhost`, each a function from its options to
+// an exit code, writing to the given streams. `main` adds the process
+// concerns (the default plugin path, signals); tests call these directly.
+//
+// Exit codes: 0 success; 1 the call was answered with an error status;
+// 2 a usage error or a failure to start (library, roster, body file, port).
+//
+//   std::ostringstream out, err;
+//   int code = RunDescribe(options, PluginSource{}, out, err);
+#ifndef VYN_DEVHOST_DEV_HOST_COMMANDS_H_
+#define VYN_DEVHOST_DEV_HOST_COMMANDS_H_
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "devhost/command_line.h"
+#include "devhost/core_host.h"
+#include "devhost/http_server.h"
+
+namespace Kestrel::DevHost {
+
+// Where the plugin comes from: its entry function when set (a plugin linked
+// into the program), otherwise the options' library path.
+struct PluginSource {
+  LoadPluginFunction entry = nullptr;
+};
+
+// The text of a plugin log level: "  OKAY", "  WARN", " ERROR", "ALWAYS", or
+// the number for other levels.
+std::string LogLevelText(int32_t level);
+
+// Prints the API description (text, JSON or OpenAPI).
+int RunDescribe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
+                std::ostream& err);
+
+// Makes one call and prints "status: N" and the JSON result or error body;
+// with `verbose`, first what the plugin did meanwhile.
+int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
+            std::ostream& err);
+
+// Serves HTTP until `wait_for_stop` returns (it is called once the server
+// runs, with the bound port), then stops the server, shuts the plugin down
+// and unloads it. Prints "listening on http://ADDRESS:PORT" when ready and
+// every plugin log line.
+int RunServe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
+             std::ostream& err, const std::function<void(int port)>& wait_for_stop);
+
+}  // namespace Kestrel::DevHost
+
+#endif  // VYN_DEVHOST_DEV_HOST_COMMANDS_H_
