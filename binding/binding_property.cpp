@@ -96,6 +96,39 @@ class PropertyReleaser {
     value.payload_.bits = 0;
   }
 
+  // Takes apart the whole tree of `root`, a top-level value whose store is
+  // destroyed right after: only what lives outside the store's pages and
+  // string table is freed one by one (blob buffers, element arrays too large
+  // for the block pools). Strings, map nodes and small blocks go with the
+  // store, so their maps are not destroyed and their names not released. The
+  // values of the tree are left as they are; nothing may touch them again.
+  static void DropTree(BindingProperty& root) {
+    PropertyStore* store = root.store_;
+    WorkStack<Pending, 32> work;
+    const auto visit = [&work](BindingProperty& value) {
+      if (value.kind_ == PropertyKind::kBlob) {
+        std::destroy_at(value.payload_.blob);
+      } else if (IsContainer(value.kind_)) {
+        work.Push({value.kind_, value.payload_});
+      }
+    };
+    visit(root);
+    while (!work.Empty()) {
+      const Pending pending = work.Top();
+      work.Pop();
+      if (pending.kind == PropertyKind::kCollection) {
+        ElementVector* elements = pending.payload.collection;
+        for (uint32_t i = 0; i < elements->size; ++i) visit(elements->data[i]);
+        const std::size_t bytes = elements->capacity * sizeof(BindingProperty);
+        if (bytes > PropertyStore::kLargestPooledBlock) store->Free(elements->data, bytes);
+      } else {
+        for (auto& [key, value] : *pending.payload.structure) visit(value);
+      }
+    }
+    root.kind_ = PropertyKind::kEmpty;
+    root.payload_.bits = 0;
+  }
+
  private:
   struct Pending {
     PropertyKind kind;
@@ -156,7 +189,12 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
 }
 
 BindingProperty::~BindingProperty() {
-  Clear();
+  if (owns_store_ != 0 && store_ != nullptr && IsContainer(kind_)) {
+    // The store goes too: no need to give each part back to it first.
+    PropertyReleaser::DropTree(*this);
+  } else {
+    Clear();
+  }
   if (owns_store_ != 0) delete store_;
 }
 
@@ -309,17 +347,26 @@ BindingProperty& BindingProperty::Append() {
 }
 
 BindingProperty& BindingProperty::InsertField(std::string_view name) {
-  if (kind_ == PropertyKind::kStructure) {
+  FieldMap::iterator hint;
+  const bool was_structure = kind_ == PropertyKind::kStructure;
+  if (was_structure) {
     FieldMap& fields = *payload_.structure;
-    auto hint = fields.lower_bound(name);
-    if (hint != fields.end() && hint->first.name->view() == name) return hint->second;
+    // Documents often list members in name order: a name above the last one
+    // goes to the end without a search.
+    if (fields.empty() || FieldKeyLess::Less(fields.rbegin()->first.name->view(), name)) {
+      hint = fields.end();
+    } else {
+      hint = fields.lower_bound(name);
+      if (hint != fields.end() && hint->first.name->view() == name) return hint->second;
+    }
   }
   // Intern before `MakeStructure` releases the old content, which may hold `name`.
   const PooledString* entry = EnsureStore()->Intern(name);
   try {
     MakeStructure();
     FieldMap& fields = *payload_.structure;
-    auto hint = fields.lower_bound(name);
+    // Interning does not touch the map, so the hint found above still holds.
+    if (!was_structure) hint = fields.end();
     auto inserted = fields.emplace_hint(hint, std::piecewise_construct,
                                         std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
     inserted->second.MakeChildOf(store_);

@@ -649,5 +649,39 @@ TEST(BindingProperty, LargeTreesCostFewHeapAllocations) {
   EXPECT_EQ(PropertyPagePool::Instance().ReadCounters().pages_taken, pages_before);
 }
 
+TEST(BindingProperty, DestroyingATreeGivesBackItsHeapParts) {
+  // Parts that live outside the store's pages: blob buffers, texts and element
+  // arrays too large for the block pools, and a large string table; each nested
+  // below containers so that only a walk of the whole tree finds them.
+  const AllocatorCounters before = ReadAllocatorCounters();
+  const uint64_t pages_before = PropertyPagePool::Instance().ReadCounters().pages_taken;
+  {
+    BindingProperty root;
+    BindingProperty& list = root.Field("list");
+    for (int i = 0; i < 300; ++i) list.At(static_cast<std::size_t>(i)).SetSigned(i);
+    list.At(7).Field("blob").SetBlob(std::vector<uint8_t>(5000, 0xAB));
+    list.At(8).At(2).SetString(std::string(3000, 'x'));
+    BindingProperty& names = root.Field("names");
+    for (int i = 0; i < 600; ++i) names.Field("n" + std::to_string(i)).SetUnsigned(1);
+    root.Field("blob").SetBlob(std::vector<uint8_t>(100, 1));
+    EXPECT_GT(ReadAllocatorCounters().live_bytes(), before.live_bytes() + 8000);
+    EXPECT_EQ(root.GetField("list").GetAt(8).GetAt(2).Size(), 3000u);
+  }
+  const AllocatorCounters after = ReadAllocatorCounters();
+  EXPECT_EQ(after.live_allocations(), before.live_allocations());
+  EXPECT_EQ(after.live_bytes(), before.live_bytes());
+  EXPECT_EQ(PropertyPagePool::Instance().ReadCounters().pages_taken, pages_before);
+
+  // A top-level scalar or a cleared tree is released the ordinary way.
+  {
+    BindingProperty text;
+    text.SetString(std::string(2000, 'y'));
+    BindingProperty cleared;
+    cleared.At(100).SetBlob(std::vector<uint8_t>(10, 2));
+    cleared.Clear();
+  }
+  EXPECT_EQ(ReadAllocatorCounters().live_bytes(), before.live_bytes());
+}
+
 }  // namespace
 }  // namespace Kestrel

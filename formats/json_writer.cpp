@@ -14,17 +14,42 @@ namespace Kestrel {
 
 namespace {
 
-// RapidJSON output stream appending to a caller's string.
+// RapidJSON output stream writing into a caller's string. The writer announces
+// how many characters a value may take (`PutReserve`) and then stores them
+// without further checks (`PutUnsafe`); the string grows ahead in doubling
+// steps and is cut to the written length by `Finish`.
 class StringOutput {
  public:
   using Ch = char;
   explicit StringOutput(std::string& text) : text_(text) {}
-  void Put(char c) { text_.push_back(c); }
+  void Put(char c) {
+    Reserve(1);
+    text_[length_++] = c;
+  }
   void Flush() {}
+  void Reserve(std::size_t count) {
+    if (text_.size() - length_ < count) {
+      const std::size_t needed = length_ + count;
+      text_.resize(needed > 2 * text_.size() ? needed : 2 * text_.size());
+    }
+  }
+  void PutUnsafe(char c) { text_[length_++] = c; }
+  // Cuts the string to what was written.
+  void Finish() { text_.resize(length_); }
 
  private:
   std::string& text_;
+  std::size_t length_ = 0;
 };
+
+// Found by argument-dependent lookup from the writer, in preference to
+// RapidJSON's generic versions, which put one checked character at a time.
+inline void PutReserve(StringOutput& output, std::size_t count) {
+  output.Reserve(count);
+}
+inline void PutUnsafe(StringOutput& output, char c) {
+  output.PutUnsafe(c);
+}
 
 using CompactWriter = rapidjson::Writer<StringOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                         JsonInternal::HeapAllocator>;
@@ -83,6 +108,9 @@ class JsonWriterVisitor final : public PropertyVisitor {
   void EndField(std::string_view /*name*/) override {}
   void EndStructure() override { writer_.EndObject(); }
 
+  // Cuts the text to what was written; call once, after the last value.
+  void Finish() { output_.Finish(); }
+
  private:
   StringOutput output_;
   CompactWriter writer_;
@@ -96,6 +124,7 @@ std::string WriteJson(const BindingProperty& property, const TypeRegistry* regis
   if (property.IsEmpty()) return text;
   JsonWriterVisitor visitor(text, registry);
   property.Accept(visitor);
+  visitor.Finish();
   return text;
 }
 
