@@ -8,6 +8,7 @@
 
 #include "devhost/api_document.h"
 #include "httplib.h"
+#include "platform/socket_options.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -91,6 +92,10 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
   HostObserver observer;
   observer.on_event = [this](const RecordedEvent& event) { PublishEvent(event); };
   host->SetObserver(std::move(observer));
+  // The library's default also shares the port with other listeners, which
+  // would hide a busy port.
+  state->server.set_socket_options(
+      [](socket_t socket) { Platform::SetListeningSocketOptions(socket); });
 
   state->server.Get("/openapi.json", [state](const httplib::Request&, httplib::Response& res) {
     const ApiDescription* api = state->host->api();

@@ -1,0 +1,12 @@
+#include "platform/socket_options.h"
+
+#include <sys/socket.h>
+
+namespace Kestrel::Platform {
+
+bool SetListeningSocketOptions(int socket) {
+  int yes = 1;
+  return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0;
+}
+
+}  // namespace Kestrel::Platform
