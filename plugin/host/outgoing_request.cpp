@@ -68,8 +68,8 @@ MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse&
   try {
     // The declared size is another plugin's claim: reserve no more than a
     // bounded amount and let the text grow with the bytes that really arrive.
-    text.reserve(
-        static_cast<std::size_t>(std::min<uint64_t>(response.stream_size, kMaxStreamReserve)));
+    const uint64_t declared_size = response.stream_size;  // packed field: read by value
+    text.reserve(static_cast<std::size_t>(std::min<uint64_t>(declared_size, kMaxStreamReserve)));
     char buffer[kStreamReadSize];
     uint8_t more = 1;
     while (true) {

@@ -1,5 +1,7 @@
 #include "plugin/host/plugin_log_target.h"
 
+#include <mutex>
+
 #include "log/logger.h"
 
 namespace Kestrel::Client {
@@ -18,6 +20,7 @@ const char* PluginLogTarget::Name() const {
 }
 
 bool PluginLogTarget::Write(const LogRecord& record) {
+  std::lock_guard<std::mutex> guard(lock());
   if (functions_ != nullptr && functions_->Log != nullptr) {
     functions_->Log(functions_, record.level, record.message != nullptr ? record.message : "");
   }

@@ -45,6 +45,10 @@ HostValue AnswerValue(const std::string& uuid, const std::string& payload,
   return value.TakeValue();
 }
 
+void VYN_CDECL ReleaseValueOnly(CoreResponse* response) {
+  ReleaseCoreValue(&response->value);
+}
+
 std::vector<std::string> TextsAtLevel(const std::vector<DevHost::LogLine>& lines, int32_t level) {
   std::vector<std::string> texts;
   for (const auto& line : lines) {
@@ -246,6 +250,7 @@ TEST(ServiceProxyTables, StopBreaksPendingCalls) {
   ProxyModule module;
   module.respond = [](CoreResponse* response, const CoreRequest*) {
     SetOwnedString(&response->value, "u9");
+    response->release = &ReleaseValueOnly;
   };
   auto answer = CallService<Item>(module, "store", "lookup", Item{});
   EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
