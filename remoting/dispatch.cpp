@@ -1,5 +1,6 @@
 #include "remoting/dispatch.h"
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -147,14 +148,15 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
 void DispatchSafely(CoreResponse* response, const CoreRequest* request,
                     std::span<const FunctionRoute* const> routes) noexcept {
   if (response == nullptr) return;
-  const char* description = nullptr;
+  // The exception object dies with its catch block, so its text is copied
+  // into a fixed buffer (no allocation: the heap may be what failed).
+  char description[256] = "unknown exception";
   try {
     Dispatch(response, request, routes);
     return;
   } catch (const std::exception& error) {
-    description = error.what();
+    std::snprintf(description, sizeof(description), "%s", error.what());
   } catch (...) {
-    description = "unknown exception";
   }
   // The failure may have been the heap itself: the reset frees first, and the
   // report falls back to a static text if it cannot copy.
