@@ -250,7 +250,9 @@ int FuzzFromCoreValue(const uint8_t* data, std::size_t size) {
   const bool accepted_with_record = FromCoreValue(record, value, from_record, name);
   Check(accepted == accepted_with_record, "both forms of FromCoreValue agree");
   if (!accepted) {
-    Check(message.starts_with("Couldn't assign value to '" + name + "' of type object"),
+    // Messages are texts: a name is quoted up to its first NUL.
+    const std::string quoted = name.substr(0, name.find('\0'));
+    Check(message.starts_with("Couldn't assign value to '" + quoted + "' of type object"),
           "a refused host value gives the object message naming the value");
     char* text = nullptr;
     std::memcpy(&text, record + kCoreErrorTextOffset, sizeof text);
