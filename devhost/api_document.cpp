@@ -339,7 +339,8 @@ std::vector<uint32_t> ArgumentLocations(const CoreFunctionDescriptor& function) 
   // Bounded by the argument count and a sane limit, in case a list loops.
   for (const Client::CoreArgumentLocationEntry* entry = function.argument_locations;
        entry != nullptr && locations.size() < 1024; entry = entry->next) {
-    locations.push_back(entry->location);
+    uint32_t location = entry->location;  // copied: the record is packed
+    locations.push_back(location);
   }
   return locations;
 }

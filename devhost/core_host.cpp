@@ -257,9 +257,12 @@ MaybeType<void> CoreHost::Load(LoadPluginFunction load) {
     return Failure(426, "The plugin refused host plugin API %1", host_version);
   }
   if (record.version_major != options_.api_major) {
+    // Copied out of the packed record before being formatted by reference.
+    uint32_t major = record.version_major, minor = record.version_minor,
+             patch = record.version_patch;
     return Failure(426,
                    "Plugin API %1.%2.%3 of the plugin is not compatible with host plugin API %4",
-                   record.version_major, record.version_minor, record.version_patch, host_version);
+                   major, minor, patch, host_version);
   }
   record_ = record;
   entry_table_ = record.entry_table;
