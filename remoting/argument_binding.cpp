@@ -1,7 +1,9 @@
 #include "remoting/argument_binding.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,7 @@ constexpr char kInvalidLocation[] = "Argument '%1' for '%2' was specified in an 
 constexpr char kExpectedValue[] = "Expected value for argument '%1'.";
 constexpr char kIndexFormat[] = "Index %1 is in an incorrect format";
 constexpr char kIndexRange[] = "Index %1 is out of range";
+constexpr char kPathTooDeep[] = "Argument '%1' for '%2' is nested deeper than %3 levels.";
 
 // Indexes at or above this are out of range.
 constexpr uint64_t kIndexLimit = uint64_t{1} << 31;
@@ -93,16 +96,26 @@ QueryValues SplitQuery(std::string_view path) {
   QueryValues values;
   const std::size_t mark = path.find('?');
   if (mark == std::string_view::npos || mark + 1 == path.size()) return values;
+  // The position of each name in `values`: a query of many distinct names is
+  // split in linear time, not by searching `values` for every piece.
+  std::unordered_map<std::string, std::size_t> positions;
+  auto set = [&values, &positions](std::string name, std::string value) {
+    const auto [found, inserted] = positions.try_emplace(name, values.size());
+    if (inserted) {
+      values.emplace_back(std::move(name), std::move(value));
+    } else {
+      values[found->second].second = std::move(value);
+    }
+  };
   std::string_view query = path.substr(mark + 1);
   while (true) {
     const std::size_t end = query.find('&');
     const std::string_view piece = query.substr(0, end);
     const std::size_t equals = piece.find('=');
     if (equals == std::string_view::npos) {
-      SetQueryValue(values, UrlDecode(piece), std::string());
+      set(UrlDecode(piece), std::string());
     } else {
-      SetQueryValue(values, UrlDecode(piece.substr(0, equals)),
-                    UrlDecode(piece.substr(equals + 1)));
+      set(UrlDecode(piece.substr(0, equals)), UrlDecode(piece.substr(equals + 1)));
     }
     if (end == std::string_view::npos) break;
     query.remove_prefix(end + 1);
@@ -378,6 +391,12 @@ bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
   const ArgumentLocation allowed = call.route.LocationAt(position);
   if (allowed != ArgumentLocation::kAny && allowed != location) {
     SetFailure(call.result, FormatText(kInvalidLocation, argument_name, call.function_name()));
+    return false;
+  }
+  if (dot != std::string_view::npos &&
+      static_cast<std::size_t>(std::count(name.begin() + dot, name.end(), '.')) > kMaxPathDepth) {
+    SetFailure(call.result, FormatText(kPathTooDeep, argument_name, call.function_name(),
+                                       static_cast<uint64_t>(kMaxPathDepth)));
     return false;
   }
   BindingProperty& slot = call.slots[position];

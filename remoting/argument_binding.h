@@ -46,6 +46,11 @@ enum class BodyContent : uint32_t {
 // millions of elements; beyond this bound the index is out of range.
 inline constexpr std::size_t kMaxIndexGrowth = 65536;
 
+// How many dotted segments a name may have below its argument: the nesting
+// bound of the body readers. A deeper name would build a tree that every later
+// recursive walk (copies, conversions, writers) would have to descend.
+inline constexpr std::size_t kMaxPathDepth = 512;
+
 // The binding state of one call.
 struct BindingCall {
   CallResult& result;
@@ -65,8 +70,9 @@ void BindAndInvoke(Client::CoreResponse* response, const Client::CoreRequest& re
                    const MatchState& state);
 
 // Binds the text `value` to the argument named by the part of `name` before
-// its first '.', or below it along the rest of `name`, for a value coming from
-// `location`. Returns false after recording the failure in `call.result`.
+// its first '.', or below it along the rest of `name` (at most `kMaxPathDepth`
+// segments), for a value coming from `location`. Returns false after recording
+// the failure in `call.result`.
 bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
                ArgumentLocation location);
 
