@@ -337,9 +337,13 @@ bool BindPath(BindingCall& call, BindingProperty& slot, std::string_view path,
       std::size_t index = 0;
       if (!ParseIndexSegment(call.result, segment, &index)) return false;
       const std::size_t size = node->kind() == PropertyKind::kCollection ? node->Size() : 0;
-      if (index >= size && index - size >= kMaxIndexGrowth) {
-        SetFailure(call.result, FormatText(kIndexRange, segment));
-        return false;
+      if (index >= size) {
+        const std::size_t growth = index - size + 1;
+        if (growth > kMaxIndexGrowth - call.index_growth) {
+          SetFailure(call.result, FormatText(kIndexRange, segment));
+          return false;
+        }
+        call.index_growth += growth;
       }
       node = &node->At(index);
     } else {

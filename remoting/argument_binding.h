@@ -41,9 +41,10 @@ enum class BodyContent : uint32_t {
   kMessagePack = 3,
 };
 
-// How far one dotted index may grow a collection past its current size. A
-// query piece such as 'items.200000000=a' would otherwise ask for hundreds of
-// millions of elements; beyond this bound the index is out of range.
+// How many elements dotted indexes may add to collections in one call, in
+// total. A query piece such as 'items.200000000=a' would otherwise ask for
+// hundreds of millions of elements, and many pieces that each stay small could
+// add up to as many; an index that would exceed this bound is out of range.
 inline constexpr std::size_t kMaxIndexGrowth = 65536;
 
 // How many dotted segments a name may have below its argument: the nesting
@@ -58,6 +59,8 @@ struct BindingCall {
   // The function's record; an empty record when the registry has none.
   const FunctionRecord& function;
   const FunctionRoute& route;
+  // Elements added by dotted indexes so far (at most `kMaxIndexGrowth`).
+  std::size_t index_growth = 0;
 
   // The name used in messages.
   const std::string& function_name() const { return route.function_name(); }

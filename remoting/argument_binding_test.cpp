@@ -215,14 +215,16 @@ TEST_F(ArgumentBindingTest, DottedPathsIntoCollectionsAndStructures) {
   EXPECT_EQ(Echo("/echo/x?items.2147483648=a"), "error: Index 2147483648 is out of range");
   EXPECT_EQ(Echo("/echo/x?items.99999999999999999999999=a"),
             "error: Index 99999999999999999999999 is out of range");
-  // An index may grow a collection by at most kMaxIndexGrowth elements.
+  // Indexes may grow collections by at most kMaxIndexGrowth elements.
   EXPECT_EQ(Echo("/echo/x?items.200000000=a"), "error: Index 200000000 is out of range");
   EXPECT_EQ(Echo("/echo/x?items.65536=a"), "error: Index 65536 is out of range");
   const std::string grown = Echo("/echo/x?items.65535=a");
   EXPECT_EQ(grown.find("error"), std::string::npos) << grown;
   EXPECT_NE(grown.find(R"("","a"],)"), std::string::npos);
-  // Growth counts from the current size.
-  const std::string stepped = Echo("/echo/x?items.65535=a&items.131070=b");
+  // Growth counts for the whole call, so steps that each stay within the
+  // bound cannot add up past it.
+  EXPECT_EQ(Echo("/echo/x?items.65535=a&items.131070=b"), "error: Index 131070 is out of range");
+  const std::string stepped = Echo("/echo/x?items.32767=a&items.65535=b");
   EXPECT_EQ(stepped.find("error"), std::string::npos) << stepped.substr(0, 80);
   // '-1' is no index: the vector becomes a structure and fails its conversion.
   EXPECT_EQ(Echo("/echo/x?items.-1=a").rfind("error: ", 0), 0u);

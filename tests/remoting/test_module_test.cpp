@@ -346,6 +346,16 @@ TEST_F(TestModuleTest, DottedIndexesAreBounded) {
   const AllocatorCounters after = ReadAllocatorCounters();
   EXPECT_EQ(error, "Index 200000000 is out of range");
   EXPECT_LT(after.bytes_allocated - before.bytes_allocated, 64u * 1024u);
+  // The bound holds for a whole call: pieces that each stay within it cannot
+  // add up to an allocation that exhausts the address space.
+  std::string steps;
+  for (int i = 1; i <= 3000; ++i) steps += "&objects." + std::to_string(i * 65535) + "=a";
+  const AllocatorCounters steps_before = ReadAllocatorCounters();
+  EXPECT_EQ(VectorsError("items.1=a" + steps), "Index 65535 is out of range");
+  EXPECT_LT(ReadAllocatorCounters().bytes_allocated - steps_before.bytes_allocated,
+            16u * 1024u * 1024u);
+  EXPECT_EQ(VectorsError("items.3=a&objects.65531=b"), "");  // 4 + 65,532 elements
+  EXPECT_EQ(VectorsError("items.3=a&objects.65532=b"), "Index 65532 is out of range");
   // Dotted names are bounded in depth like the body readers' nesting.
   std::string levels = "objects";
   for (int i = 0; i < 511; ++i) levels += ".0";
