@@ -193,7 +193,7 @@ TEST(ToCoreValue, ContainersOwnTheirArraysAndNames) {
     EXPECT_EQ(EntryName(out, 1), "alpha");
     EXPECT_EQ(EntryName(out, 2), "zeta");
     for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(Copy(out.structure.entries[i].name_owned), 1);
-    const CoreValue& alpha = out.structure.entries[1].value;
+    const CoreValue alpha = out.structure.entries[1].value;  // a copy: entries are packed
     ASSERT_EQ(Copy(alpha.kind), CoreValueKind::kCollection);
     ASSERT_EQ(Copy(alpha.collection.count), 2u);
     EXPECT_EQ(Copy(alpha.collection.items[0].kind), CoreValueKind::kNil);
