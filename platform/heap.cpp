@@ -6,9 +6,13 @@
 
 namespace Kestrel::Platform {
 
-void* HeapAllocate(std::size_t size) { return std::malloc(size); }
+void* HeapAllocate(std::size_t size) {
+  return std::malloc(size);
+}
 
-void* HeapReallocate(void* block, std::size_t size) { return std::realloc(block, size); }
+void* HeapReallocate(void* block, std::size_t size) {
+  return std::realloc(block, size);
+}
 
 void* HeapAllocateAligned(std::size_t size, std::size_t alignment) {
   if (alignment < sizeof(void*)) alignment = sizeof(void*);
@@ -16,7 +20,9 @@ void* HeapAllocateAligned(std::size_t size, std::size_t alignment) {
   return posix_memalign(&block, alignment, size) == 0 ? block : nullptr;
 }
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+  std::free(block);
+}
 
 std::size_t HeapBlockSize(const void* block) {
   return block == nullptr ? 0 : malloc_usable_size(const_cast<void*>(block));

@@ -16,7 +16,9 @@ std::string ExecutablePath() {
   return std::string(path, static_cast<std::size_t>(length));
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 LocalTime LocalTimeNow() {
   timespec now{};
@@ -41,6 +43,8 @@ int64_t HighResolutionCounter() {
   return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-int64_t HighResolutionFrequency() { return 1000000000; }
+int64_t HighResolutionFrequency() {
+  return 1000000000;
+}
 
 }  // namespace Kestrel::Platform

@@ -28,8 +28,12 @@ void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+  return AllocateOrThrow(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return Kestrel::CountingAllocate(size == 0 ? 1 : size);
 }
@@ -43,21 +47,38 @@ void* operator new[](std::size_t size, std::align_val_t alignment) {
   return AllocateAlignedOrThrow(size, alignment);
 }
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return Kestrel::CountingAllocateAligned(size == 0 ? 1 : size, static_cast<std::size_t>(alignment));
+  return Kestrel::CountingAllocateAligned(size == 0 ? 1 : size,
+                                          static_cast<std::size_t>(alignment));
 }
-void* operator new[](std::size_t size, std::align_val_t alignment,
-                     const std::nothrow_t&) noexcept {
-  return Kestrel::CountingAllocateAligned(size == 0 ? 1 : size, static_cast<std::size_t>(alignment));
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return Kestrel::CountingAllocateAligned(size == 0 ? 1 : size,
+                                          static_cast<std::size_t>(alignment));
 }
 
-void operator delete(void* block) noexcept { Kestrel::CountingFree(block); }
-void operator delete[](void* block) noexcept { Kestrel::CountingFree(block); }
-void operator delete(void* block, std::size_t) noexcept { Kestrel::CountingFree(block); }
-void operator delete[](void* block, std::size_t) noexcept { Kestrel::CountingFree(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { Kestrel::CountingFree(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Kestrel::CountingFree(block); }
-void operator delete(void* block, std::align_val_t) noexcept { Kestrel::CountingFree(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { Kestrel::CountingFree(block); }
+void operator delete(void* block) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete[](void* block) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  Kestrel::CountingFree(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  Kestrel::CountingFree(block);
+}
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
   Kestrel::CountingFree(block);
 }
