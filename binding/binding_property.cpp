@@ -81,6 +81,7 @@ class PropertyReleaser {
       case PropertyKind::kBlob:
         std::destroy_at(value.payload_.blob);
         value.store_->Free(value.payload_.blob, sizeof(Blob));
+        value.store_->RemoveBlob();
         break;
       case PropertyKind::kEnum:
         value.store_->Free(value.payload_.enum_value, sizeof(EnumValue));
@@ -97,13 +98,17 @@ class PropertyReleaser {
   }
 
   // Takes apart the whole tree of `root`, a top-level value whose store is
-  // destroyed right after: only what lives outside the store's pages and
-  // string table is freed one by one (blob buffers, element arrays too large
-  // for the block pools). Strings, map nodes and small blocks go with the
-  // store, so their maps are not destroyed and their names not released. The
-  // values of the tree are left as they are; nothing may touch them again.
+  // destroyed right after: only blob buffers, which live outside the store,
+  // are freed one by one, and only a tree that has blobs is walked. Strings,
+  // map nodes and blocks (heap blocks included) go with the store, so maps are
+  // not destroyed and names not released. The values of the tree are left as
+  // they are; nothing may touch them again.
   static void DropTree(BindingProperty& root) {
-    PropertyStore* store = root.store_;
+    if (root.store_->BlobCount() == 0) {
+      root.kind_ = PropertyKind::kEmpty;
+      root.payload_.bits = 0;
+      return;
+    }
     WorkStack<Pending, 32> work;
     const auto visit = [&work](BindingProperty& value) {
       if (value.kind_ == PropertyKind::kBlob) {
@@ -119,8 +124,6 @@ class PropertyReleaser {
       if (pending.kind == PropertyKind::kCollection) {
         ElementVector* elements = pending.payload.collection;
         for (uint32_t i = 0; i < elements->size; ++i) visit(elements->data[i]);
-        const std::size_t bytes = elements->capacity * sizeof(BindingProperty);
-        if (bytes > PropertyStore::kLargestPooledBlock) store->Free(elements->data, bytes);
       } else {
         for (auto& [key, value] : *pending.payload.structure) visit(value);
       }
@@ -203,38 +206,13 @@ const BindingProperty& BindingProperty::EmptyValue() {
   return empty;
 }
 
-PropertyStore* BindingProperty::EnsureStore() {
-  if (store_ == nullptr) store_ = new PropertyStore();
+PropertyStore* BindingProperty::CreateStore() {
+  store_ = new PropertyStore();
   return store_;
 }
 
-void BindingProperty::Clear() {
-  if (kind_ == PropertyKind::kEmpty) return;
+void BindingProperty::ReleaseParts() {
   PropertyReleaser::Release(*this);
-}
-
-void BindingProperty::SetBool(bool value) {
-  Clear();
-  kind_ = PropertyKind::kBool;
-  payload_.boolean = value;
-}
-
-void BindingProperty::SetSigned(int64_t value) {
-  Clear();
-  kind_ = PropertyKind::kSigned;
-  payload_.signed_value = value;
-}
-
-void BindingProperty::SetUnsigned(uint64_t value) {
-  Clear();
-  kind_ = PropertyKind::kUnsigned;
-  payload_.unsigned_value = value;
-}
-
-void BindingProperty::SetDouble(double value) {
-  Clear();
-  kind_ = PropertyKind::kFloat;
-  payload_.float_value = value;
 }
 
 void BindingProperty::SetInternedString(std::string_view text) {
@@ -266,6 +244,7 @@ void BindingProperty::SetBlob(std::vector<uint8_t>&& bytes) {
   Blob* blob = new (store->Allocate(sizeof(Blob))) Blob(std::move(bytes));
   bytes.clear();
   Clear();
+  store->AddBlob();
   kind_ = PropertyKind::kBlob;
   payload_.blob = blob;
 }
@@ -341,7 +320,7 @@ BindingProperty& BindingProperty::At(std::size_t index) {
   return elements->data[index];
 }
 
-BindingProperty& BindingProperty::Append() {
+BindingProperty& BindingProperty::AppendSlow() {
   MakeCollection();
   return At(payload_.collection->size);
 }

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -95,13 +96,34 @@ class BindingProperty {
   const PropertyStore* store() const { return store_; }
 
   // Releases the content; the value becomes empty with payload 0.
-  void Clear();
+  void Clear() {
+    // Scalars hold nothing in the store.
+    if (kind_ > PropertyKind::kFloat) ReleaseParts();
+    kind_ = PropertyKind::kEmpty;
+    payload_.bits = 0;
+  }
 
   // Setters: each releases the old content first.
-  void SetBool(bool value);
-  void SetSigned(int64_t value);
-  void SetUnsigned(uint64_t value);
-  void SetDouble(double value);
+  void SetBool(bool value) {
+    Clear();
+    kind_ = PropertyKind::kBool;
+    payload_.boolean = value;
+  }
+  void SetSigned(int64_t value) {
+    Clear();
+    kind_ = PropertyKind::kSigned;
+    payload_.signed_value = value;
+  }
+  void SetUnsigned(uint64_t value) {
+    Clear();
+    kind_ = PropertyKind::kUnsigned;
+    payload_.unsigned_value = value;
+  }
+  void SetDouble(double value) {
+    Clear();
+    kind_ = PropertyKind::kFloat;
+    payload_.float_value = value;
+  }
   // Interns `text` up to its first NUL; nullptr sets the empty string.
   void SetString(const char* text);
   // Interns `text` up to its first NUL.
@@ -128,7 +150,17 @@ class BindingProperty {
   BindingProperty& At(std::size_t index);
   // Makes the value a collection and returns a new empty last element. Throws
   // std::length_error when the collection is full.
-  BindingProperty& Append();
+  BindingProperty& Append() {
+    if (kind_ == PropertyKind::kCollection) {
+      ElementVector* elements = payload_.collection;
+      if (elements->size < elements->capacity) {
+        BindingProperty* element = new (&elements->data[elements->size++]) BindingProperty();
+        element->MakeChildOf(store_);
+        return *element;
+      }
+    }
+    return AppendSlow();
+  }
   // Makes the value a structure and returns the field `name` (cut at its first
   // NUL), inserting an empty one when absent.
   BindingProperty& Field(const char* name);
@@ -185,9 +217,14 @@ class BindingProperty {
   struct FieldKeyLess {
     using is_transparent = void;
     static bool Less(std::string_view a, std::string_view b) {
+      // Member names are short: a plain loop beats a library call.
       const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-      const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
-      return order != 0 ? order < 0 : a.size() < b.size();
+      for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) return x < y;
+      }
+      return a.size() < b.size();
     }
     bool operator()(const FieldKey& a, const FieldKey& b) const {
       return Less(a.name->view(), b.name->view());
@@ -220,7 +257,10 @@ class BindingProperty {
   };
 
  private:
-  PropertyStore* EnsureStore();
+  PropertyStore* EnsureStore() { return store_ != nullptr ? store_ : CreateStore(); }
+  PropertyStore* CreateStore();
+  void ReleaseParts();
+  BindingProperty& AppendSlow();
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
   const BindingProperty* LookupField(std::string_view name) const;

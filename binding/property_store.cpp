@@ -20,12 +20,6 @@ constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 2
 // The shared entry of the empty text; `text()` never reads past it.
 constexpr PooledString kEmptyString = {nullptr, kFnvOffsetBasis, 0, 0};
 
-uint16_t ReadIndex(const std::byte* block) {
-  uint16_t index;
-  std::memcpy(&index, block, sizeof index);
-  return index;
-}
-
 void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
 }
@@ -33,6 +27,12 @@ void WriteIndex(std::byte* block, uint16_t index) {
 std::size_t EntrySize(std::size_t length) {
   const std::size_t size = sizeof(PooledString) + length + 1;
   return (size + alignof(PooledString) - 1) & ~(alignof(PooledString) - 1);
+}
+
+// Equal hashes make equal texts likely: compare the lengths, then the bytes.
+bool SameText(const PooledString* entry, std::string_view text) {
+  return entry->length == text.size() &&
+         std::memcmp(reinterpret_cast<const char*>(entry + 1), text.data(), text.size()) == 0;
 }
 
 }  // namespace
@@ -63,16 +63,14 @@ PropertyStore::PropertyStore() {
 }
 
 PropertyStore::~PropertyStore() {
-  // Entries too long for the pools live on the heap; pooled ones go with their pages.
-  for (std::size_t b = 0; b < bucket_count_; ++b) {
-    for (PooledString* entry = buckets_[b]; entry != nullptr;) {
-      PooledString* next = entry->next;
-      const std::size_t size = EntrySize(entry->length);
-      if (size > kLargestPooledBlock) CountingFree(entry);
-      entry = next;
-    }
+  // Heap blocks (long texts, large element arrays) still allocated go first;
+  // everything else goes with the pages.
+  for (HeapBlock* block = heap_blocks_; block != nullptr;) {
+    HeapBlock* next = block->next;
+    CountingFree(block);
+    block = next;
   }
-  Free(buckets_, bucket_count_ * sizeof(PooledString*));
+  // The bucket array and the entries live in those blocks or in the pages.
   auto return_pages = [](BlockPool& pool) {
     for (PageHeader* head : {pool.available, pool.full}) {
       while (head != nullptr) {
@@ -96,7 +94,7 @@ const PooledString* PropertyStore::Intern(std::string_view text) {
   const uint32_t hash = HashPropertyText(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
-    if (entry->hash == hash && entry->view() == text) {
+    if (entry->hash == hash && SameText(entry, text)) {
       ++entry->count;
       return entry;
     }
@@ -134,7 +132,7 @@ const PooledString* PropertyStore::FindString(std::string_view text) const {
   const uint32_t hash = HashPropertyText(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
-    if (entry->hash == hash && entry->view() == text) return entry;
+    if (entry->hash == hash && SameText(entry, text)) return entry;
   }
   return nullptr;
 }
@@ -171,20 +169,32 @@ const PropertyStore::BlockPool* PropertyStore::PoolFor(std::size_t size) const {
   return nullptr;
 }
 
-void* PropertyStore::Allocate(std::size_t size) {
+void* PropertyStore::AllocateSlow(std::size_t size) {
   if (BlockPool* pool = PoolFor(size)) return AllocateFrom(*pool);
-  void* block = CountingAllocate(size);
+  if (size > SIZE_MAX - sizeof(HeapBlock)) throw std::bad_alloc();
+  auto* block = static_cast<HeapBlock*>(CountingAllocate(sizeof(HeapBlock) + size));
   if (block == nullptr) throw std::bad_alloc();
-  return block;
+  block->prev = nullptr;
+  block->next = heap_blocks_;
+  if (heap_blocks_ != nullptr) heap_blocks_->prev = block;
+  heap_blocks_ = block;
+  return block + 1;
 }
 
 void PropertyStore::Free(void* block, std::size_t size) {
   if (block == nullptr) return;
   if (BlockPool* pool = PoolFor(size)) {
     FreeTo(*pool, block);
-  } else {
-    CountingFree(block);
+    return;
   }
+  HeapBlock* heap_block = static_cast<HeapBlock*>(block) - 1;
+  if (heap_block->prev != nullptr) {
+    heap_block->prev->next = heap_block->next;
+  } else {
+    heap_blocks_ = heap_block->next;
+  }
+  if (heap_block->next != nullptr) heap_block->next->prev = heap_block->prev;
+  CountingFree(heap_block);
 }
 
 std::size_t PropertyStore::PagesHeld() const {
@@ -240,16 +250,7 @@ void* PropertyStore::AllocateFrom(BlockPool& pool) {
     Push(pool.available, page);
     ++pool.pages_held;
   }
-  PageHeader* page = pool.available;
-  std::byte* block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
-  page->first_free = ReadIndex(block);
-  ++page->used;
-  ++pool.blocks_in_use;
-  if (page->first_free == 0) {
-    Unlink(pool.available, page);
-    Push(pool.full, page);
-  }
-  return block;
+  return TakeBlock(pool);
 }
 
 void PropertyStore::FreeTo(BlockPool& pool, void* block) {

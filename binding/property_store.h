@@ -6,8 +6,9 @@
 // with a 144-byte inline page) plus four larger pools (up to 1024 bytes) for
 // element vectors and long texts; their 4096-byte pages come from the
 // process-wide `PropertyPagePool` and go back to it as soon as they empty.
-// Anything larger comes from the counting heap. The top-level property of a
-// tree owns the store; the store is used by one thread at a time.
+// Anything larger comes from the counting heap, linked into a list of the store
+// so that destroying the store frees it too. The top-level property of a tree
+// owns the store; the store is used by one thread at a time.
 //
 //   PropertyStore store;
 //   const PooledString* name = store.Intern("name");  // count 1
@@ -19,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace Kestrel {
@@ -50,9 +52,8 @@ class PropertyStore {
   static constexpr std::size_t kInitialBucketCount = 8;
 
   PropertyStore();
-  // Returns every page still held to the page pool and frees the string table.
-  // Blocks above `kLargestPooledBlock` still allocated are not tracked: every
-  // value of the tree must have been released before.
+  // Returns every page still held to the page pool and frees the string table
+  // and every heap block still allocated.
   ~PropertyStore();
   PropertyStore(const PropertyStore&) = delete;
   PropertyStore& operator=(const PropertyStore&) = delete;
@@ -80,11 +81,23 @@ class PropertyStore {
   // Returns a block of at least `size` bytes (0 counts as 4), aligned to 4 bytes
   // and to any type whose size is a multiple of its alignment and equals the
   // request. Throws std::bad_alloc when memory is exhausted. Never nullptr.
-  void* Allocate(std::size_t size);
+  void* Allocate(std::size_t size) {
+    if (size <= kLargestSmallBlock) {
+      BlockPool& pool = small_[size == 0 ? 0 : (size - 1) / 4];
+      if (pool.available != nullptr) return TakeBlock(pool);
+    }
+    return AllocateSlow(size);
+  }
 
   // Gives back `block` obtained from `Allocate(size)` with the same `size`;
   // nullptr is ignored.
   void Free(void* block, std::size_t size);
+
+  // Blob values of the tree that are alive. A tree without blobs holds nothing
+  // outside the store, so it can be dropped with the store alone.
+  std::size_t BlobCount() const { return blob_count_; }
+  void AddBlob() { ++blob_count_; }
+  void RemoveBlob() { --blob_count_; }
 
   // 4096-byte pages this store holds from the page pool (all pools together).
   std::size_t PagesHeld() const;
@@ -113,9 +126,32 @@ class PropertyStore {
     uint16_t block_size = 0;
   };
 
+  // Prefix of a heap block: links of the store's list of heap blocks. Padded
+  // so that the block keeps the heap's alignment.
+  struct alignas(16) HeapBlock {
+    HeapBlock* next;
+    HeapBlock* prev;
+  };
+
   static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
   static void Unlink(PageHeader*& head, PageHeader* page);
   static void Push(PageHeader*& head, PageHeader* page);
+  // Takes the first free block of the pool's first available page.
+  void* TakeBlock(BlockPool& pool) {
+    PageHeader* page = pool.available;
+    std::byte* block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
+    uint16_t next_free;
+    std::memcpy(&next_free, block, sizeof next_free);
+    page->first_free = next_free;
+    ++page->used;
+    ++pool.blocks_in_use;
+    if (next_free == 0) {
+      Unlink(pool.available, page);
+      Push(pool.full, page);
+    }
+    return block;
+  }
+  void* AllocateSlow(std::size_t size);
   void* AllocateFrom(BlockPool& pool);
   void FreeTo(BlockPool& pool, void* block);
   BlockPool* PoolFor(std::size_t size);
@@ -128,6 +164,8 @@ class PropertyStore {
   PooledString** buckets_ = nullptr;
   std::size_t bucket_count_ = 0;
   std::size_t string_count_ = 0;
+  std::size_t blob_count_ = 0;
+  HeapBlock* heap_blocks_ = nullptr;
 };
 
 // Standard-library allocator over a store's blocks (used for structure maps).

@@ -31,6 +31,11 @@ constexpr const char* kTooDeepMessage =
 
 // Frames reserved before reading; deeper input grows the stack on the heap.
 constexpr std::size_t kReservedFrames = 16;
+// Elements a new collection makes room for at most, and never more than the
+// bytes left could hold (each element takes one byte at least): small arrays
+// get their final size at once, while a declared count alone cannot make the
+// reader allocate (64 elements fill the largest block a store pools).
+constexpr std::size_t kMaxReservedElements = 64;
 
 enum class FrameKind : uint8_t {
   kRoot,        // the result itself: one slot
@@ -205,6 +210,10 @@ class Decoder {
       FailTooDeep();
       return;
     }
+    std::size_t room = size_ - position_;
+    if (room > kMaxReservedElements) room = kMaxReservedElements;
+    if (count < room) room = static_cast<std::size_t>(count);
+    builder_.innermost()->Reserve(room);
     frames_.push_back(Frame{count, 0, {}, FrameKind::kCollection});
   }
 

@@ -5,7 +5,9 @@
 // call stack, and the tree is built through the shared `TreeBuilder`. Every
 // declared length or count is checked against the bytes that remain before
 // anything is copied or allocated; a collection grows one element per element
-// read. The returned result owns its tree; the reader keeps nothing.
+// read, with room made up front for at most 64 elements and never for more
+// than the bytes left could hold. The returned result owns its tree; the
+// reader keeps nothing.
 //
 // Choices worth knowing:
 // - Positive fixints give the signed kind, uint 8-64 the unsigned kind.

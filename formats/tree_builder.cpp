@@ -2,51 +2,19 @@
 
 namespace Kestrel {
 
-TreeBuilder::TreeBuilder(BindingProperty& root) : root_(root) { open_.reserve(16); }
+TreeBuilder::TreeBuilder(BindingProperty& root) : root_(root) {
+  open_.reserve(16);
+}
 
-BindingProperty& TreeBuilder::BeginValue() {
+// The root, or a value where a key was expected.
+BindingProperty& TreeBuilder::BeginOtherValue() {
   if (open_.empty()) {
     root_taken_ = true;
     return root_;
   }
-  BindingProperty* container = open_.back();
-  if (container->kind() == PropertyKind::kCollection) return container->Append();
-  if (member_ != nullptr) return *member_;
-  // A value where a key was expected: readers never do this, but the value
-  // must land somewhere harmless rather than in the structure itself.
-  return container->Field(std::string_view());
-}
-
-void TreeBuilder::EndValue() { member_ = nullptr; }
-
-void TreeBuilder::Null() {
-  BeginValue();
-  EndValue();
-}
-
-void TreeBuilder::Clear() {
-  BeginValue().Clear();
-  EndValue();
-}
-
-void TreeBuilder::Bool(bool value) {
-  BeginValue().SetBool(value);
-  EndValue();
-}
-
-void TreeBuilder::Signed(int64_t value) {
-  BeginValue().SetSigned(value);
-  EndValue();
-}
-
-void TreeBuilder::Unsigned(uint64_t value) {
-  BeginValue().SetUnsigned(value);
-  EndValue();
-}
-
-void TreeBuilder::Double(double value) {
-  BeginValue().SetDouble(value);
-  EndValue();
+  // Readers never put a value where a key was expected, but it must land
+  // somewhere harmless rather than in the structure itself.
+  return open_.back()->Field(std::string_view());
 }
 
 void TreeBuilder::String(std::string_view text) {
@@ -85,16 +53,6 @@ bool TreeBuilder::StartCollection(Existing existing) {
 bool TreeBuilder::StartStructure(Existing existing) {
   return StartContainer(PropertyKind::kStructure, existing);
 }
-
-void TreeBuilder::EndContainer() {
-  if (open_.empty()) return;
-  open_.pop_back();
-  member_ = nullptr;
-}
-
-void TreeBuilder::EndCollection() { EndContainer(); }
-
-void TreeBuilder::EndStructure() { EndContainer(); }
 
 void TreeBuilder::Key(std::string_view name) {
   if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;

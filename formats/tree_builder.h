@@ -54,13 +54,31 @@ class TreeBuilder {
 
   // Scalars: each fills the current target and finishes it.
   // Leaves the target as it is (a new element or member stays empty).
-  void Null();
+  void Null() {
+    BeginValue();
+    EndValue();
+  }
   // Makes the target empty, releasing what it held.
-  void Clear();
-  void Bool(bool value);
-  void Signed(int64_t value);
-  void Unsigned(uint64_t value);
-  void Double(double value);
+  void Clear() {
+    BeginValue().Clear();
+    EndValue();
+  }
+  void Bool(bool value) {
+    BeginValue().SetBool(value);
+    EndValue();
+  }
+  void Signed(int64_t value) {
+    BeginValue().SetSigned(value);
+    EndValue();
+  }
+  void Unsigned(uint64_t value) {
+    BeginValue().SetUnsigned(value);
+    EndValue();
+  }
+  void Double(double value) {
+    BeginValue().SetDouble(value);
+    EndValue();
+  }
   // Stores `text` up to its first NUL.
   void String(std::string_view text);
   // Stores every byte of `text`, embedded NULs included.
@@ -73,8 +91,8 @@ class TreeBuilder {
   [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep);
   [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep);
   // Closes the innermost open container; ignored when none is open.
-  void EndCollection();
-  void EndStructure();
+  void EndCollection() { EndContainer(); }
+  void EndStructure() { EndContainer(); }
 
   // Selects the member `name` (cut at its first NUL) of the innermost open
   // structure as the target of the next value, creating it when absent.
@@ -85,9 +103,16 @@ class TreeBuilder {
   // current target, appending a new element when the innermost open container
   // is a collection. Call `EndValue` once the target is filled. The reference
   // is valid until the next builder call.
-  BindingProperty& BeginValue();
+  BindingProperty& BeginValue() {
+    if (!open_.empty()) {
+      BindingProperty* container = open_.back();
+      if (container->kind() == PropertyKind::kCollection) return container->Append();
+      if (member_ != nullptr) return *member_;
+    }
+    return BeginOtherValue();
+  }
   // Finishes the value started by `BeginValue`.
-  void EndValue();
+  void EndValue() { member_ = nullptr; }
 
   // Number of open containers.
   std::size_t depth() const { return open_.size(); }
@@ -102,8 +127,13 @@ class TreeBuilder {
   bool root_taken() const { return root_taken_; }
 
  private:
+  BindingProperty& BeginOtherValue();
   bool StartContainer(PropertyKind kind, Existing existing);
-  void EndContainer();
+  void EndContainer() {
+    if (open_.empty()) return;
+    open_.pop_back();
+    member_ = nullptr;
+  }
 
   BindingProperty& root_;
   // Open containers, outermost first. Pointers stay valid: a collection only
