@@ -681,6 +681,18 @@ TEST(BindingProperty, DestroyingATreeGivesBackItsHeapParts) {
     cleared.Clear();
   }
   EXPECT_EQ(ReadAllocatorCounters().live_bytes(), before.live_bytes());
+
+  // A tree without blobs is dropped without a walk: its large element array
+  // and long text still go back with the store.
+  {
+    BindingProperty root;
+    BindingProperty& list = root.Field("a").Field("list");
+    for (int i = 0; i < 500; ++i) list.At(static_cast<std::size_t>(i)).SetSigned(i);
+    list.At(3).Field("text").SetString(std::string(4000, 'z'));
+    EXPECT_GT(ReadAllocatorCounters().live_bytes(), before.live_bytes() + 8000);
+  }
+  EXPECT_EQ(ReadAllocatorCounters().live_allocations(), before.live_allocations());
+  EXPECT_EQ(ReadAllocatorCounters().live_bytes(), before.live_bytes());
 }
 
 }  // namespace

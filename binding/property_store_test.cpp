@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -187,6 +188,24 @@ TEST(PropertyStoreBlocks, LargeBlocksUsePagesThenTheHeap) {
   store.Free(medium, 100);
   EXPECT_EQ(store.PagesHeld(), 0u);
   EXPECT_EQ(PoolPagesTaken(), pool_pages);
+}
+
+TEST(PropertyStoreBlocks, DestroyingTheStoreFreesHeapBlocksStillAllocated) {
+  const AllocatorCounters before = ReadAllocatorCounters();
+  {
+    PropertyStore store;
+    void* first = store.Allocate(2000);
+    void* second = store.Allocate(5000);
+    void* third = store.Allocate(3000);
+    std::memset(second, 0x5A, 5000);
+    store.Free(first, 2000);  // unlinked from the head of the list
+    EXPECT_NE(store.Intern(std::string(1500, 'q')), nullptr);
+    EXPECT_EQ(static_cast<unsigned char*>(second)[4999], 0x5A);
+    EXPECT_NE(third, nullptr);
+  }
+  const AllocatorCounters after = ReadAllocatorCounters();
+  EXPECT_EQ(after.live_allocations(), before.live_allocations());
+  EXPECT_EQ(after.live_bytes(), before.live_bytes());
 }
 
 TEST(PropertyStoreBlocks, RegionsReturnWhenEveryPageIsFree) {
