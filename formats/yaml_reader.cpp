@@ -46,6 +46,58 @@ bool IsOneOf(std::string_view text, const std::string_view (&words)[N]) {
   return false;
 }
 
+// Cheap pre-checks on the first byte, so that most plain scalars skip most
+// word comparisons and the call of `strtod`.
+bool MayBeNullWord(std::string_view text) {
+  return text.empty() || text[0] == '~' || text[0] == 'n' || text[0] == 'N';
+}
+
+bool MayBeBoolWord(std::string_view text) {
+  if (text.empty()) return false;
+  switch (text[0]) {
+    case 't':
+    case 'T':
+    case 'f':
+    case 'F':
+    case 'y':
+    case 'Y':
+    case 'n':
+    case 'N':
+    case 'o':
+    case 'O':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// False when `strtod` cannot take the text as a number: it begins with an
+// ASCII letter that starts neither "inf"/"infinity" nor "nan".
+bool MayBeNumber(std::string_view text) {
+  const char first = text[0];
+  const bool letter = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z');
+  return !letter || first == 'i' || first == 'I' || first == 'n' || first == 'N';
+}
+
+// A plain decimal integer of at most 15 digits, optionally negative: `strtod`
+// would give exactly this value, so it is read without it. Returns false for
+// every other text.
+bool ReadShortInteger(std::string_view text, bool* negative, uint64_t* magnitude) {
+  std::size_t i = 0;
+  *negative = !text.empty() && text[0] == '-';
+  if (*negative) i = 1;
+  const std::size_t digits = text.size() - i;
+  if (digits == 0 || digits > 15) return false;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const auto digit = static_cast<unsigned>(static_cast<unsigned char>(text[i]) - '0');
+    if (digit > 9) return false;
+    value = value * 10 + digit;
+  }
+  *magnitude = value;
+  return true;
+}
+
 // Text of a libyaml string (NUL-terminated UTF-8, or nullptr).
 std::string_view ViewOf(const yaml_char_t* text) {
   return text == nullptr ? std::string_view()
@@ -418,11 +470,22 @@ bool YamlReader::StoreScalar(const yaml_event_t& event, std::string_view text) {
     builder_.StringFullLength(text);
     return true;
   }
-  if (IsOneOf(text, kNullWords)) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (ReadShortInteger(text, &negative, &magnitude)) {
+    // As through `strtod`: "-0" is the integral 0, which is not negative.
+    if (negative && magnitude != 0) {
+      builder_.Signed(-static_cast<int64_t>(magnitude));
+    } else {
+      builder_.Unsigned(magnitude);
+    }
+    return true;
+  }
+  if (MayBeNullWord(text) && IsOneOf(text, kNullWords)) {
     builder_.Clear();
     return true;
   }
-  if (!text.empty()) {
+  if (!text.empty() && MayBeNumber(text)) {
     // The scalar's text is NUL-terminated by libyaml; the whole of it must be
     // the number (an embedded NUL leaves characters over).
     const char* begin = reinterpret_cast<const char*>(event.data.scalar.value);
@@ -445,9 +508,9 @@ bool YamlReader::StoreScalar(const yaml_event_t& event, std::string_view text) {
       return true;
     }
   }
-  if (IsOneOf(text, kTrueWords)) {
+  if (MayBeBoolWord(text) && IsOneOf(text, kTrueWords)) {
     builder_.Bool(true);
-  } else if (IsOneOf(text, kFalseWords)) {
+  } else if (MayBeBoolWord(text) && IsOneOf(text, kFalseWords)) {
     builder_.Bool(false);
   } else {
     builder_.StringFullLength(text);
