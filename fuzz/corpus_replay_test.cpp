@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_request.h"
 #include "fuzz/fuzz_support.h"
 
 namespace Kestrel::Fuzz {
@@ -22,9 +23,14 @@ struct Target {
 };
 
 constexpr Target kTargets[] = {
-    {"parse_json_fuzzer", &FuzzParseJson}, {"parse_msgpack_fuzzer", &FuzzParseMessagePack},
-    {"parse_yaml_fuzzer", &FuzzParseYaml}, {"format_text_fuzzer", &FuzzFormatText},
-    {"base64_fuzzer", &FuzzDecodeBase64},  {"from_core_value_fuzzer", &FuzzFromCoreValue},
+    {"parse_json_fuzzer", &FuzzParseJson},
+    {"parse_msgpack_fuzzer", &FuzzParseMessagePack},
+    {"parse_yaml_fuzzer", &FuzzParseYaml},
+    {"format_text_fuzzer", &FuzzFormatText},
+    {"base64_fuzzer", &FuzzDecodeBase64},
+    {"from_core_value_fuzzer", &FuzzFromCoreValue},
+    {"dispatch_test_module_fuzzer", &FuzzDispatchTestModule},
+    {"dispatch_spectator_fuzzer", &FuzzDispatchSpectator},
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {

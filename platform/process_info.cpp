@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 
 namespace Kestrel::Platform {
 
@@ -45,6 +46,19 @@ int64_t HighResolutionCounter() {
 
 int64_t HighResolutionFrequency() {
   return 1000000000;
+}
+
+uint64_t ResidentBytes() {
+  // /proc/self/statm: total and resident size in pages, then more fields.
+  FILE* file = std::fopen("/proc/self/statm", "r");
+  if (file == nullptr) return 0;
+  unsigned long long total = 0;
+  unsigned long long resident = 0;
+  const int read = std::fscanf(file, "%llu %llu", &total, &resident);
+  std::fclose(file);
+  const long page = sysconf(_SC_PAGESIZE);
+  if (read != 2 || page <= 0) return 0;
+  return resident * static_cast<uint64_t>(page);
 }
 
 }  // namespace Kestrel::Platform

@@ -36,6 +36,10 @@ int64_t HighResolutionCounter();
 // Returns the counter's ticks per second (never 0).
 int64_t HighResolutionFrequency();
 
+// Returns the process's resident memory in bytes, as the system counts it;
+// 0 when unknown.
+uint64_t ResidentBytes();
+
 }  // namespace Kestrel::Platform
 
 #endif  // VYN_PLATFORM_PROCESS_INFO_H_

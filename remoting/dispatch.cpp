@@ -140,6 +140,8 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
   if (!matched) {
     ReportResponseError(response, "Invalid function");
     response->status_code = kStatusNotFound;
+    // Hosts read the content type without checking it: never leave it null.
+    response->content_type = kSharedEmptyText;
     return;
   }
   BindAndInvoke(response, *request, state);

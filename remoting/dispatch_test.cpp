@@ -107,11 +107,13 @@ TEST_F(DispatchTest, LiteralAndPatternRoutesMatchOrAnswerInvalidFunction) {
     RequestBuilder request(kGet, c.path);
     ResponseHolder response;
     Call(c.function, request, response);
-    EXPECT_EQ(response.raw().release, &ResetResponse);
+    EXPECT_EQ(Client::CoreResponseReleaseFunction{response.raw().release}, &ResetResponse);
     if (c.json == nullptr) {
       EXPECT_EQ(response.error(), "Invalid function");
       EXPECT_EQ(response.status(), 404u);
       EXPECT_EQ(response.raw().value.kind, Client::CoreValueKind::kNil);
+      ASSERT_NE(static_cast<const char*>(response.raw().content_type), nullptr);
+      EXPECT_STREQ(response.raw().content_type, "");
     } else {
       EXPECT_FALSE(response.failed()) << response.error();
       EXPECT_EQ(response.json(), c.json);
@@ -183,7 +185,7 @@ TEST_F(DispatchTest, HandlerFailuresCarryMessageAndStatus) {
     EXPECT_EQ(response.error(), c.error);
     EXPECT_EQ(response.status(), c.status);
     EXPECT_EQ(response.raw().value.kind, Client::CoreValueKind::kNil);
-    ASSERT_NE(response.raw().content_type, nullptr);
+    ASSERT_NE(static_cast<const char*>(response.raw().content_type), nullptr);
     EXPECT_STREQ(response.raw().content_type, "");
   }
 }
@@ -205,14 +207,14 @@ TEST_F(DispatchTest, HandlerSetsContentTypeHeadersAndStream) {
   const Client::CoreResponse& raw = response.raw();
   EXPECT_FALSE(response.failed());
   EXPECT_STREQ(raw.content_type, "application/octet-stream");
-  ASSERT_EQ(raw.header_count, 1u);
+  ASSERT_EQ(uint32_t{raw.header_count}, 1u);
   EXPECT_STREQ(raw.headers[0].name, "X-Part");
   EXPECT_STREQ(raw.headers[0].value, "1");
-  EXPECT_EQ(raw.status_code, 206u);
+  EXPECT_EQ(uint32_t{raw.status_code}, 206u);
   EXPECT_EQ(raw.result_flag, 1);
-  EXPECT_EQ(raw.body_encoding, 3u);
-  ASSERT_NE(raw.stream, nullptr);
-  EXPECT_EQ(raw.stream_size, 11u);
+  EXPECT_EQ(uint32_t{raw.body_encoding}, 3u);
+  ASSERT_NE(static_cast<void*>(raw.stream), nullptr);
+  EXPECT_EQ(uint64_t{raw.stream_size}, 11u);
 
   char buffer[8];
   uint32_t length = sizeof(buffer);
@@ -313,7 +315,7 @@ TEST_F(DispatchTest, ExceptionsBecomeInternalErrorsAtTheCallBack) {
     CallFunctionDescriptor(response.get(), &request.Build());
     EXPECT_EQ(response.error(), c.error);
     EXPECT_EQ(response.status(), 500u);
-    EXPECT_EQ(response.raw().release, &ResetResponse);
+    EXPECT_EQ(Client::CoreResponseReleaseFunction{response.raw().release}, &ResetResponse);
   }
 
   // No context at all: nothing to call.
@@ -370,11 +372,11 @@ TEST(WriteResponseTest, CopiesEveryPartAndResetZeroesTwice) {
     EXPECT_EQ(raw.error_flag, 0);
     EXPECT_EQ(response.json(), R"({"k":-4})");
     EXPECT_EQ(raw.result_flag, 9);
-    EXPECT_EQ(raw.body_encoding, expected);
-    EXPECT_EQ(raw.status_code, 201u);
+    EXPECT_EQ(uint32_t{raw.body_encoding}, expected);
+    EXPECT_EQ(uint32_t{raw.status_code}, 201u);
     EXPECT_STREQ(raw.content_type, "text/plain");
-    EXPECT_NE(raw.content_type, result.content_type.c_str());
-    ASSERT_EQ(raw.header_count, 2u);
+    EXPECT_NE(static_cast<const char*>(raw.content_type), result.content_type.c_str());
+    ASSERT_EQ(uint32_t{raw.header_count}, 2u);
     std::set<std::pair<std::string, std::string>> headers;
     for (uint32_t i = 0; i < raw.header_count; ++i) {
       headers.emplace(raw.headers[i].name, raw.headers[i].value);
@@ -402,7 +404,9 @@ TEST(WriteResponseTest, FailedOutcomeAndStreamOwnership) {
   EXPECT_EQ(response.status(), 0u);
   EXPECT_EQ(response.raw().value.kind, Client::CoreValueKind::kNil);
   EXPECT_STREQ(response.raw().content_type, "");
-  EXPECT_EQ(response.raw().stream, nullptr);
+  EXPECT_EQ(static_cast<void*>(response.raw().stream), nullptr);
+  // Written without `Dispatch`, the response has no release function of its own.
+  ResetResponse(response.get());
 
   CallResult streaming;
   streaming.stream = std::make_unique<CountingStream>(&destroyed, "abcdef");
@@ -411,7 +415,7 @@ TEST(WriteResponseTest, FailedOutcomeAndStreamOwnership) {
   EXPECT_EQ(streaming.stream, nullptr);
   void* stream = streamed.raw().stream;
   ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(streamed.raw().stream_size, 6u);
+  EXPECT_EQ(uint64_t{streamed.raw().stream_size}, 6u);
   Client::CoreStreamReleaseFunction release_stream = streamed.raw().stream_release;
   // The response's own release leaves the stream to the host.
   ResetResponse(streamed.get());
