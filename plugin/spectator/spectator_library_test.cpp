@@ -309,7 +309,7 @@ TEST_F(SpectatorLibraryTest, ADescriptorCalledWithAnotherMethodOrPathIsAnInvalid
     if (std::string(api->functions[i].path) == kCurrent) current = &api->functions[i];
   }
   ASSERT_NE(current, nullptr);
-  EXPECT_EQ(current->method, kMethodGet);
+  EXPECT_EQ(uint32_t{current->method}, kMethodGet);
   for (const CallRequest& request :
        {CallRequest::Json(kMethodPost, kCurrent, ""),
         CallRequest::Json(kMethodGet, "/vyn-spectator/v1/other", "")}) {
