@@ -8,9 +8,26 @@ namespace Kestrel {
 
 static_assert(PropertyPagePool::kRegionSize == Platform::kRegionSize);
 
+namespace {
+
+// Frees the process's pool at exit, or when the library holding it is
+// unloaded (a host may load and unload a plugin many times; a pool left behind
+// would be lost each time). It is made right after the pool, so every static
+// object that began using pages later is destroyed before it. A static object
+// made earlier may still hold pages then; in that case the pool is left alive
+// rather than pulled from under it.
+struct ProcessPoolReleaser {
+  PropertyPagePool* pool;
+  ~ProcessPoolReleaser() {
+    if (pool->ReadCounters().pages_taken == 0) delete pool;
+  }
+};
+
+}  // namespace
+
 PropertyPagePool& PropertyPagePool::Instance() {
-  // Deliberately leaked: stores may be destroyed during static destruction.
   static PropertyPagePool* const pool = new PropertyPagePool();
+  static const ProcessPoolReleaser releaser{pool};
   return *pool;
 }
 

@@ -36,7 +36,9 @@ class PropertyPagePool {
   static constexpr std::size_t kPagesPerRegion = kRegionSize / kPageSize;
   static_assert(kPagesPerRegion == 16);
 
-  // The process's pool, made on first use and never destroyed. Never fails.
+  // The process's pool, made on first use. It is freed at exit (or when the
+  // library holding it is unloaded) if no page is taken then, else kept.
+  // Never fails.
   static PropertyPagePool& Instance();
 
   // A private pool (tests); its destructor releases every region it still holds,

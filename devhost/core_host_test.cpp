@@ -12,13 +12,7 @@
 namespace Kestrel::DevHost {
 namespace {
 
-// Reads a field of a packed host record by value: binding a reference to it
-// (as the assertion macros do) would be a misaligned access.
-template <typename T>
-T Read(T field) {
-  return field;
-}
-
+using Client::ReadPacked;
 using Client::CoreEvent;
 using Client::CorePluginRecord;
 using Client::CoreRequest;
@@ -490,18 +484,18 @@ TEST_F(CoreHostTest, OutgoingRequestsReachTheBestHandler) {
     return response;
   };
   auto finish = [](CoreResponse* response) {
-    ASSERT_NE(Read(response->release), nullptr);
+    ASSERT_NE(ReadPacked(response->release), nullptr);
     response->release(response);
-    EXPECT_EQ(Read(response->value.kind), CoreValueKind::kNil);
-    EXPECT_EQ(Read(response->error_text), nullptr);
+    EXPECT_EQ(ReadPacked(response->value.kind), CoreValueKind::kNil);
+    EXPECT_EQ(ReadPacked(response->error_text), nullptr);
     delete response;
   };
 
   CoreResponse* response = send(kMethodPost, "/a/v1/x");
-  EXPECT_EQ(Read(response->error_flag), 1);
-  EXPECT_STREQ(Read(response->error_text), "Gone away");
-  EXPECT_EQ(Read(response->status_code), 503u);
-  EXPECT_STREQ(Read(response->content_type), "");
+  EXPECT_EQ(ReadPacked(response->error_flag), 1);
+  EXPECT_STREQ(ReadPacked(response->error_text), "Gone away");
+  EXPECT_EQ(ReadPacked(response->status_code), 503u);
+  EXPECT_STREQ(ReadPacked(response->content_type), "");
   finish(response);
 
   response = send(kMethodGet, "/a/v1/x");  // the exact handler is POST only
@@ -512,19 +506,19 @@ TEST_F(CoreHostTest, OutgoingRequestsReachTheBestHandler) {
   finish(response);
 
   response = send(kMethodPost, "/nowhere");
-  EXPECT_STREQ(Read(response->error_text), "No handler for POST /nowhere");
-  EXPECT_EQ(Read(response->status_code), 404u);
+  EXPECT_STREQ(ReadPacked(response->error_text), "No handler for POST /nowhere");
+  EXPECT_EQ(ReadPacked(response->status_code), 404u);
   finish(response);
 
   response = send(kMethodPost, "/bad/json");
-  EXPECT_EQ(Read(response->status_code), 500u);
+  EXPECT_EQ(ReadPacked(response->status_code), 500u);
   EXPECT_NE(std::string(response->error_text).find("Scripted response is not JSON"),
             std::string::npos);
   finish(response);
 
   response = send(kMethodPost, "/stream");
-  ASSERT_NE(Read(response->stream_read), nullptr);
-  EXPECT_EQ(Read(response->stream_size), 5000u);
+  ASSERT_NE(ReadPacked(response->stream_read), nullptr);
+  EXPECT_EQ(ReadPacked(response->stream_size), 5000u);
   std::vector<std::pair<uint32_t, uint8_t>> reads;
   char buffer[4096];
   for (uint8_t more = 1; more != 0;) {

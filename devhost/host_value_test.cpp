@@ -10,13 +10,7 @@
 namespace Kestrel::DevHost {
 namespace {
 
-// Reads a field of a packed host record by value: binding a reference to it
-// (as the assertion macros do) would be a misaligned access.
-template <typename T>
-T Read(T field) {
-  return field;
-}
-
+using Client::ReadPacked;
 using Client::CoreValueKind;
 
 TEST(HostValueTest, JsonRoundTripKeepsEveryKindAndOrder) {
@@ -30,11 +24,11 @@ TEST(HostValueTest, JsonRoundTripKeepsEveryKindAndOrder) {
                                         text.substr(text.find("\\u00e9") + 6));
 
   const CoreValue& root = value.value().get();
-  ASSERT_EQ(Read(root.kind), CoreValueKind::kStructure);
-  EXPECT_EQ(Read(FindEntry(root, "i")->kind), CoreValueKind::kSigned);
-  EXPECT_EQ(Read(FindEntry(root, "u")->kind), CoreValueKind::kUnsigned);
-  EXPECT_EQ(Read(FindEntry(root, "f")->kind), CoreValueKind::kFloat);
-  EXPECT_EQ(Read(FindEntry(root, "s")->kind), CoreValueKind::kOwnedString);
+  ASSERT_EQ(ReadPacked(root.kind), CoreValueKind::kStructure);
+  EXPECT_EQ(ReadPacked(FindEntry(root, "i")->kind), CoreValueKind::kSigned);
+  EXPECT_EQ(ReadPacked(FindEntry(root, "u")->kind), CoreValueKind::kUnsigned);
+  EXPECT_EQ(ReadPacked(FindEntry(root, "f")->kind), CoreValueKind::kFloat);
+  EXPECT_EQ(ReadPacked(FindEntry(root, "s")->kind), CoreValueKind::kOwnedString);
   EXPECT_EQ(CoreValueText(*FindEntry(root, "s")), "a\"b\n\xC3\xA9");
   EXPECT_EQ(FindEntry(root, "missing"), nullptr);
   EXPECT_EQ(FindEntry(*FindEntry(root, "b"), "x"), nullptr);  // not a structure
@@ -52,8 +46,8 @@ TEST(HostValueTest, CopyOwnsBorrowedPartsAndReleaseLeavesNil) {
   text.assign(text.size(), 'X');  // the lender changes its memory
   Client::ReleaseCoreValue(&source);
   ASSERT_EQ(copy.kind(), CoreValueKind::kCollection);
-  EXPECT_EQ(Read(copy.get().collection.items[0].kind), CoreValueKind::kOwnedString);
-  EXPECT_EQ(Read(copy.get().collection.items[1].kind), CoreValueKind::kOwnedBlob);
+  EXPECT_EQ(ReadPacked(copy.get().collection.items[0].kind), CoreValueKind::kOwnedString);
+  EXPECT_EQ(ReadPacked(copy.get().collection.items[1].kind), CoreValueKind::kOwnedBlob);
   EXPECT_EQ(copy.ToJson(), R"(["borrowed text","Ym9y"])");  // "bor" in Base64
 
   HostValue clone = copy.Clone();
@@ -78,7 +72,7 @@ TEST(HostValueTest, UnusualValuesStillGiveValidJson) {
   // A nameless entry is written with the empty name; unknown kinds as null.
   EXPECT_EQ(CoreValueToJson(value), R"({"":null,"inf":null,"bad":null})");
   HostValue copy = HostValue::CopyOf(value);
-  EXPECT_EQ(Read(copy.get().structure.entries[2].value.kind), CoreValueKind::kNil);
+  EXPECT_EQ(ReadPacked(copy.get().structure.entries[2].value.kind), CoreValueKind::kNil);
   Client::ReleaseCoreValue(&value);
 
   CoreValue text = Client::MakeBorrowedStringValue(nullptr);

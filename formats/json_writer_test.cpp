@@ -231,7 +231,9 @@ TEST(JsonWriterTest, CorpusDocumentsSurviveWriteAndReread) {
     PropertyResult second = ParseJson(written);
     ASSERT_TRUE(second.IsValid()) << second.GetError();
     EXPECT_TRUE(SameTree(first, second));
-    if constexpr (sizeof(void*) == 4) EXPECT_EQ(WriteJson(second), written);
+    if constexpr (sizeof(void*) == 4) {
+      EXPECT_EQ(WriteJson(second), written);
+    }
   }
 }
 

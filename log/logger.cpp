@@ -27,8 +27,23 @@ struct Logger {
 Logger* g_logger = nullptr;
 int g_users = 0;
 
+void DestroyLogger();
+
+// Destroys whatever logger exists at exit, or when the library holding the
+// logger is unloaded: a logger made by a report alone (a refused handshake
+// logs, but no module ever takes or releases a reference) would otherwise be
+// lost with the library. Made with the first logger, so targets that attach
+// later are gone before it runs; older ones find no logger when they detach.
+struct LoggerReleaser {
+  ~LoggerReleaser() {
+    std::lock_guard<std::recursive_mutex> guard(LoggerLock());
+    DestroyLogger();
+  }
+};
+
 Logger* EnsureLogger() {
   if (g_logger != nullptr) return g_logger;
+  static const LoggerReleaser releaser;
   ProcessName();  // read once, now, like the rest of the logger's facts
   g_logger = new Logger;
   Logger& logger = *g_logger;

@@ -33,6 +33,7 @@ VYN_STATIC_TYPE(Kestrel::RemotingTest::ApiEmpty, "struct Kestrel::RemotingTest::
 namespace Kestrel {
 namespace {
 
+using Client::ReadPacked;
 using RemotingTest::ApiColor;
 using RemotingTest::ApiEmpty;
 using RemotingTest::ApiPoint;
@@ -112,7 +113,7 @@ class ApiDescriptionTest : public ::testing::Test {
 TEST_F(ApiDescriptionTest, DescriptorsFollowTheRouteTable) {
   const Client::ApiDescription& api = endpoints_.BuildApiDescription();
   EXPECT_EQ(&endpoints_.BuildApiDescription(), &api);  // built once
-  ASSERT_EQ(api.function_count, 4u);
+  ASSERT_EQ(ReadPacked(api.function_count), 4u);
   const auto descriptors = WalkDescriptors(api.functions);
   ASSERT_EQ(descriptors.size(), 4u);
   for (std::size_t i = 0; i < descriptors.size(); ++i) {
@@ -122,62 +123,62 @@ TEST_F(ApiDescriptionTest, DescriptorsFollowTheRouteTable) {
   }
   // Table order is byte order of the names.
   EXPECT_STREQ(descriptors[0]->function.name, "GetColors");
-  EXPECT_EQ(descriptors[1]->function.name, nullptr);  // Ghost
+  EXPECT_EQ(ReadPacked(descriptors[1]->function.name), nullptr);  // Ghost
   EXPECT_STREQ(descriptors[2]->function.name, "PostShapesById");
   EXPECT_STREQ(descriptors[3]->function.name, "Purge");
 
   const Client::CoreFunctionDescriptor& post = *descriptors[2];
-  EXPECT_EQ(post.function.reserved, 0u);
+  EXPECT_EQ(ReadPacked(post.function.reserved), 0u);
   EXPECT_STREQ(post.function.name_space, "");
   EXPECT_STREQ(post.function.description, "Replaces a shape.");
   EXPECT_STREQ(post.function.help, "Help text.");
-  EXPECT_EQ(post.function.thread_safe, 1);
-  EXPECT_EQ(post.function.result_type.kind, 17u);
+  EXPECT_EQ(ReadPacked(post.function.thread_safe), 1);
+  EXPECT_EQ(ReadPacked(post.function.result_type.kind), 17u);
   EXPECT_STREQ(post.function.result_type.type_name, "ApiShape");
   EXPECT_STREQ(post.function.async_result_type_name, "");
-  ASSERT_EQ(post.function.tag_count, 2u);
+  ASSERT_EQ(ReadPacked(post.function.tag_count), 2u);
   EXPECT_STREQ(post.function.tags[0], "test-plugin");
   EXPECT_STREQ(post.function.tags[1], "v1");
-  ASSERT_EQ(post.function.argument_count, 3u);
+  ASSERT_EQ(ReadPacked(post.function.argument_count), 3u);
   const auto arguments = Walk(post.function.arguments);
   ASSERT_EQ(arguments.size(), 3u);
   EXPECT_STREQ(arguments[0]->name, "id");
   EXPECT_STREQ(arguments[0]->description, "The id.");
-  EXPECT_EQ(arguments[0]->type.kind, 6u);
+  EXPECT_EQ(ReadPacked(arguments[0]->type.kind), 6u);
   EXPECT_STREQ(arguments[0]->type.type_name, "");
-  EXPECT_EQ(arguments[0]->optional, 0);
+  EXPECT_EQ(ReadPacked(arguments[0]->optional), 0);
   EXPECT_STREQ(arguments[1]->name, "shape");
-  EXPECT_EQ(arguments[1]->type.kind, 17u);
+  EXPECT_EQ(ReadPacked(arguments[1]->type.kind), 17u);
   EXPECT_STREQ(arguments[1]->type.type_name, "ApiShape");
   EXPECT_STREQ(arguments[2]->name, "dry");
-  EXPECT_EQ(arguments[2]->type.kind, 1u);
-  EXPECT_EQ(arguments[2]->optional, 1);
+  EXPECT_EQ(ReadPacked(arguments[2]->type.kind), 1u);
+  EXPECT_EQ(ReadPacked(arguments[2]->optional), 1);
   const auto locations = Walk(post.argument_locations);
   ASSERT_EQ(locations.size(), 3u);
-  EXPECT_EQ(locations[0]->location, 2u);
-  EXPECT_EQ(locations[1]->location, 5u);
-  EXPECT_EQ(locations[2]->location, 1u);
+  EXPECT_EQ(ReadPacked(locations[0]->location), 2u);
+  EXPECT_EQ(ReadPacked(locations[1]->location), 5u);
+  EXPECT_EQ(ReadPacked(locations[2]->location), 1u);
   EXPECT_STREQ(post.path, "/shapes/{id}");  // one trailing '/' dropped
-  EXPECT_EQ(post.method, 6u);
+  EXPECT_EQ(ReadPacked(post.method), 6u);
   EXPECT_STREQ(post.method_name, "");
-  EXPECT_EQ(post.route_flag, 0);
-  EXPECT_EQ(post.route_text_lists, nullptr);
-  EXPECT_EQ(post.route_text_list_count, 0u);
-  EXPECT_EQ(post.callback, &CallFunctionDescriptor);
+  EXPECT_EQ(ReadPacked(post.route_flag), 0);
+  EXPECT_EQ(ReadPacked(post.route_text_lists), nullptr);
+  EXPECT_EQ(ReadPacked(post.route_text_list_count), 0u);
+  EXPECT_EQ(ReadPacked(post.callback), &CallFunctionDescriptor);
 
   const Client::CoreFunctionDescriptor& colors = *descriptors[0];
-  EXPECT_EQ(colors.function.result_type.kind, 15u);
-  EXPECT_EQ(colors.function.result_type.element_kind, 16u);
+  EXPECT_EQ(ReadPacked(colors.function.result_type.kind), 15u);
+  EXPECT_EQ(ReadPacked(colors.function.result_type.element_kind), 16u);
   EXPECT_STREQ(colors.function.result_type.type_name, "ApiColor");
-  EXPECT_EQ(colors.function.argument_count, 0u);
-  EXPECT_EQ(colors.function.arguments, nullptr);
-  EXPECT_EQ(colors.argument_locations, nullptr);
+  EXPECT_EQ(ReadPacked(colors.function.argument_count), 0u);
+  EXPECT_EQ(ReadPacked(colors.function.arguments), nullptr);
+  EXPECT_EQ(ReadPacked(colors.argument_locations), nullptr);
 
   const Client::CoreFunctionDescriptor& purge = *descriptors[3];
-  EXPECT_EQ(purge.method, 8u);
+  EXPECT_EQ(ReadPacked(purge.method), 8u);
   EXPECT_STREQ(purge.method_name, "PURGE");
   EXPECT_STREQ(purge.path, "/purge");
-  EXPECT_EQ(purge.function.result_type.kind, 0u);
+  EXPECT_EQ(ReadPacked(purge.function.result_type.kind), 0u);
   EXPECT_STREQ(purge.function.async_result_type_name, "");
 
   // The descriptor of a function missing from the registry: zero but for its
@@ -190,9 +191,9 @@ TEST_F(ApiDescriptionTest, DescriptorsFollowTheRouteTable) {
     if (i >= kContextBegin && i < kContextEnd) continue;
     EXPECT_EQ(ghost[i], 0) << "byte " << i;
   }
-  EXPECT_NE(descriptors[1]->function.function_context, nullptr);
+  EXPECT_NE(ReadPacked(descriptors[1]->function.function_context), nullptr);
   EXPECT_STREQ(descriptors[1]->path, "");
-  EXPECT_EQ(descriptors[1]->method, 0u);
+  EXPECT_EQ(ReadPacked(descriptors[1]->method), 0u);
 
   // Every context pair is (module, route) and stays in the endpoints.
   for (const auto* descriptor : descriptors) {
@@ -257,58 +258,58 @@ TEST_F(ApiDescriptionTest, TypesAndEvents) {
 
   const Client::CoreTypeRecord* point = find("ApiPoint");
   ASSERT_NE(point, nullptr);
-  EXPECT_EQ(point->native_size, sizeof(ApiPoint));
+  EXPECT_EQ(ReadPacked(point->native_size), sizeof(ApiPoint));
   EXPECT_STREQ(point->description, "A point.");
-  ASSERT_EQ(point->tag_count, 1u);
+  ASSERT_EQ(ReadPacked(point->tag_count), 1u);
   EXPECT_STREQ(point->tags[0], "geometry");
-  EXPECT_EQ(point->enumerators, nullptr);
-  ASSERT_EQ(point->member_count, 2u);
+  EXPECT_EQ(ReadPacked(point->enumerators), nullptr);
+  ASSERT_EQ(ReadPacked(point->member_count), 2u);
   const auto point_fields = Walk(point->fields);
   ASSERT_EQ(point_fields.size(), 2u);
   EXPECT_STREQ(point_fields[0]->name, "x");
   EXPECT_STREQ(point_fields[0]->description, "Across.");
-  EXPECT_EQ(point_fields[0]->offset, 0u);
-  EXPECT_EQ(point_fields[0]->type.kind, 6u);
-  EXPECT_EQ(point_fields[0]->flags, 0);
+  EXPECT_EQ(ReadPacked(point_fields[0]->offset), 0u);
+  EXPECT_EQ(ReadPacked(point_fields[0]->type.kind), 6u);
+  EXPECT_EQ(ReadPacked(point_fields[0]->flags), 0);
   EXPECT_STREQ(point_fields[1]->name, "y");
-  EXPECT_EQ(point_fields[1]->offset, 4u);
-  EXPECT_EQ(point_fields[1]->flags, 2);
+  EXPECT_EQ(ReadPacked(point_fields[1]->offset), 4u);
+  EXPECT_EQ(ReadPacked(point_fields[1]->flags), 2);
 
   const Client::CoreTypeRecord* shape = find("ApiShape");
   ASSERT_NE(shape, nullptr);
   const auto shape_fields = Walk(shape->fields);
   ASSERT_EQ(shape_fields.size(), 3u);  // registration order
   EXPECT_STREQ(shape_fields[0]->name, "label");
-  EXPECT_EQ(shape_fields[0]->type.kind, 12u);
-  EXPECT_EQ(shape_fields[0]->flags, 1);
+  EXPECT_EQ(ReadPacked(shape_fields[0]->type.kind), 12u);
+  EXPECT_EQ(ReadPacked(shape_fields[0]->flags), 1);
   EXPECT_STREQ(shape_fields[1]->name, "points");
-  EXPECT_EQ(shape_fields[1]->offset, offsetof(ApiShape, points));
-  EXPECT_EQ(shape_fields[1]->type.kind, 15u);
-  EXPECT_EQ(shape_fields[1]->type.element_kind, 17u);
+  EXPECT_EQ(ReadPacked(shape_fields[1]->offset), offsetof(ApiShape, points));
+  EXPECT_EQ(ReadPacked(shape_fields[1]->type.kind), 15u);
+  EXPECT_EQ(ReadPacked(shape_fields[1]->type.element_kind), 17u);
   EXPECT_STREQ(shape_fields[1]->type.type_name, "ApiPoint");
   EXPECT_STREQ(shape_fields[2]->name, "color");
-  EXPECT_EQ(shape_fields[2]->type.kind, 16u);
+  EXPECT_EQ(ReadPacked(shape_fields[2]->type.kind), 16u);
   EXPECT_STREQ(shape_fields[2]->type.type_name, "ApiColor");
 
   const Client::CoreTypeRecord* color = find("ApiColor");
   ASSERT_NE(color, nullptr);
-  EXPECT_EQ(color->fields, nullptr);
-  ASSERT_EQ(color->member_count, 3u);
+  EXPECT_EQ(ReadPacked(color->fields), nullptr);
+  ASSERT_EQ(ReadPacked(color->member_count), 3u);
   const auto values = Walk(color->enumerators);
   ASSERT_EQ(values.size(), 3u);  // name order
   EXPECT_STREQ(values[0]->name, "Blue");
-  EXPECT_EQ(values[0]->value, 3);
+  EXPECT_EQ(ReadPacked(values[0]->value), 3);
   EXPECT_STREQ(values[1]->name, "Green");
   EXPECT_STREQ(values[1]->description, "Leafy.");
-  EXPECT_EQ(values[1]->value, 2);
+  EXPECT_EQ(ReadPacked(values[1]->value), 2);
   EXPECT_STREQ(values[2]->name, "Red");
-  EXPECT_EQ(values[2]->value, 1);
+  EXPECT_EQ(ReadPacked(values[2]->value), 1);
 
   const Client::CoreTypeRecord* empty = find("ApiEmpty");
   ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->fields, nullptr);
-  EXPECT_EQ(empty->enumerators, nullptr);
-  EXPECT_EQ(empty->member_count, 0u);
+  EXPECT_EQ(ReadPacked(empty->fields), nullptr);
+  EXPECT_EQ(ReadPacked(empty->enumerators), nullptr);
+  EXPECT_EQ(ReadPacked(empty->member_count), 0u);
 
   const auto events = Walk(api.events);
   ASSERT_EQ(events.size(), api.event_count);
@@ -317,9 +318,9 @@ TEST_F(ApiDescriptionTest, TypesAndEvents) {
   EXPECT_STREQ(on_shape->name, "OnShape");
   EXPECT_STREQ(on_shape->payload_type_name, "ApiShape");
   EXPECT_STREQ(on_shape->description, "A shape changed.");
-  ASSERT_EQ(on_shape->tag_count, 1u);
+  ASSERT_EQ(ReadPacked(on_shape->tag_count), 1u);
   EXPECT_STREQ(on_shape->tags[0], "ev");
-  EXPECT_EQ(on_shape->next, nullptr);
+  EXPECT_EQ(ReadPacked(on_shape->next), nullptr);
 }
 
 TEST(MakeCoreTypeIdTest, KindsAndNames) {
@@ -344,8 +345,8 @@ TEST(MakeCoreTypeIdTest, KindsAndNames) {
   };
   for (const Case& c : cases) {
     const Client::CoreTypeId id = MakeCoreTypeId(c.type);
-    EXPECT_EQ(id.kind, c.kind);
-    EXPECT_EQ(id.element_kind, c.element_kind);
+    EXPECT_EQ(ReadPacked(id.kind), c.kind);
+    EXPECT_EQ(ReadPacked(id.element_kind), c.element_kind);
     EXPECT_STREQ(id.type_name, c.name);
   }
 }

@@ -17,3 +17,16 @@ load_vyn_spectator(Kestrel::Client::CorePluginRecord* record) {
 // layer's tracing unit. That unit is only linked in when something refers to
 // it, so keep one reference here.
 [[gnu::used]] static void (*const kRegisterTracingAtLoad)() = &Kestrel::RegisterTraceProviders;
+
+#if defined(__GLIBCXX__)
+namespace __gnu_cxx {
+void __freeres();
+}  // namespace __gnu_cxx
+
+// The C++ runtime is linked into this library (so that its allocations stay
+// inside it) and with it comes the runtime's emergency exception buffer, taken
+// from malloc when the library is loaded. A process-wide runtime keeps that
+// buffer for the life of the process; ours dies with the library, so hand it
+// back when the host unloads us, or every load and unload would leak it.
+[[gnu::destructor]] static void ReleaseRuntimeBuffersAtUnload() { __gnu_cxx::__freeres(); }
+#endif

@@ -18,6 +18,7 @@
 namespace Kestrel::Testing {
 namespace {
 
+using Client::ReadPacked;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
@@ -102,26 +103,26 @@ TEST_F(TestModuleTest, DescriptorsDescribeEveryRoute) {
   ASSERT_EQ(module_->descriptor_count(), 12u);
   for (std::size_t i = 0; i < module_->descriptor_count(); ++i) {
     const Client::CoreFunctionDescriptor& descriptor = module_->descriptor(i);
-    ASSERT_NE(descriptor.function.name, nullptr) << i;
+    ASSERT_NE(ReadPacked(descriptor.function.name), nullptr) << i;
     EXPECT_EQ(module_->FindDescriptor(descriptor.function.name), &descriptor);
-    EXPECT_NE(descriptor.callback, nullptr);
-    EXPECT_NE(descriptor.function.function_context, nullptr);
+    EXPECT_NE(ReadPacked(descriptor.callback), nullptr);
+    EXPECT_NE(ReadPacked(descriptor.function.function_context), nullptr);
   }
   EXPECT_EQ(module_->FindDescriptor("Nothing"), nullptr);
 
   const auto* put = module_->FindDescriptor(kPutRecordFunction);
   ASSERT_NE(put, nullptr);
-  EXPECT_EQ(put->method, kPut);
+  EXPECT_EQ(ReadPacked(put->method), kPut);
   EXPECT_STREQ(put->path, "/records/{id}");
-  EXPECT_EQ(module_->FindDescriptor(kDeleteRecordFunction)->method, kDelete);
+  EXPECT_EQ(ReadPacked(module_->FindDescriptor(kDeleteRecordFunction)->method), kDelete);
   const auto* purge = module_->FindDescriptor(kPurgeFunction);
-  EXPECT_EQ(purge->method, kCustom);
+  EXPECT_EQ(ReadPacked(purge->method), kCustom);
   EXPECT_STREQ(purge->method_name, "PURGE");
-  EXPECT_EQ(module_->FindDescriptor(kAnyMethodFunction)->method, 0u);
+  EXPECT_EQ(ReadPacked(module_->FindDescriptor(kAnyMethodFunction)->method), 0u);
   const auto* echo = module_->FindDescriptor(kHostArgumentsFunction);
   EXPECT_STREQ(echo->path, "");
-  ASSERT_EQ(echo->function.argument_count, 4u);
-  EXPECT_EQ(echo->function.arguments[2].type.kind, 17u);
+  ASSERT_EQ(ReadPacked(echo->function.argument_count), 4u);
+  EXPECT_EQ(ReadPacked(echo->function.arguments[2].type.kind), 17u);
   EXPECT_STREQ(echo->function.arguments[2].type.type_name, "Inner");
 
   // Every native kind but the callback appears among the arguments.
@@ -365,7 +366,7 @@ TEST_F(TestModuleTest, DottedIndexesAreBounded) {
     ResponseHolder response;
     CallDescriptor(*module_->FindDescriptor(kVectorsFunction), response.get(), request.Build());
     EXPECT_FALSE(response.failed()) << response.error();
-    EXPECT_EQ(response.raw().value.kind, Client::CoreValueKind::kStructure);
+    EXPECT_EQ(ReadPacked(response.raw().value.kind), Client::CoreValueKind::kStructure);
   }
   EXPECT_EQ(VectorsError(levels + ".0.a=1"),
             "Argument 'objects' for 'PostVectorsByRest' is nested deeper than 512 levels.");
@@ -651,14 +652,14 @@ TEST_F(TestModuleTest, RequestRecordAndResponseShape) {
             "\"method_name\":\"\",\"path\":\"/request/a/b?status=202\",\"registry\":true,"
             "\"rest\":\"a/b?status=202\",\"timestamp\":true}");
   const Client::CoreResponse& raw = response.raw();
-  EXPECT_EQ(raw.status_code, 202u);
+  EXPECT_EQ(ReadPacked(raw.status_code), 202u);
   EXPECT_STREQ(raw.content_type, "application/x-echo");
-  ASSERT_EQ(raw.header_count, 1u);
+  ASSERT_EQ(ReadPacked(raw.header_count), 1u);
   EXPECT_STREQ(raw.headers[0].name, "X-Echo");
   EXPECT_STREQ(raw.headers[0].value, "a/b?status=202");
-  EXPECT_EQ(raw.result_flag, 7);
-  EXPECT_EQ(raw.body_encoding, 2u);
-  EXPECT_EQ(raw.release, &ResetResponse);
+  EXPECT_EQ(ReadPacked(raw.result_flag), 7);
+  EXPECT_EQ(ReadPacked(raw.body_encoding), 2u);
+  EXPECT_EQ(ReadPacked(raw.release), &ResetResponse);
 
   // A handler's failure carries its code as status, or none.
   Reply reply = Call(kFailFunction, kGet, "/fail/418");
@@ -672,7 +673,7 @@ TEST_F(TestModuleTest, RequestRecordAndResponseShape) {
   RequestBuilder bad(kGet, "/scalars/x?nope");
   CallDescriptor(*module_->FindDescriptor(kScalarsFunction), failed.get(), bad.Build());
   EXPECT_EQ(failed.status(), 0u);
-  ASSERT_NE(failed.raw().content_type, nullptr);
+  ASSERT_NE(ReadPacked(failed.raw().content_type), nullptr);
   EXPECT_STREQ(failed.raw().content_type, "");
   // A request without a function context matches nothing.
   ResponseHolder orphan;

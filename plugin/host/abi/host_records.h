@@ -358,6 +358,16 @@ struct ApiDescription {
 
 #pragma pack(pop)
 
+// Reads a field of a record above by value. The records have no alignment, so
+// binding a reference to one of their fields (as generic code and assertion
+// macros do) may be a misaligned access; a copy never is.
+//
+//   EXPECT_EQ(ReadPacked(descriptor.method), 6u);
+template <typename T>
+constexpr T ReadPacked(T field) {
+  return field;
+}
+
 // ---------------------------------------------------------------------------
 // Layout checks. Sizes that hold for any pointer width are checked always; the
 // rest wherever pointers are 4 bytes, as in the product.
