@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
   for (const CorpusDocument& document : corpus) {
     if (document.name == "twitter") Kestrel::Bench::RegisterNativeBenchmarks(document);
   }
+  Kestrel::Bench::RegisterTransportBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

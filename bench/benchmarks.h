@@ -23,6 +23,11 @@ void RegisterFormatBenchmarks(const std::vector<CorpusDocument>& corpus);
 // peer mapping into the same struct. `twitter` must outlive the run.
 void RegisterNativeBenchmarks(const CorpusDocument& twitter);
 
+// Endpoint calls through the host records with the spectator module loaded
+// in-process: the GET of the current game against a hand-written call-back,
+// and an availability call with its service-proxy round trip.
+void RegisterTransportBenchmarks();
+
 }  // namespace Kestrel::Bench
 
 #endif  // VYN_BENCH_BENCHMARKS_H_
