@@ -247,7 +247,7 @@ TEST_F(ApiDescriptionTest, TypesAndEvents) {
   for (std::size_t i = 0; i < types.size(); ++i) {
     EXPECT_STREQ(types[i]->name, registered[i]->name().c_str());
     EXPECT_EQ(reinterpret_cast<const char*>(types[i]) - reinterpret_cast<const char*>(api.types),
-              static_cast<std::ptrdiff_t>(i * 40));
+              static_cast<std::ptrdiff_t>(i * sizeof(Client::CoreTypeRecord)));
   }
   auto find = [&types](const char* name) -> const Client::CoreTypeRecord* {
     for (const auto* type : types) {
