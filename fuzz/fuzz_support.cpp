@@ -68,7 +68,8 @@ class RoundTripComparer {
       case PropertyKind::kSigned: {
         const int64_t value = original.GetSigned();
         if (reread.kind() == PropertyKind::kSigned && reread.GetSigned() == value) return "";
-        if (lenient_ && value >= 0 && reread.kind() == PropertyKind::kUnsigned &&
+        // A signed 0 from JSON was "-0", which is written back as "0".
+        if ((lenient_ || value == 0) && value >= 0 && reread.kind() == PropertyKind::kUnsigned &&
             reread.GetUnsigned() == static_cast<uint64_t>(value)) {
           return "";
         }

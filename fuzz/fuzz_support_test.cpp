@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/json_reader.h"
+#include "formats/json_writer.h"
+
 namespace Kestrel::Fuzz {
 namespace {
 
@@ -59,6 +62,25 @@ TEST(FuzzSupport, FromJsonComparisonDemandsSameKindsAndValues) {
   EXPECT_NE(CompareRoundTrip(original, renamed, RoundTrip::kFromJson)
                 .find("field \"c\" read back as \"d\""),
             std::string::npos);
+
+  // "-0" is the one JSON text that reads as a signed 0; written back it is
+  // "0", which reads unsigned. Any other signed number keeps its kind.
+  BindingProperty minus_zero;
+  minus_zero.SetSigned(0);
+  BindingProperty unsigned_zero;
+  unsigned_zero.SetUnsigned(0);
+  EXPECT_EQ(CompareRoundTrip(minus_zero, unsigned_zero, RoundTrip::kFromJson), "");
+  PropertyResult minus_zero_list = ParseJson("[1, -0, 4294967295,1, 1.5]");
+  ASSERT_TRUE(minus_zero_list.IsValid());
+  EXPECT_EQ(CompareRoundTrip(minus_zero_list, ParseJson(WriteJson(minus_zero_list)),
+                             RoundTrip::kFromJson),
+            "");
+  BindingProperty signed_one;
+  signed_one.SetSigned(1);
+  BindingProperty unsigned_one;
+  unsigned_one.SetUnsigned(1);
+  EXPECT_EQ(CompareRoundTrip(signed_one, unsigned_one, RoundTrip::kFromJson),
+            "<root>: signed 1 (written as signed, read back as unsigned)");
 
   BindingProperty root_scalar;
   root_scalar.SetBool(true);
