@@ -58,7 +58,8 @@ class FuzzInput {
 enum class RoundTrip : uint8_t {
   // The original came from JSON: kinds and values are the same (doubles within
   // a few units in the last place, the reader's fast number path), but for a
-  // signed 0 (read from "-0"), which reads back unsigned.
+  // signed 0 (read from "-0"), which reads back unsigned, and an infinite
+  // double (a number beyond the double range), which reads back empty.
   kFromJson,
   // The original came from another format: a non-negative signed number reads
   // back unsigned, a blob as its Base64 text, a string up to its first NUL, a

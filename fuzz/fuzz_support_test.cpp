@@ -75,6 +75,11 @@ TEST(FuzzSupport, FromJsonComparisonDemandsSameKindsAndValues) {
   EXPECT_EQ(CompareRoundTrip(minus_zero_list, ParseJson(WriteJson(minus_zero_list)),
                              RoundTrip::kFromJson),
             "");
+  PropertyResult out_of_range = ParseJson("[3e308, -0.0, 5e-324]");
+  ASSERT_TRUE(out_of_range.IsValid());
+  EXPECT_EQ(CompareRoundTrip(out_of_range, ParseJson(WriteJson(out_of_range)),
+                             RoundTrip::kFromJson),
+            "");
   BindingProperty signed_one;
   signed_one.SetSigned(1);
   BindingProperty unsigned_one;
