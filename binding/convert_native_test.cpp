@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -30,6 +31,8 @@ struct Sparse {
   std::string text;
   std::vector<int32_t> list;
   bool flag = false;
+  double ratio = 0.0;
+  Color color{};
 };
 struct Unregistered {
   int32_t x = 0;
@@ -94,7 +97,9 @@ void RegisterProbes(TypeRegistry& registry) {
       .AddField("count", &Sparse::count, "", kFieldOmitIfZero)
       .AddField("text", &Sparse::text, "", kFieldOmitIfZero)
       .AddField("list", &Sparse::list, "", kFieldOmitIfZero)
-      .AddField("flag", &Sparse::flag);
+      .AddField("flag", &Sparse::flag)
+      .AddField("ratio", &Sparse::ratio, "", kFieldOmitIfZero)
+      .AddField("color", &Sparse::color, "", kFieldOmitIfZero);
   registry.RegisterStruct<HoldsUnregistered>("HoldsUnregistered")
       .AddField("first", &HoldsUnregistered::first)
       .AddField("nested", &HoldsUnregistered::nested);
@@ -261,9 +266,19 @@ TEST(ConvertNative, OmitIfZeroLeavesOutZeroValuesOnly) {
   filled.count = 1;
   filled.text = "x";
   filled.list = {0};
+  filled.ratio = std::nan("");  // NaN is not zero
+  filled.color = Color::kRed;
   PropertyResult full;
   ConvertNative(full, filled, registry);
-  EXPECT_THAT(FieldNames(full), ElementsAre("count", "flag", "list", "text"));
+  EXPECT_THAT(FieldNames(full), ElementsAre("color", "count", "flag", "list", "ratio", "text"));
+  EXPECT_EQ(full.Field("color").GetEnum().value, 1);
+  EXPECT_EQ(full.Field("text").GetString(), "x");
+
+  Sparse negative_zero;
+  negative_zero.ratio = -0.0;
+  PropertyResult still_zero;
+  ConvertNative(still_zero, negative_zero, registry);
+  EXPECT_THAT(FieldNames(still_zero), ElementsAre("flag"));
 }
 
 TEST(ConvertNative, EnumsWithoutAnEnumeratorStillConvert) {
