@@ -120,6 +120,14 @@ def build_rows(context, runs, corpus):
         rows.append((title, "one call", f"{nanoseconds(ours):.0f} ns", f"{nanoseconds(floor):.0f} ns",
                      ratio, "at most 3x", ratio <= 3.0, "spectate GET vs hand-written", 3.0))
 
+    kept = runs.get("spectate_get/request/ours-region-kept")
+    if kept is not None and floor is not None and "error" not in kept and "error" not in floor:
+        ratio = nanoseconds(kept) / nanoseconds(floor)
+        rows.append(("the same GET while another live tree keeps the page pool's region mapped "
+                     "(no budget: shows the cost of releasing the region after every call)",
+                     "one call", f"{nanoseconds(kept):.0f} ns", f"{nanoseconds(floor):.0f} ns",
+                     ratio, "none", REPORTED, None, None))
+
     ours = runs.get("availability/request/ours")
     title = "availability call with its service-proxy round trip through the in-process host"
     if ours is None:

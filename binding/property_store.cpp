@@ -46,13 +46,31 @@ uint32_t HashPropertyText(std::string_view bytes) {
   return hash;
 }
 
+const std::byte (&PropertyStore::FormattedInlinePages())[kSmallPoolCount][kInlinePageSize] {
+  // A formatted inline page holds no address (its links are null while it is
+  // alone on its pool's list), so one image serves every store: copying it
+  // costs far less than formatting 18 pages block by block for each new tree.
+  struct Image {
+    alignas(16) std::byte pages[kSmallPoolCount][kInlinePageSize] = {};
+  };
+  static const Image image = [] {
+    Image formatted;
+    for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
+      FormatPage(reinterpret_cast<PageHeader*>(formatted.pages[i]), kInlinePageSize,
+                 static_cast<uint16_t>(4 * (i + 1)));
+    }
+    return formatted;
+  }();
+  return image.pages;
+}
+
 PropertyStore::PropertyStore() {
+  std::memcpy(inline_pages_, FormattedInlinePages(), sizeof inline_pages_);
   for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
     BlockPool& pool = small_[i];
     pool.block_size = static_cast<uint16_t>(4 * (i + 1));
     pool.inline_page = reinterpret_cast<PageHeader*>(inline_pages_[i]);
-    FormatPage(pool.inline_page, kInlinePageSize, pool.block_size);
-    Push(pool.available, pool.inline_page);
+    pool.available = pool.inline_page;  // the only page on the list: links stay null
   }
   for (std::size_t i = 0; i < kLargePoolCount; ++i) {
     large_[i].block_size = static_cast<uint16_t>(kLargeBlockSizes[i]);

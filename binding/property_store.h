@@ -134,6 +134,9 @@ class PropertyStore {
   };
 
   static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
+  // The inline pages of a new store, formatted once for the process; a store
+  // starts from a copy of them.
+  static const std::byte (&FormattedInlinePages())[kSmallPoolCount][kInlinePageSize];
   static void Unlink(PageHeader*& head, PageHeader* page);
   static void Push(PageHeader*& head, PageHeader* page);
   // Takes the first free block of the pool's first available page.
