@@ -49,7 +49,7 @@ uint32_t HashPropertyText(std::string_view bytes) {
 const std::byte (&PropertyStore::FormattedInlinePages())[kSmallPoolCount][kInlinePageSize] {
   // A formatted inline page holds no address (its links are null while it is
   // alone on its pool's list), so one image serves every store: copying it
-  // costs far less than formatting 18 pages block by block for each new tree.
+  // costs far less than formatting the page block by block for each new tree.
   struct Image {
     alignas(16) std::byte pages[kSmallPoolCount][kInlinePageSize] = {};
   };
@@ -65,12 +65,12 @@ const std::byte (&PropertyStore::FormattedInlinePages())[kSmallPoolCount][kInlin
 }
 
 PropertyStore::PropertyStore() {
-  std::memcpy(inline_pages_, FormattedInlinePages(), sizeof inline_pages_);
+  // Pools start with an empty list; `AllocateFrom` formats the inline page
+  // and puts it at the head of the list on the pool's first allocation.
   for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
     BlockPool& pool = small_[i];
     pool.block_size = static_cast<uint16_t>(4 * (i + 1));
     pool.inline_page = reinterpret_cast<PageHeader*>(inline_pages_[i]);
-    pool.available = pool.inline_page;  // the only page on the list: links stay null
   }
   for (std::size_t i = 0; i < kLargePoolCount; ++i) {
     large_[i].block_size = static_cast<uint16_t>(kLargeBlockSizes[i]);
@@ -90,6 +90,7 @@ PropertyStore::~PropertyStore() {
   }
   // The bucket array and the entries live in those blocks or in the pages.
   auto return_pages = [](BlockPool& pool) {
+    if (pool.pages_held == 0) return;  // at most the inline page
     for (PageHeader* head : {pool.available, pool.full}) {
       while (head != nullptr) {
         PageHeader* next = head->next;
@@ -232,14 +233,13 @@ void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t
   page->prev = nullptr;
   page->page_size = static_cast<uint16_t>(page_size);
   page->used = 0;
+  page->first_free = 0;
+  page->untouched = 0;
   // Blocks sit at multiples of the block size; the first one past the header.
   const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
-  const std::size_t end = page_size / block_size;  // one past the last block
-  auto* bytes = reinterpret_cast<std::byte*>(page);
-  for (std::size_t index = first; index < end; ++index) {
-    WriteIndex(bytes + index * block_size, static_cast<uint16_t>(index + 1 < end ? index + 1 : 0));
-  }
-  page->first_free = static_cast<uint16_t>(first < end ? first : 0);
+  if ((first + 1) * block_size > page_size) return;  // no block fits
+  page->untouched = static_cast<uint16_t>(first);
+  page->first_free = ListUntouched(page, block_size);
 }
 
 void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {
@@ -261,7 +261,12 @@ void PropertyStore::Push(PageHeader*& head, PageHeader* page) {
 }
 
 void* PropertyStore::AllocateFrom(BlockPool& pool) {
-  if (pool.available == nullptr) {
+  if (!pool.inline_formatted && pool.inline_page != nullptr) {
+    const std::size_t index = static_cast<std::size_t>(pool.block_size / 4 - 1);
+    std::memcpy(pool.inline_page, FormattedInlinePages()[index], kInlinePageSize);
+    pool.inline_formatted = true;
+    Push(pool.available, pool.inline_page);
+  } else if (pool.available == nullptr) {
     auto* page = static_cast<PageHeader*>(PropertyPagePool::Instance().TakePage());
     if (page == nullptr) throw std::bad_alloc();
     FormatPage(page, kPageSize, pool.block_size);

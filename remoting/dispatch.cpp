@@ -130,12 +130,19 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
     if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
       state.method_name = request->method_name;
     }
-    std::vector<CompiledRoute> compiled;
-    compiled.reserve(routes.size());
-    for (const FunctionRoute* route : routes) {
-      if (route != nullptr) compiled.push_back(CompileRoute(*route));
+    // A descriptor call-back passes the routes of one function: compile that
+    // one on the stack, without a vector to allocate on every call.
+    if (routes.size() == 1 && routes[0] != nullptr) {
+      const CompiledRoute compiled = CompileRoute(*routes[0]);
+      matched = MatchRoutes(state, std::span(&compiled, 1));
+    } else {
+      std::vector<CompiledRoute> compiled;
+      compiled.reserve(routes.size());
+      for (const FunctionRoute* route : routes) {
+        if (route != nullptr) compiled.push_back(CompileRoute(*route));
+      }
+      matched = MatchRoutes(state, compiled);
     }
-    matched = MatchRoutes(state, compiled);
   }
   if (!matched) {
     ReportResponseError(response, "Invalid function");

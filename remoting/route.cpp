@@ -152,7 +152,7 @@ CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& 
   compiled.function_ = function;
   compiled.route_ = &route;
   if (path_template.find('{') == std::string_view::npos) {
-    compiled.literal_path_.assign(path_template);
+    compiled.literal_path_ = path_template;
     return compiled;
   }
   compiled.literal_ = false;

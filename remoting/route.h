@@ -155,8 +155,9 @@ class CompiledRoute {
   const FunctionRoute* route() const { return route_; }
   // True when the template has no '{' and is compared as it is.
   bool is_literal() const { return literal_; }
-  // The template of a literal route; empty for a pattern route.
-  const std::string& literal_path() const { return literal_path_; }
+  // The template of a literal route (a view of the route's own text); empty
+  // for a pattern route.
+  std::string_view literal_path() const { return literal_path_; }
   // The parameters in template order.
   const std::vector<TemplateParameter>& parameters() const { return parameters_; }
 
@@ -187,7 +188,7 @@ class CompiledRoute {
   const FunctionRecord* function_ = nullptr;
   const FunctionRoute* route_ = nullptr;
   bool literal_ = true;
-  std::string literal_path_;
+  std::string_view literal_path_;
   std::string head_;  // literal text before the first parameter
   std::vector<Step> steps_;
   std::vector<TemplateParameter> parameters_;
@@ -195,10 +196,13 @@ class CompiledRoute {
 
 // The route of a call in progress: the request's path and method, and once a
 // route is chosen, its function, route and decoded path parameters.
+//
+// The path and the method name are views: they point into the request, which
+// outlives the call.
 struct MatchState {
-  std::string path;  // query string included
+  std::string_view path;  // query string included
   HttpMethod method = HttpMethod::kNone;
-  std::string method_name;  // for `HttpMethod::kCustom`; otherwise empty
+  std::string_view method_name;  // for `HttpMethod::kCustom`; otherwise empty
   const FunctionRecord* function = nullptr;
   const FunctionRoute* route = nullptr;
   PathParameters path_parameters;
@@ -210,7 +214,8 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view path);
 
 // Compiles `path_template` for `route`. Never fails: a '}' outside braces is
 // dropped, a '{' inside braces starts the parameter afresh, and a parameter
-// left open at the end is dropped.
+// left open at the end is dropped. A literal template is not copied: the
+// compiled route views it, so `path_template` must outlive the result.
 CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
                            std::string_view path_template);
 // Compiles the route's own template text (`TemplateText()`) for its function.

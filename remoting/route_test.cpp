@@ -25,12 +25,13 @@ FunctionRoute MakeRoute(std::string_view path, HttpMethod method = HttpMethod::k
   return route;
 }
 
-MatchState MakeState(std::string path, HttpMethod method = HttpMethod::kNone,
-                     std::string method_name = "") {
+// The state views `path` and `method_name`: pass texts that outlive it.
+MatchState MakeState(std::string_view path, HttpMethod method = HttpMethod::kNone,
+                     std::string_view method_name = "") {
   MatchState state;
-  state.path = std::move(path);
+  state.path = path;
   state.method = method;
-  state.method_name = std::move(method_name);
+  state.method_name = method_name;
   return state;
 }
 
@@ -124,14 +125,17 @@ TEST(CompileRouteTest, RecordsParametersInOrderAndBuildsTheEquivalentPattern) {
   EXPECT_EQ(compiled.PatternText(), R"(/a\.b/([^/]*)/(.*)/x#(.*)\(y\))");
 
   // Only the first character of a name selects the kind.
-  const CompiledRoute odd = CompileRoute(MakeRoute("/{++a}{b#}"));
+  // Compiled routes point at their route: keep the routes alive.
+  const FunctionRoute odd_route = MakeRoute("/{++a}{b#}");
+  const CompiledRoute odd = CompileRoute(odd_route);
   ASSERT_EQ(odd.parameters().size(), 2u);
   EXPECT_EQ(odd.parameters()[0].kind, TemplateParameterKind::kReserved);
   EXPECT_EQ(odd.parameters()[0].name, "+a");
   EXPECT_EQ(odd.parameters()[1].kind, TemplateParameterKind::kSimple);
   EXPECT_EQ(odd.parameters()[1].name, "b#");
 
-  const CompiledRoute literal = CompileRoute(MakeRoute("/plain.path"));
+  const FunctionRoute literal_route = MakeRoute("/plain.path");
+  const CompiledRoute literal = CompileRoute(literal_route);
   EXPECT_TRUE(literal.is_literal());
   EXPECT_EQ(literal.literal_path(), "/plain.path");
   EXPECT_EQ(literal.PatternText(), "");
@@ -264,9 +268,9 @@ TEST(MatchRoutesTest, MethodZeroAcceptsEveryMethodAndNamesMustBeIdentical) {
   FunctionRoute purge = MakeRoute("/a", HttpMethod::kCustom);
   purge.SetCustomMethod("PURGE");
 
-  auto matches = [](const FunctionRoute& route, HttpMethod method, std::string name) {
+  auto matches = [](const FunctionRoute& route, HttpMethod method, std::string_view name) {
     const std::vector<CompiledRoute> routes{CompileRoute(route)};
-    MatchState state = MakeState("/a", method, std::move(name));
+    MatchState state = MakeState("/a", method, name);
     return MatchRoutes(state, routes);
   };
   EXPECT_TRUE(matches(any, HttpMethod::kPost, ""));
