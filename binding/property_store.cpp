@@ -46,24 +46,6 @@ uint32_t HashPropertyText(std::string_view bytes) {
   return hash;
 }
 
-const std::byte (&PropertyStore::FormattedInlinePages())[kSmallPoolCount][kInlinePageSize] {
-  // A formatted inline page holds no address (its links are null while it is
-  // alone on its pool's list), so one image serves every store: copying it
-  // costs far less than formatting the page block by block for each new tree.
-  struct Image {
-    alignas(16) std::byte pages[kSmallPoolCount][kInlinePageSize] = {};
-  };
-  static const Image image = [] {
-    Image formatted;
-    for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
-      FormatPage(reinterpret_cast<PageHeader*>(formatted.pages[i]), kInlinePageSize,
-                 static_cast<uint16_t>(4 * (i + 1)));
-    }
-    return formatted;
-  }();
-  return image.pages;
-}
-
 PropertyStore::PropertyStore() {
   // Pools start with an empty list; `AllocateFrom` formats the inline page
   // and puts it at the head of the list on the pool's first allocation.
@@ -262,8 +244,7 @@ void PropertyStore::Push(PageHeader*& head, PageHeader* page) {
 
 void* PropertyStore::AllocateFrom(BlockPool& pool) {
   if (!pool.inline_formatted && pool.inline_page != nullptr) {
-    const std::size_t index = static_cast<std::size_t>(pool.block_size / 4 - 1);
-    std::memcpy(pool.inline_page, FormattedInlinePages()[index], kInlinePageSize);
+    FormatPage(pool.inline_page, kInlinePageSize, pool.block_size);
     pool.inline_formatted = true;
     Push(pool.available, pool.inline_page);
   } else if (pool.available == nullptr) {

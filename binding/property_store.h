@@ -143,9 +143,6 @@ class PropertyStore {
   };
 
   static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
-  // The inline pages of a new store, formatted once for the process; a store
-  // starts from a copy of them.
-  static const std::byte (&FormattedInlinePages())[kSmallPoolCount][kInlinePageSize];
   // Moves the page's first untouched block onto its (empty) free list and
   // returns its index.
   static uint16_t ListUntouched(PageHeader* page, uint16_t block_size) {
