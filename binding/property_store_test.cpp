@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,10 @@ TEST(PropertyStoreBlocks, FullPagesComeBackWhenABlockIsFreed) {
     EXPECT_EQ(first_page_end, 32u + 1020u);
   }
 
+  // Every block is handed out once, in address order within a page.
+  EXPECT_EQ(std::set<void*>(blocks.begin(), blocks.end()).size(), blocks.size());
+  EXPECT_TRUE(std::is_sorted(blocks.begin() + 32, blocks.begin() + first_page_end));
+
   // Free a block in the middle of the (full) first page: it is reused first.
   void* middle = blocks[first_page_end - 100];
   store.Free(middle, 4);
@@ -168,6 +175,33 @@ TEST(PropertyStoreBlocks, FullPagesComeBackWhenABlockIsFreed) {
   EXPECT_EQ(store.PagesHeld(), 0u);
   EXPECT_EQ(store.BlocksInUse(4), 0u);
   EXPECT_EQ(PoolPagesTaken(), pool_pages);
+}
+
+TEST(PropertyStoreBlocks, FreedBlocksOfAPartlyUsedPageComeBeforeItsUnusedOnes) {
+  PropertyStore store;
+  std::vector<void*> blocks;
+  while (store.PagesHeld() == 0) blocks.push_back(store.Allocate(40));
+  // The last block is the first of a fresh page; take a few more from it.
+  for (int i = 0; i < 20; ++i) blocks.push_back(store.Allocate(40));
+  void* freed_first = blocks[blocks.size() - 18];
+  void* freed_second = blocks[blocks.size() - 3];
+  store.Free(freed_first, 40);
+  store.Free(freed_second, 40);
+  EXPECT_EQ(store.Allocate(40), freed_second);  // last freed, first served
+  EXPECT_EQ(store.Allocate(40), freed_first);
+  void* next = store.Allocate(40);
+  EXPECT_EQ(static_cast<std::byte*>(next), static_cast<std::byte*>(blocks.back()) + 40);
+  blocks.push_back(next);
+  // Filling the page to its end never hands out a block twice.
+  std::set<void*> seen(blocks.begin(), blocks.end());
+  while (store.PagesHeld() < 2) {
+    void* block = store.Allocate(40);
+    EXPECT_TRUE(seen.insert(block).second);
+    blocks.push_back(block);
+  }
+  for (void* block : blocks) store.Free(block, 40);
+  EXPECT_EQ(store.BlocksInUse(40), 0u);
+  EXPECT_EQ(store.PagesHeld(), 0u);
 }
 
 TEST(PropertyStoreBlocks, LargeBlocksUsePagesThenTheHeap) {
