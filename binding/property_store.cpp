@@ -215,13 +215,14 @@ void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t
   page->prev = nullptr;
   page->page_size = static_cast<uint16_t>(page_size);
   page->used = 0;
-  page->first_free = 0;
-  page->untouched = 0;
   // Blocks sit at multiples of the block size; the first one past the header.
   const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
-  if ((first + 1) * block_size > page_size) return;  // no block fits
-  page->untouched = static_cast<uint16_t>(first);
-  page->first_free = ListUntouched(page, block_size);
+  const std::size_t end = page_size / block_size;  // one past the last block
+  auto* bytes = reinterpret_cast<std::byte*>(page);
+  for (std::size_t index = first; index < end; ++index) {
+    WriteIndex(bytes + index * block_size, static_cast<uint16_t>(index + 1 < end ? index + 1 : 0));
+  }
+  page->first_free = static_cast<uint16_t>(first < end ? first : 0);
 }
 
 void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {

@@ -113,12 +113,6 @@ class PropertyStore {
     uint16_t page_size;
     uint16_t used;        // blocks in use
     uint16_t first_free;  // index of the first free block, 0 when none
-    // Index of the first block never handed out (0 when none): the blocks
-    // from there to the end of the page are free without being on the list,
-    // so a new page is formatted by writing its header alone. A block joins
-    // the list when the list would otherwise run out, so blocks are still
-    // handed out in the same order.
-    uint16_t untouched;
   };
   static_assert(sizeof(void*) != 4 || sizeof(PageHeader) == 16);
 
@@ -143,18 +137,6 @@ class PropertyStore {
   };
 
   static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
-  // Moves the page's first untouched block onto its (empty) free list and
-  // returns its index.
-  static uint16_t ListUntouched(PageHeader* page, uint16_t block_size) {
-    const uint16_t index = page->untouched;
-    const std::size_t following = std::size_t{index} + 1;
-    page->untouched =
-        (following + 1) * block_size <= page->page_size ? static_cast<uint16_t>(following) : 0;
-    const uint16_t end_of_list = 0;
-    std::memcpy(reinterpret_cast<std::byte*>(page) + std::size_t{index} * block_size,
-                &end_of_list, sizeof end_of_list);
-    return index;
-  }
   static void Unlink(PageHeader*& head, PageHeader* page);
   static void Push(PageHeader*& head, PageHeader* page);
   // Takes the first free block of the pool's first available page.
@@ -163,7 +145,6 @@ class PropertyStore {
     std::byte* block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
     uint16_t next_free;
     std::memcpy(&next_free, block, sizeof next_free);
-    if (next_free == 0 && page->untouched != 0) next_free = ListUntouched(page, pool.block_size);
     page->first_free = next_free;
     ++page->used;
     ++pool.blocks_in_use;
