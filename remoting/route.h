@@ -11,8 +11,8 @@
 // right). Parameter values are percent-decoded (`UrlDecode`).
 //
 // Ownership: the module owns its `FunctionRoute`s for its whole life. A
-// `CompiledRoute` and a `MatchState` only point at the route and the registry's
-// function record, and live for one call.
+// `CompiledRoute` and a `MatchState` only point at the route, the registry's
+// function record and the request's texts, and live for one call.
 //
 //   FunctionRoute route(record, "GetItemsById", handler);
 //   route.SetMethod(HttpMethod::kGet);
