@@ -46,17 +46,26 @@ uint32_t HashPropertyText(std::string_view bytes) {
   return hash;
 }
 
-PropertyStore::PropertyStore() {
-  // Pools start with an empty list; `AllocateFrom` formats the inline page
-  // and puts it at the head of the list on the pool's first allocation.
+constexpr PropertyStore::Pools PropertyStore::NewPools() {
+  Pools pools;
   for (std::size_t i = 0; i < kSmallPoolCount; ++i) {
-    BlockPool& pool = small_[i];
-    pool.block_size = static_cast<uint16_t>(4 * (i + 1));
-    pool.inline_page = reinterpret_cast<PageHeader*>(inline_pages_[i]);
+    pools.small[i].block_size = static_cast<uint16_t>(4 * (i + 1));
+    pools.small[i].inline_index = static_cast<uint8_t>(i);
+    pools.small[i].ordinal = static_cast<uint8_t>(i);
   }
   for (std::size_t i = 0; i < kLargePoolCount; ++i) {
-    large_[i].block_size = static_cast<uint16_t>(kLargeBlockSizes[i]);
+    pools.large[i].block_size = static_cast<uint16_t>(kLargeBlockSizes[i]);
+    pools.large[i].ordinal = static_cast<uint8_t>(kSmallPoolCount + i);
   }
+  return pools;
+}
+
+PropertyStore::PropertyStore() {
+  // Every store starts from one constant image: a copy instead of a loop per
+  // pool. Pools start with an empty list; `AllocateFrom` formats the inline
+  // page and puts it at the head of the list on the pool's first allocation.
+  static constexpr Pools kNewPools = NewPools();
+  pools_ = kNewPools;
   bucket_count_ = kInitialBucketCount;
   buckets_ = static_cast<PooledString**>(Allocate(bucket_count_ * sizeof(PooledString*)));
   std::memset(buckets_, 0, bucket_count_ * sizeof(PooledString*));
@@ -71,18 +80,20 @@ PropertyStore::~PropertyStore() {
     block = next;
   }
   // The bucket array and the entries live in those blocks or in the pages.
-  auto return_pages = [](BlockPool& pool) {
-    if (pool.pages_held == 0) return;  // at most the inline page
+  // Only pools that took pages have any to give back.
+  for (uint32_t with_pages = pools_with_pages_; with_pages != 0; with_pages &= with_pages - 1) {
+    const auto ordinal = static_cast<std::size_t>(std::countr_zero(with_pages));
+    BlockPool& pool = ordinal < kSmallPoolCount ? pools_.small[ordinal]
+                                                : pools_.large[ordinal - kSmallPoolCount];
+    const PageHeader* inline_page = InlinePage(pool);
     for (PageHeader* head : {pool.available, pool.full}) {
       while (head != nullptr) {
         PageHeader* next = head->next;
-        if (head != pool.inline_page) PropertyPagePool::Instance().ReturnPage(head);
+        if (head != inline_page) PropertyPagePool::Instance().ReturnPage(head);
         head = next;
       }
     }
-  };
-  for (BlockPool& pool : small_) return_pages(pool);
-  for (BlockPool& pool : large_) return_pages(pool);
+  }
 }
 
 const PooledString* PropertyStore::EmptyString() {
@@ -162,10 +173,10 @@ PropertyStore::BlockPool* PropertyStore::PoolFor(std::size_t size) {
 
 const PropertyStore::BlockPool* PropertyStore::PoolFor(std::size_t size) const {
   if (size == 0) size = 4;
-  if (size <= kLargestSmallBlock) return &small_[(size + 3) / 4 - 1];
+  if (size <= kLargestSmallBlock) return &pools_.small[(size + 3) / 4 - 1];
   if (size <= kLargestPooledBlock) {
     // 73..128 -> 0, 129..256 -> 1, 257..512 -> 2, 513..1024 -> 3.
-    return &large_[std::bit_width(size - 1) - 7];
+    return &pools_.large[std::bit_width(size - 1) - 7];
   }
   return nullptr;
 }
@@ -200,8 +211,8 @@ void PropertyStore::Free(void* block, std::size_t size) {
 
 std::size_t PropertyStore::PagesHeld() const {
   std::size_t pages = 0;
-  for (const BlockPool& pool : small_) pages += pool.pages_held;
-  for (const BlockPool& pool : large_) pages += pool.pages_held;
+  for (const BlockPool& pool : pools_.small) pages += pool.pages_held;
+  for (const BlockPool& pool : pools_.large) pages += pool.pages_held;
   return pages;
 }
 
@@ -218,11 +229,23 @@ void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t
   // Blocks sit at multiples of the block size; the first one past the header.
   const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
   const std::size_t end = page_size / block_size;  // one past the last block
-  auto* bytes = reinterpret_cast<std::byte*>(page);
-  for (std::size_t index = first; index < end; ++index) {
-    WriteIndex(bytes + index * block_size, static_cast<uint16_t>(index + 1 < end ? index + 1 : 0));
+  if (first >= end) {
+    page->first_free = 0;
+    return;
   }
-  page->first_free = static_cast<uint16_t>(first < end ? first : 0);
+  // Each block links to the next one; the last ends the list. A new page is
+  // formatted whenever a pool grows, so the loop only steps a pointer.
+  std::byte* block = reinterpret_cast<std::byte*>(page) + first * block_size;
+  std::size_t next = first + 1;
+  for (; next + 4 <= end; next += 4, block += 4 * block_size) {
+    WriteIndex(block, static_cast<uint16_t>(next));
+    WriteIndex(block + block_size, static_cast<uint16_t>(next + 1));
+    WriteIndex(block + 2 * block_size, static_cast<uint16_t>(next + 2));
+    WriteIndex(block + 3 * block_size, static_cast<uint16_t>(next + 3));
+  }
+  for (; next < end; ++next, block += block_size) WriteIndex(block, static_cast<uint16_t>(next));
+  WriteIndex(block, 0);
+  page->first_free = static_cast<uint16_t>(first);
 }
 
 void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {
@@ -244,27 +267,29 @@ void PropertyStore::Push(PageHeader*& head, PageHeader* page) {
 }
 
 void* PropertyStore::AllocateFrom(BlockPool& pool) {
-  if (!pool.inline_formatted && pool.inline_page != nullptr) {
-    FormatPage(pool.inline_page, kInlinePageSize, pool.block_size);
+  if (!pool.inline_formatted && pool.inline_index != BlockPool::kNoInlinePage) {
+    PageHeader* inline_page = InlinePage(pool);
+    FormatPage(inline_page, kInlinePageSize, pool.block_size);
     pool.inline_formatted = true;
-    Push(pool.available, pool.inline_page);
+    Push(pool.available, inline_page);
   } else if (pool.available == nullptr) {
     auto* page = static_cast<PageHeader*>(PropertyPagePool::Instance().TakePage());
     if (page == nullptr) throw std::bad_alloc();
     FormatPage(page, kPageSize, pool.block_size);
     Push(pool.available, page);
-    ++pool.pages_held;
+    if (pool.pages_held++ == 0) pools_with_pages_ |= uint32_t{1} << pool.ordinal;
   }
   return TakeBlock(pool);
 }
 
 void PropertyStore::FreeTo(BlockPool& pool, void* block) {
   const auto address = reinterpret_cast<std::uintptr_t>(block);
-  const auto inline_start = reinterpret_cast<std::uintptr_t>(pool.inline_page);
+  PageHeader* const inline_page = InlinePage(pool);
+  const auto inline_start = reinterpret_cast<std::uintptr_t>(inline_page);
   PageHeader* page;
-  if (pool.inline_page != nullptr && address >= inline_start &&
+  if (inline_page != nullptr && address >= inline_start &&
       address < inline_start + kInlinePageSize) {
-    page = pool.inline_page;
+    page = inline_page;
   } else {
     // Pages of the page pool are aligned to their size.
     page = reinterpret_cast<PageHeader*>(address & ~static_cast<std::uintptr_t>(kPageSize - 1));
@@ -280,10 +305,10 @@ void PropertyStore::FreeTo(BlockPool& pool, void* block) {
     Unlink(pool.full, page);
     Push(pool.available, page);
   }
-  if (page->used == 0 && page != pool.inline_page) {
+  if (page->used == 0 && page != inline_page) {
     Unlink(pool.available, page);
     PropertyPagePool::Instance().ReturnPage(page);
-    --pool.pages_held;
+    if (--pool.pages_held == 0) pools_with_pages_ &= ~(uint32_t{1} << pool.ordinal);
   }
 }
 

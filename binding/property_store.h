@@ -83,7 +83,7 @@ class PropertyStore {
   // request. Throws std::bad_alloc when memory is exhausted. Never nullptr.
   void* Allocate(std::size_t size) {
     if (size <= kLargestSmallBlock) {
-      BlockPool& pool = small_[size == 0 ? 0 : (size - 1) / 4];
+      BlockPool& pool = pools_.small[size == 0 ? 0 : (size - 1) / 4];
       if (pool.available != nullptr) return TakeBlock(pool);
     }
     return AllocateSlow(size);
@@ -117,17 +117,27 @@ class PropertyStore {
   static_assert(sizeof(void*) != 4 || sizeof(PageHeader) == 16);
 
   // Blocks of one size, from an optional inline page and from 4096-byte pages.
+  // Holds no pointer into its store until it is used, so a new store's pools
+  // are copied from one constant image.
   struct BlockPool {
+    static constexpr uint8_t kNoInlinePage = 0xFF;
+
     PageHeader* available = nullptr;  // pages with free blocks, inline page first
     PageHeader* full = nullptr;       // pages without free blocks
-    PageHeader* inline_page = nullptr;
+    std::size_t pages_held = 0;       // 4096-byte pages only
+    std::size_t blocks_in_use = 0;
+    uint16_t block_size = 0;
+    uint8_t inline_index = kNoInlinePage;  // row of `inline_pages_`, or none
+    uint8_t ordinal = 0;                   // bit of the pool in `pools_with_pages_`
     // The inline page is formatted when the pool first hands out a block, so
     // a small tree pays only for the few pools it uses.
     bool inline_formatted = false;
-    std::size_t pages_held = 0;  // 4096-byte pages only
-    std::size_t blocks_in_use = 0;
-    uint16_t block_size = 0;
   };
+  struct Pools {
+    BlockPool small[kSmallPoolCount];
+    BlockPool large[kLargePoolCount];
+  };
+  static constexpr Pools NewPools();
 
   // Prefix of a heap block: links of the store's list of heap blocks. Padded
   // so that the block keeps the heap's alignment.
@@ -161,8 +171,17 @@ class PropertyStore {
   const BlockPool* PoolFor(std::size_t size) const;
   void GrowBuckets();
 
-  BlockPool small_[kSmallPoolCount];
-  BlockPool large_[kLargePoolCount];
+  // The inline page of `pool`, nullptr for a pool without one.
+  PageHeader* InlinePage(const BlockPool& pool) {
+    return pool.inline_index == BlockPool::kNoInlinePage
+               ? nullptr
+               : reinterpret_cast<PageHeader*>(inline_pages_[pool.inline_index]);
+  }
+
+  Pools pools_;
+  // Bit i set: pool i of `pools_` (small ones first) holds 4096-byte pages.
+  uint32_t pools_with_pages_ = 0;
+  static_assert(kSmallPoolCount + kLargePoolCount <= 32);
   alignas(16) std::byte inline_pages_[kSmallPoolCount][kInlinePageSize];
   PooledString** buckets_ = nullptr;
   std::size_t bucket_count_ = 0;

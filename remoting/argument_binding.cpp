@@ -411,9 +411,8 @@ bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
 }
 
 void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const MatchState& state) {
-  // Step 1: the call result and the request record.
+  // Step 1: the call result and the argument slots.
   CallResult result;
-  HttpBaseTransport::Request record;
   ArgumentSlots slots;
   const FunctionRoute& route = *state.route;
   const FunctionRecord& function =
@@ -464,6 +463,8 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
     data.set(handler->Prepare(result, slots, request.caller_id));
     if (result.IsGood()) {
       if (IsRequestRecordIdentity(handler->RequestParameterType())) {
+        // Built only for handlers that take it: most take native arguments only.
+        HttpBaseTransport::Request record;
         FillRequestRecord(record, request, function.registry);
         handler->Invoke(result, &record, data.get(), request.caller_id);
       } else {

@@ -121,18 +121,30 @@ class TypedFunctionHandler final : public FunctionHandler {
       : callable_(std::move(callable)), registry_(registry), function_(function) {}
 
   void* Prepare(CallResult& result, ArgumentSlots& slots, uint32_t /*caller_id*/) override {
-    auto data = std::make_unique<CallData>();
-    PrepareAll(result, slots, *data, std::index_sequence_for<Args...>{});
-    return data.release();
+    if constexpr (!kHoldsArguments) {
+      // Nothing to hold: every call shares the one stateless instance.
+      static CallData stateless;
+      return &stateless;
+    } else {
+      auto data = std::make_unique<CallData>();
+      PrepareAll(result, slots, *data, std::index_sequence_for<Args...>{});
+      return data.release();
+    }
   }
 
   void Invoke(CallResult& result, RemotingRequest* request, void* call_data,
               uint32_t /*caller_id*/) override {
     if (call_data == nullptr) return;
     CallData& data = *static_cast<CallData*>(call_data);
-    HttpBaseTransport::Request fallback;
-    RemotingRequest& record = request != nullptr ? *request : fallback;
-    MaybeType<R> returned = InvokeAll(result, record, data, std::index_sequence_for<Args...>{});
+    MaybeType<R> returned = [&] {
+      if constexpr (kTakesRequest) {
+        if (request != nullptr) return InvokeAll(result, request, data, kParameters);
+        HttpBaseTransport::Request fallback;
+        return InvokeAll(result, &fallback, data, kParameters);
+      } else {
+        return InvokeAll(result, nullptr, data, kParameters);
+      }
+    }();
     if (returned.is_failure()) {
       const Failure& failure = returned.failure();
       SetFailure(result, failure.message());
@@ -144,7 +156,9 @@ class TypedFunctionHandler final : public FunctionHandler {
     }
   }
 
-  void Release(void* call_data) override { delete static_cast<CallData*>(call_data); }
+  void Release(void* call_data) override {
+    if constexpr (kHoldsArguments) delete static_cast<CallData*>(call_data);
+  }
 
   const StaticTypeInfo& RequestParameterType() const override {
     return HandlerDetail::RequestIdentity<Args...>();
@@ -154,6 +168,11 @@ class TypedFunctionHandler final : public FunctionHandler {
 
  private:
   using CallData = std::tuple<HandlerDetail::Storage<Args>...>;
+  // Whether a call needs storage of its own for native arguments.
+  static constexpr bool kHoldsArguments = (HandlerDetail::kIsNative<Args> || ...);
+  // Whether the callable takes the request record.
+  static constexpr bool kTakesRequest = (HandlerDetail::kIsRequestParameter<Args> || ...);
+  static constexpr std::index_sequence_for<Args...> kParameters{};
 
   template <std::size_t... I>
   void PrepareAll(CallResult& result, ArgumentSlots& slots, CallData& data,
@@ -182,21 +201,22 @@ class TypedFunctionHandler final : public FunctionHandler {
   }
 
   template <std::size_t... I>
-  MaybeType<R> InvokeAll(CallResult& result, RemotingRequest& record, CallData& data,
+  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record, CallData& data,
                          std::index_sequence<I...>) {
     return std::invoke(callable_, Pass<I>(result, record, data)...);
   }
 
-  // The value handed to parameter I.
+  // The value handed to parameter I. `record` is non-null when the callable
+  // takes the request record.
   template <std::size_t I>
-  decltype(auto) Pass(CallResult& result, RemotingRequest& record, CallData& data) {
+  decltype(auto) Pass(CallResult& result, RemotingRequest* record, CallData& data) {
     using Parameter = std::tuple_element_t<I, std::tuple<Args...>>;
     if constexpr (HandlerDetail::kIsResultParameter<Parameter>) {
       return static_cast<CallResult&>(result);
     } else if constexpr (HandlerDetail::kIsRequestParameter<Parameter>) {
       // The transport always builds the derived record, so either type fits.
       return static_cast<HandlerDetail::Bare<Parameter>&>(
-          static_cast<HttpBaseTransport::Request&>(record));
+          static_cast<HttpBaseTransport::Request&>(*record));
     } else if constexpr (std::is_lvalue_reference_v<Parameter>) {
       return static_cast<HandlerDetail::Bare<Parameter>&>(std::get<I>(data));
     } else {
