@@ -307,7 +307,10 @@ BindingProperty& BindingProperty::At(std::size_t index) {
   ElementVector* elements = payload_.collection;
   if (index < elements->size) return elements->data[index];
   if (index >= elements->capacity) {
-    const std::size_t doubled = std::size_t{elements->capacity} * 2;
+    // A new collection starts with room for two: pairs (coordinates, ranges)
+    // are common and then take one block instead of growing from one.
+    const std::size_t doubled =
+        elements->capacity == 0 ? kFirstCollectionCapacity : std::size_t{elements->capacity} * 2;
     std::size_t capacity = index + 1 > doubled ? index + 1 : doubled;
     if (capacity > kMaxCollectionSize) capacity = kMaxCollectionSize;
     GrowCollection(capacity);

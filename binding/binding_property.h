@@ -70,6 +70,8 @@ class BindingProperty {
  public:
   // Largest element count of a collection; more is a std::length_error.
   static constexpr std::size_t kMaxCollectionSize = 0x0FFFFFFF;
+  // Elements a collection makes room for on its first append.
+  static constexpr std::size_t kFirstCollectionCapacity = 2;
 
   // Empty, owning a store that is made on first need.
   BindingProperty() noexcept = default;
