@@ -3,12 +3,15 @@
 #include <yaml.h>
 
 #include <cerrno>
+#include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -96,6 +99,28 @@ bool ReadShortInteger(std::string_view text, bool* negative, uint64_t* magnitude
   }
   *magnitude = value;
   return true;
+}
+
+// Reads a text that begins like a decimal number (a digit, '.' or '-' and one
+// of those) with `std::from_chars`. When it takes all of the text, `strtod`
+// would take all of it too and give the same value (both round correctly, and
+// neither reads a hexadecimal number without its prefix), at several times the
+// cost; `strtod` decides every other text. Only for a locale whose decimal
+// point is '.', the one `from_chars` knows.
+bool ReadPlainDecimal(std::string_view text, double* number) {
+  auto starts_number = [](char c) { return (c >= '0' && c <= '9') || c == '.'; };
+  if (text.empty()) return false;
+  if (!starts_number(text[0]) && !(text[0] == '-' && text.size() > 1 && starts_number(text[1]))) {
+    return false;  // keeps "inf", "nan" and a leading '+' or blank with `strtod`
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *number);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// Whether the current locale writes its decimal point as '.', as `from_chars` does.
+bool LocaleUsesDecimalDot() {
+  const char* point = std::localeconv()->decimal_point;
+  return point[0] == '.' && point[1] == '\0';
 }
 
 // Text of a libyaml string (NUL-terminated UTF-8, or nullptr).
@@ -243,6 +268,8 @@ class YamlReader {
   // The pending mapping key; only meaningful while the builder has a member selected.
   std::string pending_key_;
   std::size_t alias_values_ = 0;
+  // Taken once per document: numbers may skip `strtod` only under a '.' locale.
+  const bool decimal_dot_ = LocaleUsesDecimalDot();
   bool failed_ = false;
   std::string error_;
 };
@@ -489,10 +516,15 @@ bool YamlReader::StoreScalar(const yaml_event_t& event, std::string_view text) {
     // The scalar's text is NUL-terminated by libyaml; the whole of it must be
     // the number (an embedded NUL leaves characters over).
     const char* begin = reinterpret_cast<const char*>(event.data.scalar.value);
-    char* end = nullptr;
-    const int saved_errno = errno;
-    const double number = std::strtod(begin, &end);
-    errno = saved_errno;
+    const char* end = begin + text.size();
+    double number = 0;
+    if (!decimal_dot_ || !ReadPlainDecimal(text, &number)) {
+      char* stop = nullptr;
+      const int saved_errno = errno;
+      number = std::strtod(begin, &stop);
+      errno = saved_errno;
+      end = stop;
+    }
     if (end == begin + text.size() && !std::isinf(number)) {
       if (std::isnan(number) || std::trunc(number) != number) {
         builder_.Double(number);

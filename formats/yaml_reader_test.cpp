@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -139,6 +141,40 @@ TEST(YamlReader, PlainScalarsResolveToNullNumberBoolOrString) {
   const PropertyResult null_member = ParseYaml("a: ~");
   ASSERT_NE(null_member.FindField("a"), nullptr);
   EXPECT_TRUE(null_member.FindField("a")->IsEmpty());
+}
+
+TEST(YamlReader, DecimalNumbersGiveWhatStrtodGives) {
+  // Fractions bit for bit as `strtod` reads them, including the hard ones:
+  // long mantissas, the smallest normal and subnormal values and the last
+  // fraction below 2^52.
+  const char* fractions[] = {
+      "0.1", "-0.1", ".5", "-.5", "5.25", "1E-2", "0.15e1", "3.141592653589793238462643",
+      "2.2250738585072011e-308", "4.9e-324", "2.4703282292062328e-324", "4503599627370495.5",
+      "0.30000000000000004441", "123456789.987654321e-5", "-65.613616999999977",
+  };
+  for (const char* text : fractions) {
+    SCOPED_TRACE(text);
+    const PropertyResult result = ParseYaml(std::string("a: ") + text);
+    ASSERT_TRUE(result.IsValid());
+    const BindingProperty& a = result.GetField("a");
+    ASSERT_EQ(a.kind(), PropertyKind::kFloat);
+    const double expected = std::strtod(text, nullptr);
+    const double read = a.GetDouble();
+    EXPECT_EQ(std::memcmp(&expected, &read, sizeof expected), 0) << read;
+  }
+  const ReadCase cases[] = {
+      {"a: 5.", "{a:u:5}"},
+      {"a: 1e-400", "{a:u:0}"},  // underflows to zero: integral
+      {"a: 1.8e308", "{a:\"1.8e308\"}"},
+      {"a: 1.7976931348623157e308", "{a:u:18446744073709551615}"},
+      {"a: 1.5e", "{a:\"1.5e\"}"},
+      {"a: 1.5.2", "{a:\"1.5.2\"}"},
+      {"a: -.", "{a:\"-.\"}"},
+      {"a: .", "{a:\".\"}"},
+      {"a: +1.5", "{a:f:1.5}"},
+      {"a: 0x1.8p0", "{a:f:1.5}"},
+  };
+  ExpectReads(std::begin(cases), std::end(cases));
 }
 
 TEST(YamlReader, NullTrueAndFalseWordListsAreExactAndCaseSensitive) {
