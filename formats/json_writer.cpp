@@ -17,29 +17,47 @@ namespace {
 // RapidJSON output stream writing into a caller's string. The writer announces
 // how many characters a value may take (`PutReserve`) and then stores them
 // without further checks (`PutUnsafe`); the string grows ahead in doubling
-// steps and is cut to the written length by `Finish`.
+// steps and is cut to the written length by `Finish`. Characters go through a
+// cursor into the string's buffer: a character store may alias anything, so
+// writing through the string itself would reload its data pointer and length
+// for every character.
 class StringOutput {
  public:
   using Ch = char;
-  explicit StringOutput(std::string& text) : text_(text) {}
+  explicit StringOutput(std::string& text) : text_(text) { Rebind(0); }
   void Put(char c) {
     Reserve(1);
-    text_[length_++] = c;
+    *cursor_++ = c;
   }
   void Flush() {}
   void Reserve(std::size_t count) {
-    if (text_.size() - length_ < count) {
-      const std::size_t needed = length_ + count;
-      text_.resize(needed > 2 * text_.size() ? needed : 2 * text_.size());
-    }
+    if (static_cast<std::size_t>(end_ - cursor_) < count) Grow(count);
   }
-  void PutUnsafe(char c) { text_[length_++] = c; }
+  void PutUnsafe(char c) { *cursor_++ = c; }
+  // Where the next character goes; after `Reserve(n)`, n characters may be
+  // stored there and the cursor moved past them with `MoveTo`.
+  char* Cursor() { return cursor_; }
+  void MoveTo(char* cursor) { cursor_ = cursor; }
   // Cuts the string to what was written.
-  void Finish() { text_.resize(length_); }
+  void Finish() { text_.resize(Written()); }
 
  private:
+  std::size_t Written() const { return static_cast<std::size_t>(cursor_ - text_.data()); }
+  void Grow(std::size_t count) {
+    const std::size_t written = Written();
+    const std::size_t needed = written + count;
+    text_.resize(needed > 2 * text_.size() ? needed : 2 * text_.size());
+    Rebind(written);
+  }
+  // Points the cursor at `written` characters into the string's buffer.
+  void Rebind(std::size_t written) {
+    cursor_ = text_.data() + written;
+    end_ = text_.data() + text_.size();
+  }
+
   std::string& text_;
-  std::size_t length_ = 0;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
 };
 
 // Found by argument-dependent lookup from the writer, in preference to
@@ -51,8 +69,47 @@ inline void PutUnsafe(StringOutput& output, char c) {
   output.PutUnsafe(c);
 }
 
-using CompactWriter = rapidjson::Writer<StringOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
-                                        JsonInternal::HeapAllocator>;
+using BaseWriter = rapidjson::Writer<StringOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                                     JsonInternal::HeapAllocator>;
+
+// RapidJSON's compact writer, converting numbers straight into the output (as
+// RapidJSON does for its own string buffer) instead of into a local buffer
+// that is then copied out a character at a time. The digits are the writer's.
+class CompactWriter : public BaseWriter {
+ public:
+  explicit CompactWriter(StringOutput& output) : BaseWriter(output) {}
+
+  bool Int(int value) {
+    return Number(11, [value](char* out) { return rapidjson::internal::i32toa(value, out); });
+  }
+  bool Uint(unsigned value) {
+    return Number(10, [value](char* out) { return rapidjson::internal::u32toa(value, out); });
+  }
+  bool Int64(int64_t value) {
+    return Number(21, [value](char* out) { return rapidjson::internal::i64toa(value, out); });
+  }
+  bool Uint64(uint64_t value) {
+    return Number(20, [value](char* out) { return rapidjson::internal::u64toa(value, out); });
+  }
+  // Finite values only; the writer's own path handles (refuses) the others.
+  bool Double(double value) {
+    if (!std::isfinite(value)) return BaseWriter::Double(value);
+    return Number(25, [this, value](char* out) {
+      return rapidjson::internal::dtoa(value, out, maxDecimalPlaces_);
+    });
+  }
+
+ private:
+  // Writes a number of at most `longest` characters that `convert` stores at
+  // the pointer it is given, returning the end of what it stored.
+  template <class Convert>
+  bool Number(std::size_t longest, Convert convert) {
+    Prefix(rapidjson::kNumberType);
+    os_->Reserve(longest);
+    os_->MoveTo(convert(os_->Cursor()));
+    return EndValue(true);
+  }
+};
 
 // Texts are far below 4 GiB on the target; the cast only matters for a
 // native 64-bit build.
@@ -74,8 +131,22 @@ class JsonWriterVisitor final : public PropertyVisitor {
 
   void VisitEmpty() override { writer_.Null(); }
   void VisitBool(bool value) override { writer_.Bool(value); }
-  void VisitSigned(int64_t value) override { writer_.Int64(value); }
-  void VisitUnsigned(uint64_t value) override { writer_.Uint64(value); }
+  // Values that fit in 32 bits take the writer's 32-bit conversion, which
+  // writes the same digits without 64-bit divisions (slow on a 32-bit target).
+  void VisitSigned(int64_t value) override {
+    if (value >= INT32_MIN && value <= INT32_MAX) {
+      writer_.Int(static_cast<int>(value));
+    } else {
+      writer_.Int64(value);
+    }
+  }
+  void VisitUnsigned(uint64_t value) override {
+    if (value <= UINT32_MAX) {
+      writer_.Uint(static_cast<unsigned>(value));
+    } else {
+      writer_.Uint64(value);
+    }
+  }
   void VisitFloat(double value) override {
     // The writer refuses NaN and infinity and would leave the document
     // unfinished; null keeps it well-formed.

@@ -58,6 +58,17 @@ TEST(JsonWriterTest, IntegersKeepTheFull64BitRange) {
   list.Append().SetUnsigned(4294967296u);
   list.Append().SetBool(false);
   EXPECT_EQ(WriteJson(list), "[-9223372036854775808,-1,0,18446744073709551615,4294967296,false]");
+
+  // Either side of the 32-bit limits, where the conversion used changes.
+  BindingProperty edges;
+  for (int64_t value : {int64_t{INT32_MIN} - 1, int64_t{INT32_MIN}, int64_t{INT32_MAX},
+                        int64_t{INT32_MAX} + 1}) {
+    edges.Append().SetSigned(value);
+  }
+  edges.Append().SetUnsigned(UINT32_MAX);
+  edges.Append().SetUnsigned(uint64_t{UINT32_MAX} + 1);
+  EXPECT_EQ(WriteJson(edges),
+            "[-2147483649,-2147483648,2147483647,2147483648,4294967295,4294967296]");
 }
 
 TEST(JsonWriterTest, DoublesKeepAPointOrAnExponent) {
