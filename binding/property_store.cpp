@@ -39,10 +39,17 @@ bool SameText(const PooledString* entry, std::string_view text) {
 
 uint32_t HashPropertyText(std::string_view bytes) {
   uint32_t hash = kFnvOffsetBasis;
-  for (char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= kFnvPrime;
+  const auto* byte = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* const end = byte + bytes.size();
+  // Four bytes a step: each byte still depends on the one before, but the
+  // loop's own counting and branching are paid once per four.
+  for (; end - byte >= 4; byte += 4) {
+    hash = (hash ^ byte[0]) * kFnvPrime;
+    hash = (hash ^ byte[1]) * kFnvPrime;
+    hash = (hash ^ byte[2]) * kFnvPrime;
+    hash = (hash ^ byte[3]) * kFnvPrime;
   }
+  for (; byte != end; ++byte) hash = (hash ^ *byte) * kFnvPrime;
   return hash;
 }
 
