@@ -649,6 +649,20 @@ TEST(BindingProperty, LargeTreesCostFewHeapAllocations) {
   EXPECT_EQ(PropertyPagePool::Instance().ReadCounters().pages_taken, pages_before);
 }
 
+TEST(BindingProperty, SmallStructuresTakeNoPageWhateverTheirNames) {
+  // Three members fill the inline page of the map-node pool. A member name of
+  // any length that fits a small block must not take one of its blocks, or a
+  // small answer would take a page (and with it a region) on every call.
+  for (std::size_t length = 1; length <= 48; ++length) {
+    SCOPED_TRACE(length);
+    BindingProperty answer;
+    answer.Field(std::string(length, 'a')).SetUnsigned(1);
+    answer.Field("b").SetUnsigned(2);
+    answer.Field("c").SetUnsigned(3);
+    EXPECT_EQ(answer.store()->PagesHeld(), 0u);
+  }
+}
+
 TEST(BindingProperty, DestroyingATreeGivesBackItsHeapParts) {
   // Parts that live outside the store's pages: blob buffers, texts and element
   // arrays too large for the block pools, and a large string table; each nested

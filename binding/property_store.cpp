@@ -24,9 +24,16 @@ void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
 }
 
+// String entries take blocks of a multiple of 8 bytes, so they never share a
+// pool with map nodes (36 bytes on a 32-bit target) or control records (12):
+// the inline pages of those pools then serve the first members of every small
+// structure, whatever the lengths of its texts.
+constexpr std::size_t kEntryGranularity = 8;
+static_assert(kEntryGranularity % alignof(PooledString) == 0);
+
 std::size_t EntrySize(std::size_t length) {
   const std::size_t size = sizeof(PooledString) + length + 1;
-  return (size + alignof(PooledString) - 1) & ~(alignof(PooledString) - 1);
+  return (size + kEntryGranularity - 1) & ~(kEntryGranularity - 1);
 }
 
 // Equal hashes make equal texts likely: compare the lengths, then the bytes.
