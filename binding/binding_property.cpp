@@ -607,88 +607,105 @@ void BindingProperty::MoveFrom(BindingProperty& source) {
 }
 
 void BindingProperty::Accept(PropertyVisitor& visitor) const {
+  // One frame per open container: its next item and where its items end.
   struct Frame {
-    const BindingProperty* container;
-    std::size_t index;
-    FieldMap::const_iterator field;
+    const BindingProperty* elements;  // collections: the element array
+    uint32_t index;
+    uint32_t size;
+    FieldMap::const_iterator field;  // structures: the next member
+    FieldMap::const_iterator end;
+    bool collection;
   };
   WorkStack<Frame, 32> frames;
-  // Reports a leaf, or opens a container and pushes its frame.
-  auto enter = [&](const BindingProperty& value) {
+  // Reports a leaf; returns false, reporting nothing, for a container.
+  auto visit_leaf = [&visitor](const BindingProperty& value) {
     switch (value.kind_) {
       case PropertyKind::kEmpty:
         visitor.VisitEmpty();
-        return;
+        return true;
       case PropertyKind::kBool:
         visitor.VisitBool(value.payload_.boolean);
-        return;
+        return true;
       case PropertyKind::kSigned:
         visitor.VisitSigned(value.payload_.signed_value);
-        return;
+        return true;
       case PropertyKind::kUnsigned:
         visitor.VisitUnsigned(value.payload_.unsigned_value);
-        return;
+        return true;
       case PropertyKind::kFloat:
         visitor.VisitFloat(value.payload_.float_value);
-        return;
+        return true;
       case PropertyKind::kString:
         visitor.VisitString(value.payload_.string->view());
-        return;
+        return true;
       case PropertyKind::kBlob:
         visitor.VisitBlob(*value.payload_.blob);
-        return;
+        return true;
       case PropertyKind::kEnum:
         visitor.VisitEnum(*value.payload_.enum_value);
-        return;
+        return true;
       case PropertyKind::kCollection:
-        visitor.BeginCollection(value.payload_.collection->size);
-        frames.Push({&value, 0, {}});
-        return;
       case PropertyKind::kStructure:
-        visitor.BeginStructure(value.payload_.structure->size());
-        frames.Push({&value, 0, value.payload_.structure->begin()});
-        return;
+        return false;
+    }
+    return true;
+  };
+  // Opens a container: reports its beginning and pushes its frame.
+  auto open = [&visitor, &frames](const BindingProperty& value) {
+    if (value.kind_ == PropertyKind::kCollection) {
+      const ElementVector& elements = *value.payload_.collection;
+      visitor.BeginCollection(elements.size);
+      frames.Push({elements.data, 0, elements.size, {}, {}, true});
+    } else {
+      const FieldMap& fields = *value.payload_.structure;
+      visitor.BeginStructure(fields.size());
+      frames.Push({nullptr, 0, 0, fields.begin(), fields.end(), false});
     }
   };
-  enter(*this);
-  // Each loop closes the current item of the top frame (when it was opened) or
-  // opens its next item.
-  bool closing = false;
+  if (visit_leaf(*this)) return;
+  open(*this);
+  // Each round runs through the leaves of the top frame until it meets a
+  // container, which it opens, or the end of the frame, which it closes
+  // together with the item of the frame below that held it.
   while (!frames.Empty()) {
     Frame& frame = frames.Top();
-    if (frame.container->kind_ == PropertyKind::kCollection) {
-      const ElementVector& elements = *frame.container->payload_.collection;
-      if (closing) {
-        visitor.EndElement(frame.index++);
-        closing = false;
+    bool opened = false;
+    if (frame.collection) {
+      for (; frame.index < frame.size; ++frame.index) {
+        visitor.BeginElement(frame.index);
+        const BindingProperty& element = frame.elements[frame.index];
+        if (!visit_leaf(element)) {
+          open(element);  // `frame` may move: leave it at once
+          opened = true;
+          break;
+        }
+        visitor.EndElement(frame.index);
       }
-      if (frame.index == elements.size) {
-        visitor.EndCollection();
-        frames.Pop();
-        closing = true;
-        continue;
-      }
-      visitor.BeginElement(frame.index);
-      const BindingProperty& element = elements.data[frame.index];
-      enter(element);
-      if (!IsContainer(element.kind_)) closing = true;
+      if (opened) continue;
+      visitor.EndCollection();
     } else {
-      const FieldMap& fields = *frame.container->payload_.structure;
-      if (closing) {
+      for (; frame.field != frame.end; ++frame.field) {
+        visitor.BeginField(frame.field->first.name->view());
+        const BindingProperty& value = frame.field->second;
+        if (!visit_leaf(value)) {
+          open(value);
+          opened = true;
+          break;
+        }
         visitor.EndField(frame.field->first.name->view());
-        ++frame.field;
-        closing = false;
       }
-      if (frame.field == fields.end()) {
-        visitor.EndStructure();
-        frames.Pop();
-        closing = true;
-        continue;
-      }
-      visitor.BeginField(frame.field->first.name->view());
-      const BindingProperty& value = frame.field->second;
-      enter(value);
-      if (!IsContainer(value.kind_)) closing = true;
+      if (opened) continue;
+      visitor.EndStructure();
+    }
+    frames.Pop();
+    if (frames.Empty()) break;
+    // The container just closed was the current item of the frame below.
+    Frame& holder = frames.Top();
+    if (holder.collection) {
+      visitor.EndElement(holder.index++);
+    } else {
+      visitor.EndField(holder.field->first.name->view());
+      ++holder.field;
     }
   }
 }
