@@ -329,30 +329,35 @@ BindingProperty& BindingProperty::AppendSlow() {
 }
 
 BindingProperty& BindingProperty::InsertField(std::string_view name) {
-  FieldMap::iterator hint;
   const bool was_structure = kind_ == PropertyKind::kStructure;
+  // Documents often list members in name order: a name above the last one
+  // goes to the end with a single comparison.
+  bool append = !was_structure;
   if (was_structure) {
-    FieldMap& fields = *payload_.structure;
-    // Documents often list members in name order: a name above the last one
-    // goes to the end without a search.
-    if (fields.empty() || FieldKeyLess::Less(fields.rbegin()->first.name->view(), name)) {
-      hint = fields.end();
-    } else {
-      hint = fields.lower_bound(name);
-      if (hint != fields.end() && hint->first.name->view() == name) return hint->second;
-    }
+    const FieldMap& fields = *payload_.structure;
+    append = fields.empty() || FieldKeyLess::Less(fields.rbegin()->first.name->view(), name);
   }
   // Intern before `MakeStructure` releases the old content, which may hold `name`.
   const PooledString* entry = EnsureStore()->Intern(name);
   try {
     MakeStructure();
     FieldMap& fields = *payload_.structure;
-    // Interning does not touch the map, so the hint found above still holds.
-    if (!was_structure) hint = fields.end();
-    auto inserted = fields.emplace_hint(hint, std::piecewise_construct,
-                                        std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
-    inserted->second.MakeChildOf(store_);
-    return inserted->second;
+    if (append) {
+      auto member = fields.emplace_hint(fields.end(), std::piecewise_construct,
+                                   std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
+      member->second.MakeChildOf(store_);
+      return member->second;
+    }
+    // Elsewhere one search both finds an existing member and places a new
+    // one; the node made for it is dropped again when the name is taken.
+    const auto [found, inserted] = fields.emplace(
+        std::piecewise_construct, std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
+    if (!inserted) {
+      store_->Release(entry);  // the member's key holds the same entry
+      return found->second;
+    }
+    found->second.MakeChildOf(store_);
+    return found->second;
   } catch (...) {
     store_->Release(entry);
     throw;
