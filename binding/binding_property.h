@@ -19,6 +19,7 @@
 #ifndef VYN_BINDING_BINDING_PROPERTY_H_
 #define VYN_BINDING_BINDING_PROPERTY_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -219,14 +220,30 @@ class BindingProperty {
   struct FieldKeyLess {
     using is_transparent = void;
     static bool Less(std::string_view a, std::string_view b) {
-      // Member names are short: a plain loop beats a library call.
+      // Member names are short: a plain loop beats a library call. Their first
+      // four bytes, compared as one big-endian word, settle most comparisons
+      // with a single branch.
       const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-      for (std::size_t i = 0; i < common; ++i) {
+      std::size_t i = 0;
+      if (common >= 4) {
+        const uint32_t x = LeadingWord(a.data());
+        const uint32_t y = LeadingWord(b.data());
+        if (x != y) return x < y;
+        i = 4;
+      }
+      for (; i < common; ++i) {
         const auto x = static_cast<unsigned char>(a[i]);
         const auto y = static_cast<unsigned char>(b[i]);
         if (x != y) return x < y;
       }
       return a.size() < b.size();
+    }
+    // The four bytes at `bytes` as a number that orders like the bytes.
+    static uint32_t LeadingWord(const char* bytes) {
+      uint32_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+      return word;
     }
     bool operator()(const FieldKey& a, const FieldKey& b) const {
       return Less(a.name->view(), b.name->view());

@@ -37,9 +37,26 @@ std::size_t EntrySize(std::size_t length) {
 }
 
 // Equal hashes make equal texts likely: compare the lengths, then the bytes.
+// Short texts (most names and words) are compared a word at a time in place:
+// the words are nearly always equal, so each branch is predictable, where the
+// library call would pay its own size dispatch on every lookup.
 bool SameText(const PooledString* entry, std::string_view text) {
-  return entry->length == text.size() &&
-         std::memcmp(reinterpret_cast<const char*>(entry + 1), text.data(), text.size()) == 0;
+  std::size_t left = text.size();
+  if (entry->length != left) return false;
+  const char* a = reinterpret_cast<const char*>(entry + 1);
+  const char* b = text.data();
+  if (left > 32) return std::memcmp(a, b, left) == 0;
+  for (; left >= 4; left -= 4, a += 4, b += 4) {
+    uint32_t x;
+    uint32_t y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    if (x != y) return false;
+  }
+  for (; left != 0; --left) {
+    if (*a++ != *b++) return false;
+  }
+  return true;
 }
 
 }  // namespace
