@@ -285,6 +285,13 @@ TEST(BindingProperty, StructureFieldsAreOrderedByUnsignedBytes) {
   // Signed bytes would put "a\x80" and "\xC3\xA9" first.
   EXPECT_EQ(FieldNames(mixed),
             (std::vector<std::string>{"", "B", "a", "ab", "a\x7F", "a\x80", "z", "\xC3\xA9"}));
+  // Longer names compare their first four bytes at once, then byte by byte.
+  BindingProperty longer;
+  for (const char* name : {"abcd\x80", "\x80" "bcd", "abcdz", "Abcd", "abc\xFFx", "abcde", "abcd"}) {
+    longer.Field(name).SetBool(true);
+  }
+  EXPECT_EQ(FieldNames(longer), (std::vector<std::string>{"Abcd", "abcd", "abcde", "abcdz",
+                                                          "abcd\x80", "abc\xFFx", "\x80" "bcd"}));
   // A name occurs once; asking again returns the same field.
   BindingProperty& first = mixed.Field("ab");
   first.SetSigned(5);

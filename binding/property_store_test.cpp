@@ -79,6 +79,25 @@ TEST(PropertyStoreStrings, TextsWithEmbeddedNulStayDistinct) {
   EXPECT_EQ(store.StringCount(), 0u);
 }
 
+TEST(PropertyStoreStrings, EqualHashesOfDifferentTextsStayDistinct) {
+  // Known FNV-1a collisions, of equal and of different lengths.
+  for (const auto& [first, second] : {std::pair<std::string_view, std::string_view>{
+                                          "declinate", "macallums"},
+                                      {"costarring", "liquid"},
+                                      {"altarage", "zinke"}}) {
+    SCOPED_TRACE(first);
+    ASSERT_EQ(HashPropertyText(first), HashPropertyText(second));
+    PropertyStore store;
+    const PooledString* a = store.Intern(first);
+    const PooledString* b = store.Intern(second);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(store.Intern(second), b);
+    EXPECT_EQ(b->count, 2u);
+    EXPECT_EQ(a->view(), first);
+    EXPECT_EQ(store.FindString(first), a);
+  }
+}
+
 TEST(PropertyStoreStrings, TableGrowsAndKeepsEveryEntry) {
   PropertyStore store;
   EXPECT_EQ(store.BucketCount(), 8u);
