@@ -169,6 +169,9 @@ class BindingProperty {
   BindingProperty& Field(const char* name);
   BindingProperty& Field(const std::string& name);
   BindingProperty& Field(std::string_view name);
+  // As `Field`, for a name the caller knows to hold no NUL byte (a reader
+  // that checked its whole input): the name is taken without searching it.
+  BindingProperty& FieldWithoutNul(std::string_view name) { return InsertField(name); }
 
   // Element `index`, or `EmptyValue()` when this is no collection or too short.
   const BindingProperty& GetAt(std::size_t index) const;

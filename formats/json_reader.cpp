@@ -44,12 +44,17 @@ namespace {
 using JsonReader =
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonInternal::HeapAllocator>;
 
+// How JSON text writes a NUL character (hexadecimal digits have no case here).
+constexpr std::string_view kEscapedNul = "\\u0000";
+
 // RapidJSON SAX handler that forwards every event to a `TreeBuilder`. Returning
 // false stops the parser; that happens only when a container would open
 // beyond the nesting bound.
 class TreeHandler {
  public:
-  explicit TreeHandler(BindingProperty& root) : builder_(root) {}
+  // `nul_free`: the text holds no "\u0000" escape, so no string or key it
+  // decodes holds a NUL and none needs cutting at one.
+  TreeHandler(BindingProperty& root, bool nul_free) : builder_(root), nul_free_(nul_free) {}
 
   bool Null() {
     builder_.Null();
@@ -87,7 +92,11 @@ class TreeHandler {
     return true;
   }
   bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-    builder_.String(std::string_view(text, length));
+    if (nul_free_) {
+      builder_.StringFullLength(std::string_view(text, length));
+    } else {
+      builder_.String(std::string_view(text, length));
+    }
     return true;
   }
   bool StartObject() {
@@ -96,7 +105,11 @@ class TreeHandler {
     return false;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-    builder_.Key(std::string_view(text, length));
+    if (nul_free_) {
+      builder_.KeyWithoutNul(std::string_view(text, length));
+    } else {
+      builder_.Key(std::string_view(text, length));
+    }
     return true;
   }
   bool EndObject(rapidjson::SizeType /*member_count*/) {
@@ -118,6 +131,7 @@ class TreeHandler {
 
  private:
   TreeBuilder builder_;
+  const bool nul_free_;
   bool too_deep_ = false;
 };
 
@@ -133,7 +147,12 @@ PropertyResult ParseJson(const char* data, std::size_t length) {
   JsonReader reader;
   rapidjson::ParseResult outcome;
   {
-    TreeHandler handler(result);
+    // A decoded string holds a NUL only where the text escapes one (raw NUL
+    // bytes end the text); one search of the whole text, far cheaper than a
+    // search of every string, tells whether any may.
+    const bool nul_free =
+        std::string_view(data, length).find(kEscapedNul) == std::string_view::npos;
+    TreeHandler handler(result, nul_free);
     outcome = reader.Parse<rapidjson::kParseDefaultFlags>(stream, handler);
     if (!outcome.IsError()) return result;
     if (handler.too_deep()) {

@@ -98,6 +98,16 @@ TEST(JsonReaderTest, StringsAndKeysAreCutAtAnEscapedNul) {
   ASSERT_EQ(doc.Size(), 1u);
   EXPECT_EQ(doc.GetField("k").GetString(), "ab");
   EXPECT_EQ(doc.GetField("k").Size(), 2u);
+
+  // An escape late in the text still cuts the strings before it is read, and
+  // an escaped backslash before "u0000" escapes no NUL.
+  PropertyResult late = ParseJson(R"({"a":"x","b\u0000c":["d\u0000e"],"f":"\\u0000"})");
+  ASSERT_TRUE(late.IsValid());
+  EXPECT_EQ(late.GetField("a").GetString(), "x");
+  EXPECT_EQ(late.GetField("b").GetAt(0).GetString(), "d");
+  EXPECT_EQ(late.GetField("f").GetString(), "\\u0000");
+  PropertyResult plain = ParseJson(R"({"g":"\\u0000"})");
+  EXPECT_EQ(plain.GetField("g").GetString(), "\\u0000");
 }
 
 TEST(JsonReaderTest, RepeatedKeysAddressTheSameMember) {

@@ -59,6 +59,11 @@ void TreeBuilder::Key(std::string_view name) {
   member_ = &open_.back()->Field(name);
 }
 
+void TreeBuilder::KeyWithoutNul(std::string_view name) {
+  if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
+  member_ = &open_.back()->FieldWithoutNul(name);
+}
+
 bool TreeBuilder::ExpectsKey() const {
   return !open_.empty() && open_.back()->kind() == PropertyKind::kStructure && member_ == nullptr;
 }

@@ -98,6 +98,8 @@ class TreeBuilder {
   // structure as the target of the next value, creating it when absent.
   // Ignored when the innermost open container is not a structure.
   void Key(std::string_view name);
+  // As `Key`, for a name the caller knows to hold no NUL byte.
+  void KeyWithoutNul(std::string_view name);
 
   // For values a reader builds itself (a copied alias, say): returns the
   // current target, appending a new element when the innermost open container
