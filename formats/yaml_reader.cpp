@@ -432,7 +432,7 @@ bool YamlReader::OnKey(const yaml_event_t& event, std::string_view text) {
                   event.start_mark);
   }
   pending_key_.assign(name);
-  builder_.Key(name);
+  builder_.KeyWithoutNul(name);  // already cut
   const std::string_view anchor_name = ViewOf(event.data.scalar.anchor);
   if (anchor_name.empty()) return true;
   Anchor anchor;
