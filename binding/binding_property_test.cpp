@@ -660,6 +660,10 @@ TEST(BindingProperty, SmallStructuresTakeNoPageWhateverTheirNames) {
   // Three members fill the inline page of the map-node pool. A member name of
   // any length that fits a small block must not take one of its blocks, or a
   // small answer would take a page (and with it a region) on every call.
+  if (sizeof(void*) != 4) {
+    GTEST_SKIP() << "a 32-bit layout: wider pointers make map nodes too large for three of "
+                    "them to share an inline page";
+  }
   for (std::size_t length = 1; length <= 48; ++length) {
     SCOPED_TRACE(length);
     BindingProperty answer;
