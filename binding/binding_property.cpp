@@ -344,7 +344,7 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
     FieldMap& fields = *payload_.structure;
     if (append) {
       auto member = fields.emplace_hint(fields.end(), std::piecewise_construct,
-                                   std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
+                                        std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
       member->second.MakeChildOf(store_);
       return member->second;
     }

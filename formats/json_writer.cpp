@@ -85,10 +85,14 @@ class CompactWriter : public BaseWriter {
   bool Uint(unsigned value) {
     return Number(10, [value](char* out) { return rapidjson::internal::u32toa(value, out); });
   }
+  // Values that fit in 32 bits take the 32-bit conversion, which writes the
+  // same digits without 64-bit divisions (library calls on a 32-bit target).
   bool Int64(int64_t value) {
+    if (value >= INT32_MIN && value <= INT32_MAX) return Int(static_cast<int>(value));
     return Number(21, [value](char* out) { return rapidjson::internal::i64toa(value, out); });
   }
   bool Uint64(uint64_t value) {
+    if (value <= UINT32_MAX) return Uint(static_cast<unsigned>(value));
     return Number(20, [value](char* out) { return rapidjson::internal::u64toa(value, out); });
   }
   // Finite values only; the writer's own path handles (refuses) the others.
@@ -131,22 +135,8 @@ class JsonWriterVisitor final : public PropertyVisitor {
 
   void VisitEmpty() override { writer_.Null(); }
   void VisitBool(bool value) override { writer_.Bool(value); }
-  // Values that fit in 32 bits take the writer's 32-bit conversion, which
-  // writes the same digits without 64-bit divisions (slow on a 32-bit target).
-  void VisitSigned(int64_t value) override {
-    if (value >= INT32_MIN && value <= INT32_MAX) {
-      writer_.Int(static_cast<int>(value));
-    } else {
-      writer_.Int64(value);
-    }
-  }
-  void VisitUnsigned(uint64_t value) override {
-    if (value <= UINT32_MAX) {
-      writer_.Uint(static_cast<unsigned>(value));
-    } else {
-      writer_.Uint64(value);
-    }
-  }
+  void VisitSigned(int64_t value) override { writer_.Int64(value); }
+  void VisitUnsigned(uint64_t value) override { writer_.Uint64(value); }
   void VisitFloat(double value) override {
     // The writer refuses NaN and infinity and would leave the document
     // unfinished; null keeps it well-formed.
