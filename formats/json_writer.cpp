@@ -2,9 +2,12 @@
 
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include "binding/type_registry.h"
 #include "formats/json_reader.h"
@@ -14,62 +17,96 @@ namespace Kestrel {
 
 namespace {
 
-// RapidJSON output stream writing into a caller's string. The writer announces
-// how many characters a value may take (`PutReserve`) and then stores them
-// without further checks (`PutUnsafe`); the string grows ahead in doubling
-// steps and is cut to the written length by `Finish`. Characters go through a
-// cursor into the string's buffer: a character store may alias anything, so
-// writing through the string itself would reload its data pointer and length
-// for every character.
-class StringOutput {
+// RapidJSON output stream that gathers the text in chunks and joins them into
+// the caller's string once, at the text's exact length. Growing one string
+// instead would copy it at every doubling, fill each new half with zeros
+// first, and end in a buffer up to twice the text's length: for a text of a
+// few hundred KiB that buffer is a fresh mapping from the C heap on every
+// write, and all its pages fault in. The writer announces how many characters
+// a value may take (`PutReserve`) and then stores them without further checks
+// (`PutUnsafe`); a chunk without that much room is closed and a new one, at
+// least that large, opened. The first chunk is part of the stream, so a small
+// text allocates nothing but its string.
+class ChunkedOutput {
  public:
   using Ch = char;
-  explicit StringOutput(std::string& text) : text_(text) { Rebind(0); }
+  ChunkedOutput() : begin_(first_), cursor_(first_), end_(first_ + sizeof first_) {}
+  ChunkedOutput(const ChunkedOutput&) = delete;
+  ChunkedOutput& operator=(const ChunkedOutput&) = delete;
+
   void Put(char c) {
     Reserve(1);
     *cursor_++ = c;
   }
   void Flush() {}
   void Reserve(std::size_t count) {
-    if (static_cast<std::size_t>(end_ - cursor_) < count) Grow(count);
+    if (static_cast<std::size_t>(end_ - cursor_) < count) Open(count);
   }
   void PutUnsafe(char c) { *cursor_++ = c; }
   // Where the next character goes; after `Reserve(n)`, n characters may be
   // stored there and the cursor moved past them with `MoveTo`.
   char* Cursor() { return cursor_; }
   void MoveTo(char* cursor) { cursor_ = cursor; }
-  // Cuts the string to what was written.
-  void Finish() { text_.resize(Written()); }
+
+  // Replaces `text` with everything written; call once, after the last value.
+  void JoinInto(std::string& text) {
+    Close();
+    std::size_t total = first_used_;
+    for (const Chunk& chunk : chunks_) total += chunk.used;
+    text.clear();
+    text.reserve(total);
+    text.append(first_, first_used_);
+    for (const Chunk& chunk : chunks_) text.append(chunk.data.get(), chunk.used);
+  }
 
  private:
-  std::size_t Written() const { return static_cast<std::size_t>(cursor_ - text_.data()); }
-  void Grow(std::size_t count) {
-    const std::size_t written = Written();
-    const std::size_t needed = written + count;
-    text_.resize(needed > 2 * text_.size() ? needed : 2 * text_.size());
-    Rebind(written);
+  static constexpr std::size_t kFirstHeapChunk = 8 * 1024;
+  static constexpr std::size_t kLargestHeapChunk = 64 * 1024;
+
+  struct Chunk {
+    std::unique_ptr<char[]> data;
+    std::size_t used = 0;
+  };
+
+  // Records how much of the current chunk was written.
+  void Close() {
+    const auto used = static_cast<std::size_t>(cursor_ - begin_);
+    if (chunks_.empty()) {
+      first_used_ = used;
+    } else {
+      chunks_.back().used = used;
+    }
   }
-  // Points the cursor at `written` characters into the string's buffer.
-  void Rebind(std::size_t written) {
-    cursor_ = text_.data() + written;
-    end_ = text_.data() + text_.size();
+  // Closes the current chunk and opens one with room for `count` characters.
+  void Open(std::size_t count) {
+    Close();
+    const std::size_t size = std::max(count, next_size_);
+    next_size_ = std::min(2 * next_size_, kLargestHeapChunk);
+    chunks_.push_back({std::make_unique_for_overwrite<char[]>(size), 0});
+    begin_ = chunks_.back().data.get();
+    cursor_ = begin_;
+    end_ = begin_ + size;
   }
 
-  std::string& text_;
-  char* cursor_ = nullptr;
-  char* end_ = nullptr;
+  char first_[1024];
+  std::size_t first_used_ = 0;
+  std::vector<Chunk> chunks_;
+  std::size_t next_size_ = kFirstHeapChunk;
+  char* begin_;
+  char* cursor_;
+  char* end_;
 };
 
 // Found by argument-dependent lookup from the writer, in preference to
 // RapidJSON's generic versions, which put one checked character at a time.
-inline void PutReserve(StringOutput& output, std::size_t count) {
+inline void PutReserve(ChunkedOutput& output, std::size_t count) {
   output.Reserve(count);
 }
-inline void PutUnsafe(StringOutput& output, char c) {
+inline void PutUnsafe(ChunkedOutput& output, char c) {
   output.PutUnsafe(c);
 }
 
-using BaseWriter = rapidjson::Writer<StringOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
+using BaseWriter = rapidjson::Writer<ChunkedOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                      JsonInternal::HeapAllocator>;
 
 // RapidJSON's compact writer, converting numbers straight into the output (as
@@ -77,7 +114,7 @@ using BaseWriter = rapidjson::Writer<StringOutput, rapidjson::UTF8<>, rapidjson:
 // that is then copied out a character at a time. The digits are the writer's.
 class CompactWriter : public BaseWriter {
  public:
-  explicit CompactWriter(StringOutput& output) : BaseWriter(output) {}
+  explicit CompactWriter(ChunkedOutput& output) : BaseWriter(output) {}
 
   bool Int(int value) {
     return Number(11, [value](char* out) { return rapidjson::internal::i32toa(value, out); });
@@ -130,8 +167,7 @@ const char* DataOf(std::string_view text) {
 // field ends need no output: the writer places commas and colons itself.
 class JsonWriterVisitor final : public PropertyVisitor {
  public:
-  JsonWriterVisitor(std::string& text, const TypeRegistry* registry)
-      : output_(text), writer_(output_), registry_(registry) {}
+  explicit JsonWriterVisitor(const TypeRegistry* registry) : writer_(output_), registry_(registry) {}
 
   void VisitEmpty() override { writer_.Null(); }
   void VisitBool(bool value) override { writer_.Bool(value); }
@@ -169,11 +205,11 @@ class JsonWriterVisitor final : public PropertyVisitor {
   void EndField(std::string_view /*name*/) override {}
   void EndStructure() override { writer_.EndObject(); }
 
-  // Cuts the text to what was written; call once, after the last value.
-  void Finish() { output_.Finish(); }
+  // Replaces `text` with what was written; call once, after the last value.
+  void JoinInto(std::string& text) { output_.JoinInto(text); }
 
  private:
-  StringOutput output_;
+  ChunkedOutput output_;
   CompactWriter writer_;
   const TypeRegistry* registry_;
 };
@@ -183,9 +219,9 @@ class JsonWriterVisitor final : public PropertyVisitor {
 std::string WriteJson(const BindingProperty& property, const TypeRegistry* registry) {
   std::string text;
   if (property.IsEmpty()) return text;
-  JsonWriterVisitor visitor(text, registry);
+  JsonWriterVisitor visitor(registry);
   property.Accept(visitor);
-  visitor.Finish();
+  visitor.JoinInto(text);
   return text;
 }
 

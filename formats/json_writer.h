@@ -1,5 +1,5 @@
 // JSON writing: a `BindingProperty` as compact JSON text, in one visitor pass
-// that feeds RapidJSON's compact writer into one growing buffer. The caller
+// that feeds RapidJSON's compact writer into chunks joined at the end. The caller
 // owns the returned text; the writer keeps nothing.
 //
 // Forms: an empty root gives "" (an empty element or member gives null);

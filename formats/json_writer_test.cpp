@@ -113,6 +113,28 @@ TEST(JsonWriterTest, StringsAreEscapedAtFullLength) {
   EXPECT_EQ(WriteJson(doc), R"({"q\"k":""})");
 }
 
+// The text is gathered in pieces of a few KiB: values that end just before,
+// at and after a piece's end, and a text far longer than any piece, come out
+// whole and in order.
+TEST(JsonWriterTest, LongOutputsAreWholeAcrossPieces) {
+  for (std::size_t length = 1000; length < 1040; ++length) {
+    BindingProperty doc;
+    doc.Field("a").SetString(std::string(length, 'x'));
+    doc.Field("b").SetSigned(-7);
+    EXPECT_EQ(WriteJson(doc), "{\"a\":\"" + std::string(length, 'x') + "\",\"b\":-7}") << length;
+  }
+  std::string raw;
+  std::string escaped;
+  for (int i = 0; i < 100000; ++i) {
+    const char c = "ab\n\"c"[i % 5];
+    raw.push_back(c);
+    escaped += c == '\n' ? "\\n" : c == '"' ? "\\\"" : std::string(1, c);
+  }
+  BindingProperty list;
+  for (int i = 0; i < 3; ++i) list.Append().SetString(raw);
+  EXPECT_EQ(WriteJson(list), "[\"" + escaped + "\",\"" + escaped + "\",\"" + escaped + "\"]");
+}
+
 TEST(JsonWriterTest, BlobsAreBase64Strings) {
   EXPECT_EQ(WriteMember(
                 [](BindingProperty& v) { v.SetBlob(reinterpret_cast<const uint8_t*>("abc"), 3); }),
