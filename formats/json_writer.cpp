@@ -3,6 +3,7 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -132,6 +133,38 @@ class CompactWriter : public BaseWriter {
     if (value <= UINT32_MAX) return Uint(static_cast<unsigned>(value));
     return Number(20, [value](char* out) { return rapidjson::internal::u64toa(value, out); });
   }
+  // Texts are escaped as RapidJSON's writer escapes them, through a local
+  // cursor: the writer's own loop stores each character through the stream's
+  // cursor in memory, so every character waits for the store of the one
+  // before it.
+  bool String(const char* text, rapidjson::SizeType length, bool /*copy*/ = false) {
+    Prefix(rapidjson::kStringType);
+    os_->Reserve(2 + std::size_t{length} * 6);
+    char* out = os_->Cursor();
+    *out++ = '"';
+    for (rapidjson::SizeType i = 0; i < length; ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      const char escape = kEscapes[c];
+      if (escape == 0) {
+        *out++ = static_cast<char>(c);
+        continue;
+      }
+      *out++ = '\\';
+      *out++ = escape;
+      if (escape == 'u') {
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = kHexDigits[c >> 4];
+        *out++ = kHexDigits[c & 0xF];
+      }
+    }
+    *out++ = '"';
+    os_->MoveTo(out);
+    return EndValue(true);
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool copy = false) {
+    return String(text, length, copy);
+  }
   // Finite values only; the writer's own path handles (refuses) the others.
   bool Double(double value) {
     if (!std::isfinite(value)) return BaseWriter::Double(value);
@@ -141,6 +174,22 @@ class CompactWriter : public BaseWriter {
   }
 
  private:
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  // The character after the backslash for each byte that needs escaping, 0
+  // for the bytes written as they are; 'u' means the \u00XX form.
+  static constexpr std::array<char, 256> kEscapes = [] {
+    std::array<char, 256> escapes{};
+    for (int c = 0; c < 0x20; ++c) escapes[c] = 'u';
+    escapes['\b'] = 'b';
+    escapes['\t'] = 't';
+    escapes['\n'] = 'n';
+    escapes['\f'] = 'f';
+    escapes['\r'] = 'r';
+    escapes['"'] = '"';
+    escapes['\\'] = '\\';
+    return escapes;
+  }();
+
   // Writes a number of at most `longest` characters that `convert` stores at
   // the pointer it is given, returning the end of what it stored.
   template <class Convert>
