@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -142,8 +143,20 @@ class CompactWriter : public BaseWriter {
     os_->Reserve(2 + std::size_t{length} * 6);
     char* out = os_->Cursor();
     *out++ = '"';
-    for (rapidjson::SizeType i = 0; i < length; ++i) {
-      const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t i = 0;
+    while (i < length) {
+      // Four bytes at a time while none of them needs escaping.
+      if (length - i >= 4) {
+        uint32_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        if (!AnyByteNeedsEscape(word)) {
+          std::memcpy(out, &word, sizeof word);
+          out += sizeof word;
+          i += sizeof word;
+          continue;
+        }
+      }
+      const auto c = static_cast<unsigned char>(text[i++]);
       const char escape = kEscapes[c];
       if (escape == 0) {
         *out++ = static_cast<char>(c);
@@ -189,6 +202,17 @@ class CompactWriter : public BaseWriter {
     escapes['\\'] = '\\';
     return escapes;
   }();
+
+  // Whether any of the four bytes of `word` is below 0x20, '"' or '\\' (the
+  // bytes with an entry in `kEscapes`); exact, bytes from 0x80 up never count.
+  static bool AnyByteNeedsEscape(uint32_t word) {
+    constexpr uint32_t kOnes = 0x01010101u;
+    constexpr uint32_t kHighBits = 0x80808080u;
+    const auto has_zero_byte = [](uint32_t v) { return (v - kOnes) & ~v & kHighBits; };
+    const uint32_t below_space = (word - kOnes * 0x20) & ~word & kHighBits;
+    return (below_space | has_zero_byte(word ^ (kOnes * '"')) |
+            has_zero_byte(word ^ (kOnes * '\\'))) != 0;
+  }
 
   // Writes a number of at most `longest` characters that `convert` stores at
   // the pointer it is given, returning the end of what it stored.

@@ -1,6 +1,8 @@
 #include "formats/json_writer.h"
 
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <cmath>
 #include <cstdint>
@@ -111,6 +113,24 @@ TEST(JsonWriterTest, StringsAreEscapedAtFullLength) {
   BindingProperty doc;
   doc.Field("q\"k").SetString("");
   EXPECT_EQ(WriteJson(doc), R"({"q\"k":""})");
+}
+
+// Texts are scanned several bytes at a time: every byte value, at every
+// position within such a step and next to bytes that need no escape, is
+// written exactly as RapidJSON's own writer writes it.
+TEST(JsonWriterTest, EveryByteIsEscapedAsRapidJsonDoesAtEveryOffset) {
+  for (int byte = 0; byte < 256; ++byte) {
+    for (std::size_t offset = 0; offset < 9; ++offset) {
+      std::string raw(9, 'a');
+      raw[offset] = static_cast<char>(byte);
+      rapidjson::StringBuffer expected;
+      rapidjson::Writer<rapidjson::StringBuffer> writer(expected);
+      writer.String(raw.data(), static_cast<rapidjson::SizeType>(raw.size()));
+      BindingProperty value;
+      value.SetStringFullLength(raw);
+      ASSERT_EQ(WriteJson(value), expected.GetString()) << "byte " << byte << " at " << offset;
+    }
+  }
 }
 
 // The text is gathered in pieces of a few KiB: values that end just before,
