@@ -102,7 +102,7 @@ void SpectateGet(benchmark::State& state, bool region_kept) {
   CountingScope counting;
   BindingProperty keeper;
   if (region_kept) {
-    // Sixteen members: more map nodes than the inline page holds.
+    // Sixteen members: more member values than the inline page holds.
     for (char name = 'a'; name < 'a' + 16; ++name) keeper.Field(std::string(1, name)).SetUnsigned(1);
   }
   SpectatorInProcess plugin;

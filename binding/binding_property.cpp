@@ -1,5 +1,6 @@
 #include "binding/binding_property.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <iterator>
@@ -71,7 +72,7 @@ const char* PropertyKindName(PropertyKind kind) {
 class PropertyReleaser {
  public:
   using ElementVector = BindingProperty::ElementVector;
-  using FieldMap = BindingProperty::FieldMap;
+  using FieldTable = BindingProperty::FieldTable;
 
   static void Release(BindingProperty& value) {
     switch (value.kind_) {
@@ -100,8 +101,8 @@ class PropertyReleaser {
   // Takes apart the whole tree of `root`, a top-level value whose store is
   // destroyed right after: only blob buffers, which live outside the store,
   // are freed one by one, and only a tree that has blobs is walked. Strings,
-  // map nodes and blocks (heap blocks included) go with the store, so maps are
-  // not destroyed and names not released. The values of the tree are left as
+  // member values, slot arrays and blocks (heap blocks included) go with the
+  // store, so structures are not taken apart and names not released. The values of the tree are left as
   // they are; nothing may touch them again.
   static void DropTree(BindingProperty& root) {
     if (root.store_->BlobCount() == 0) {
@@ -125,7 +126,9 @@ class PropertyReleaser {
         ElementVector* elements = pending.payload.collection;
         for (uint32_t i = 0; i < elements->size; ++i) visit(elements->data[i]);
       } else {
-        for (auto& [key, value] : *pending.payload.structure) visit(value);
+        FieldTable& fields = *pending.payload.structure;
+        fields.Settle();
+        for (uint32_t i = 0; i < fields.size; ++i) visit(*fields.slots[i].value);
       }
     }
     root.kind_ = PropertyKind::kEmpty;
@@ -161,13 +164,16 @@ class PropertyReleaser {
         store->Free(elements->data, elements->capacity * sizeof(BindingProperty));
         store->Free(elements, sizeof(ElementVector));
       } else {
-        FieldMap* fields = pending.payload.structure;
-        for (auto& [key, value] : *fields) {
-          Detach(value, work);
-          store->Release(key.name);
+        FieldTable* fields = pending.payload.structure;
+        fields->Settle();
+        for (uint32_t i = 0; i < fields->size; ++i) {
+          const BindingProperty::FieldSlot& slot = fields->slots[i];
+          Detach(*slot.value, work);  // leaves the value empty: nothing to destroy
+          store->Free(slot.value, sizeof(BindingProperty));
+          store->Release(slot.name);
         }
-        std::destroy_at(fields);
-        store->Free(fields, sizeof(FieldMap));
+        store->Free(fields->slots, fields->capacity * sizeof(BindingProperty::FieldSlot));
+        store->Free(fields, sizeof(FieldTable));
       }
     }
   }
@@ -273,8 +279,7 @@ void BindingProperty::MakeCollection() {
 void BindingProperty::MakeStructure() {
   if (kind_ == PropertyKind::kStructure) return;
   PropertyStore* store = EnsureStore();
-  using Allocator = StoreAllocator<std::pair<const FieldKey, BindingProperty>>;
-  auto* fields = new (store->Allocate(sizeof(FieldMap))) FieldMap(Allocator(store));
+  auto* fields = new (store->Allocate(sizeof(FieldTable))) FieldTable{nullptr, 0, 0, 0};
   Clear();
   kind_ = PropertyKind::kStructure;
   payload_.structure = fields;
@@ -328,40 +333,123 @@ BindingProperty& BindingProperty::AppendSlow() {
   return At(payload_.collection->size);
 }
 
+namespace {
+
+// Whether the interned `entry` holds exactly `text`.
+bool SameName(const PooledString* entry, std::string_view text) {
+  return entry->length == text.size() && std::memcmp(entry->text(), text.data(), text.size()) == 0;
+}
+
+// Below this many members, a member that arrives out of order is placed in
+// the front run directly (moving at most a few KiB of slots).
+constexpr uint32_t kDirectInsertLimit = 512;
+
+}  // namespace
+
+// The first of the `count` slots at `slots`, sorted by name, whose name is
+// not below `name` (`count` when there is none).
+uint32_t BindingProperty::LowerBound(const FieldSlot* slots, uint32_t count, std::string_view name) {
+  uint32_t low = 0;
+  while (count != 0) {
+    const uint32_t half = count / 2;
+    if (NameOrder::Less(slots[low + half].name->view(), name)) {
+      low += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  return low;
+}
+
+void BindingProperty::FieldTable::Settle() {
+  if (pending == 0) return;
+  std::memmove(slots + size, slots + capacity - pending, pending * sizeof(FieldSlot));
+  // Stable and without failure: without a buffer it merges in place.
+  std::inplace_merge(slots, slots + size, slots + size + pending,
+                     [](const FieldSlot& a, const FieldSlot& b) {
+                       return NameOrder::Less(a.name->view(), b.name->view());
+                     });
+  size += pending;
+  pending = 0;
+}
+
 BindingProperty& BindingProperty::InsertField(std::string_view name) {
-  const bool was_structure = kind_ == PropertyKind::kStructure;
-  // Documents often list members in name order: a name above the last one
-  // goes to the end with a single comparison.
-  bool append = !was_structure;
-  if (was_structure) {
-    const FieldMap& fields = *payload_.structure;
-    append = fields.empty() || FieldKeyLess::Less(fields.rbegin()->first.name->view(), name);
+  if (kind_ == PropertyKind::kStructure) {
+    FieldTable& fields = *payload_.structure;
+    // Documents often list members in name order: a name above the last one
+    // of the front run goes to its end with a single comparison (the tail run
+    // only holds names below that one).
+    uint32_t index = fields.size;
+    bool in_tail = false;
+    if (index != 0 && !NameOrder::Less(fields.slots[index - 1].name->view(), name)) {
+      index = LowerBound(fields.slots, fields.size, name);
+      if (SameName(fields.slots[index].name, name)) return *fields.slots[index].value;
+      if (fields.pending != 0 || fields.size >= kDirectInsertLimit) {
+        const FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
+        index = LowerBound(tail, fields.pending, name);
+        if (index != fields.pending && SameName(tail[index].name, name)) return *tail[index].value;
+        if (fields.pending * fields.pending >= 4 * fields.size) {
+          fields.Settle();
+          index = 0;
+        }
+        in_tail = true;
+      }
+    }
+    const PooledString* entry = store_->Intern(name);
+    try {
+      return PlaceField(index, in_tail, entry);
+    } catch (...) {
+      store_->Release(entry);
+      throw;
+    }
   }
   // Intern before `MakeStructure` releases the old content, which may hold `name`.
   const PooledString* entry = EnsureStore()->Intern(name);
   try {
     MakeStructure();
-    FieldMap& fields = *payload_.structure;
-    if (append) {
-      auto member = fields.emplace_hint(fields.end(), std::piecewise_construct,
-                                        std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
-      member->second.MakeChildOf(store_);
-      return member->second;
-    }
-    // Elsewhere one search both finds an existing member and places a new
-    // one; the node made for it is dropped again when the name is taken.
-    const auto [found, inserted] = fields.emplace(
-        std::piecewise_construct, std::forward_as_tuple(FieldKey{entry}), std::tuple<>());
-    if (!inserted) {
-      store_->Release(entry);  // the member's key holds the same entry
-      return found->second;
-    }
-    found->second.MakeChildOf(store_);
-    return found->second;
+    return PlaceField(0, false, entry);
   } catch (...) {
     store_->Release(entry);
     throw;
   }
+}
+
+BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
+                                             const PooledString* entry) {
+  FieldTable& fields = *payload_.structure;
+  if (fields.Count() == fields.capacity) {
+    if (fields.Count() >= kMaxCollectionSize) {
+      throw std::length_error("BindingProperty structure too large");
+    }
+    const std::size_t capacity =
+        fields.capacity == 0 ? kFirstStructureCapacity : std::size_t{fields.capacity} * 2;
+    auto* slots = static_cast<FieldSlot*>(store_->Allocate(capacity * sizeof(FieldSlot)));
+    if (fields.size != 0) std::memcpy(slots, fields.slots, fields.size * sizeof(FieldSlot));
+    if (fields.pending != 0) {
+      std::memcpy(slots + capacity - fields.pending, fields.slots + fields.capacity - fields.pending,
+                  fields.pending * sizeof(FieldSlot));
+    }
+    store_->Free(fields.slots, fields.capacity * sizeof(FieldSlot));
+    fields.slots = slots;
+    fields.capacity = static_cast<uint32_t>(capacity);
+  }
+  auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
+  value->MakeChildOf(store_);
+  FieldSlot* slot;
+  if (in_tail) {
+    // The tail run grows downwards: the slots before `index` move down one.
+    FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
+    std::memmove(tail - 1, tail, index * sizeof(FieldSlot));
+    slot = tail - 1 + index;
+    ++fields.pending;
+  } else {
+    slot = fields.slots + index;
+    std::memmove(slot + 1, slot, (fields.size - index) * sizeof(FieldSlot));
+    ++fields.size;
+  }
+  *slot = {entry, value};
+  return *value;
 }
 
 BindingProperty& BindingProperty::Field(const char* name) {
@@ -378,9 +466,15 @@ BindingProperty& BindingProperty::Field(std::string_view name) {
 
 const BindingProperty* BindingProperty::LookupField(std::string_view name) const {
   if (kind_ != PropertyKind::kStructure) return nullptr;
-  const FieldMap& fields = *payload_.structure;
-  auto found = fields.find(name);
-  return found == fields.end() ? nullptr : &found->second;
+  const FieldTable& fields = *payload_.structure;
+  const uint32_t index = LowerBound(fields.slots, fields.size, name);
+  if (index != fields.size && SameName(fields.slots[index].name, name)) {
+    return fields.slots[index].value;
+  }
+  const FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
+  const uint32_t in_tail = LowerBound(tail, fields.pending, name);
+  if (in_tail != fields.pending && SameName(tail[in_tail].name, name)) return tail[in_tail].value;
+  return nullptr;
 }
 
 const BindingProperty& BindingProperty::GetAt(std::size_t index) const {
@@ -461,7 +555,7 @@ std::size_t BindingProperty::Size() const {
     case PropertyKind::kCollection:
       return payload_.collection->size;
     case PropertyKind::kStructure:
-      return payload_.structure->size();
+      return payload_.structure->Count();
     default:
       return 1;
   }
@@ -559,14 +653,20 @@ void BindingProperty::CopyInto(const BindingProperty& source) {
       }
     } else {
       to.MakeStructure();
-      FieldMap& fields = *to.payload_.structure;
-      for (const auto& [key, value] : *from.payload_.structure) {
-        // Fields arrive in order, so each goes at the end of the map.
-        const PooledString* name = to.store_->Intern(key.name->view());
-        auto inserted = fields.emplace_hint(fields.end(), std::piecewise_construct,
-                                            std::forward_as_tuple(FieldKey{name}), std::tuple<>());
-        BindingProperty& copy = inserted->second;
-        copy.MakeChildOf(to.store_);
+      FieldTable& fields = *from.payload_.structure;
+      fields.Settle();
+      for (uint32_t i = 0; i < fields.size; ++i) {
+        const BindingProperty& value = *fields.slots[i].value;
+        // Fields arrive in order, so each goes at the end.
+        const PooledString* name = to.store_->Intern(fields.slots[i].name->view());
+        BindingProperty* placed;
+        try {
+          placed = &to.PlaceField(to.payload_.structure->size, false, name);
+        } catch (...) {
+          to.store_->Release(name);
+          throw;
+        }
+        BindingProperty& copy = *placed;
         if (IsContainer(value.kind_)) {
           work.Push({&value, &copy});
         } else {
@@ -617,8 +717,8 @@ void BindingProperty::Accept(PropertyVisitor& visitor) const {
     const BindingProperty* elements;  // collections: the element array
     uint32_t index;
     uint32_t size;
-    FieldMap::const_iterator field;  // structures: the next member
-    FieldMap::const_iterator end;
+    const FieldSlot* field;  // structures: the next member
+    const FieldSlot* end;
     bool collection;
   };
   WorkStack<Frame, 32> frames;
@@ -662,9 +762,10 @@ void BindingProperty::Accept(PropertyVisitor& visitor) const {
       visitor.BeginCollection(elements.size);
       frames.Push({elements.data, 0, elements.size, {}, {}, true});
     } else {
-      const FieldMap& fields = *value.payload_.structure;
-      visitor.BeginStructure(fields.size());
-      frames.Push({nullptr, 0, 0, fields.begin(), fields.end(), false});
+      FieldTable& fields = *value.payload_.structure;
+      fields.Settle();
+      visitor.BeginStructure(fields.size);
+      frames.Push({nullptr, 0, 0, fields.slots, fields.slots + fields.size, false});
     }
   };
   if (visit_leaf(*this)) return;
@@ -690,14 +791,14 @@ void BindingProperty::Accept(PropertyVisitor& visitor) const {
       visitor.EndCollection();
     } else {
       for (; frame.field != frame.end; ++frame.field) {
-        visitor.BeginField(frame.field->first.name->view());
-        const BindingProperty& value = frame.field->second;
+        visitor.BeginField(frame.field->name->view());
+        const BindingProperty& value = *frame.field->value;
         if (!visit_leaf(value)) {
           open(value);
           opened = true;
           break;
         }
-        visitor.EndField(frame.field->first.name->view());
+        visitor.EndField(frame.field->name->view());
       }
       if (opened) continue;
       visitor.EndStructure();
@@ -709,7 +810,7 @@ void BindingProperty::Accept(PropertyVisitor& visitor) const {
     if (holder.collection) {
       visitor.EndElement(holder.index++);
     } else {
-      visitor.EndField(holder.field->first.name->view());
+      visitor.EndField(holder.field->name->view());
       ++holder.field;
     }
   }

@@ -24,11 +24,11 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "binding/property_store.h"
@@ -73,6 +73,9 @@ class BindingProperty {
   static constexpr std::size_t kMaxCollectionSize = 0x0FFFFFFF;
   // Elements a collection makes room for on its first append.
   static constexpr std::size_t kFirstCollectionCapacity = 2;
+  // Members a structure makes room for with its first one; a structure holds
+  // at most `kMaxCollectionSize` members.
+  static constexpr std::size_t kFirstStructureCapacity = 4;
 
   // Empty, owning a store that is made on first need.
   BindingProperty() noexcept = default;
@@ -216,12 +219,8 @@ class BindingProperty {
   void Accept(PropertyVisitor& visitor) const;
 
  protected:
-  struct FieldKey {
-    const PooledString* name;
-  };
-  // Byte-wise (unsigned) order of names; transparent for lookups by text.
-  struct FieldKeyLess {
-    using is_transparent = void;
+  // Byte-wise (unsigned) order of member names.
+  struct NameOrder {
     static bool Less(std::string_view a, std::string_view b) {
       // Member names are short: a plain loop beats a library call. Their first
       // four bytes, compared as one big-endian word, settle most comparisons
@@ -248,14 +247,33 @@ class BindingProperty {
       if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
       return word;
     }
-    bool operator()(const FieldKey& a, const FieldKey& b) const {
-      return Less(a.name->view(), b.name->view());
-    }
-    bool operator()(const FieldKey& a, std::string_view b) const { return Less(a.name->view(), b); }
-    bool operator()(std::string_view a, const FieldKey& b) const { return Less(a, b.name->view()); }
   };
-  using FieldMap = std::map<FieldKey, BindingProperty, FieldKeyLess,
-                            StoreAllocator<std::pair<const FieldKey, BindingProperty>>>;
+  // One member of a structure: its interned name and its value, a block of
+  // the store of its own, so that adding members never moves a value.
+  struct FieldSlot {
+    const PooledString* name;
+    BindingProperty* value;
+  };
+  // Control record of a structure, in the store: its members in ascending
+  // name order, in two sorted runs of one slot array. The front run holds
+  // `size` members; a large structure takes members that arrive out of order
+  // into a second run at the tail of the array (`pending` members, at most
+  // about twice the square root of `size`), which `Settle` merges into the
+  // front run. So adding n members in any order costs O(n^1.5) slot moves at
+  // worst, where keeping one run sorted would cost O(n^2). Members are read
+  // in order only after `Settle`; lookups search both runs.
+  struct FieldTable {
+    FieldSlot* slots;
+    uint32_t size;
+    uint32_t capacity;
+    uint32_t pending;
+
+    uint32_t Count() const { return size + pending; }
+    // Merges the tail run into the front run, leaving all members in
+    // `slots[0, size)` in name order. Never fails.
+    void Settle();
+  };
+  static_assert(sizeof(void*) != 4 || sizeof(FieldTable) == 16);
   // Control record of a collection, in the store.
   struct ElementVector {
     BindingProperty* data;
@@ -275,7 +293,7 @@ class BindingProperty {
     std::vector<uint8_t>* blob;
     EnumValue* enum_value;
     ElementVector* collection;
-    FieldMap* structure;
+    FieldTable* structure;
   };
 
  private:
@@ -286,6 +304,12 @@ class BindingProperty {
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
   const BindingProperty* LookupField(std::string_view name) const;
+  static uint32_t LowerBound(const FieldSlot* slots, uint32_t count, std::string_view name);
+  // Makes a new member `entry` (whose count the caller passes on) with an
+  // empty value, at `index` of the front run of this structure's members, or
+  // of the tail run when `in_tail`. Throws std::bad_alloc and
+  // std::length_error, leaving the members as they were.
+  BindingProperty& PlaceField(uint32_t index, bool in_tail, const PooledString* entry);
   void GrowCollection(std::size_t capacity);
   void CopyFrom(const BindingProperty& source);
   void CopyInto(const BindingProperty& source);
@@ -371,16 +395,20 @@ class PropertyVisitor {
 template <class Fn>
 void BindingProperty::ForEachField(Fn&& fn) const {
   if (kind_ != PropertyKind::kStructure) return;
-  for (const auto& [key, value] : *payload_.structure) {
-    std::invoke(fn, key.name->view(), value);
+  FieldTable& fields = *payload_.structure;
+  fields.Settle();
+  for (uint32_t i = 0; i < fields.size; ++i) {
+    std::invoke(fn, fields.slots[i].name->view(), std::as_const(*fields.slots[i].value));
   }
 }
 
 template <class Fn>
 void BindingProperty::ForEachField(Fn&& fn) {
   if (kind_ != PropertyKind::kStructure) return;
-  for (auto& [key, value] : *payload_.structure) {
-    std::invoke(fn, key.name->view(), value);
+  FieldTable& fields = *payload_.structure;
+  fields.Settle();
+  for (uint32_t i = 0; i < fields.size; ++i) {
+    std::invoke(fn, fields.slots[i].name->view(), *fields.slots[i].value);
   }
 }
 

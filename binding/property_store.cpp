@@ -24,10 +24,11 @@ void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
 }
 
-// String entries take blocks of a multiple of 8 bytes, so they never share a
-// pool with map nodes (36 bytes on a 32-bit target) or control records (12):
-// the inline pages of those pools then serve the first members of every small
-// structure, whatever the lengths of its texts.
+// String entries take blocks of a multiple of 8 bytes from 24 up, so they
+// never share a pool with member values and structure records (16 bytes on a
+// 32-bit target) or the other control records (12): the inline pages of those
+// pools then serve the first members of every small structure, whatever the
+// lengths of its texts.
 constexpr std::size_t kEntryGranularity = 8;
 static_assert(kEntryGranularity % alignof(PooledString) == 0);
 

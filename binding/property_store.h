@@ -190,28 +190,6 @@ class PropertyStore {
   HeapBlock* heap_blocks_ = nullptr;
 };
 
-// Standard-library allocator over a store's blocks (used for structure maps).
-template <class T>
-class StoreAllocator {
- public:
-  using value_type = T;
-  explicit StoreAllocator(PropertyStore* store) noexcept : store_(store) {}
-  template <class U>
-  StoreAllocator(const StoreAllocator<U>& other) noexcept : store_(other.store()) {}
-
-  T* allocate(std::size_t n) { return static_cast<T*>(store_->Allocate(n * sizeof(T))); }
-  void deallocate(T* block, std::size_t n) noexcept { store_->Free(block, n * sizeof(T)); }
-  PropertyStore* store() const { return store_; }
-
-  template <class U>
-  bool operator==(const StoreAllocator<U>& other) const {
-    return store_ == other.store();
-  }
-
- private:
-  PropertyStore* store_;
-};
-
 }  // namespace Kestrel
 
 #endif  // VYN_BINDING_PROPERTY_STORE_H_

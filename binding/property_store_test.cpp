@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -284,20 +283,6 @@ TEST(PropertyStoreBlocks, RegionsReturnWhenEveryPageIsFree) {
   EXPECT_GT(PropertyPagePool::Instance().ReadCounters().pages_taken, start.pages_taken);
   store.reset();
   EXPECT_EQ(PropertyPagePool::Instance().ReadCounters().pages_taken, start.pages_taken);
-}
-
-TEST(StoreAllocator, ServesStandardContainersWithoutTheHeap) {
-  PropertyStore store;
-  using Allocator = StoreAllocator<std::pair<const int, int>>;
-  const AllocatorCounters before = ReadAllocatorCounters();
-  {
-    std::map<int, int, std::less<int>, Allocator> map{Allocator(&store)};
-    for (int i = 0; i < 2000; ++i) map.emplace(i, i * 2);
-    EXPECT_EQ(map.at(1234), 2468);
-    EXPECT_GT(store.PagesHeld(), 0u);
-  }
-  EXPECT_EQ(ReadAllocatorCounters().allocations, before.allocations);
-  EXPECT_EQ(store.PagesHeld(), 0u);
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ FuzzRequest::FuzzRequest(FuzzInput& input, std::string_view route_template, Host
   } else {
     path_ = input.ReadText(64);
   }
-  if (path_choice & 0x10) path_ += "?" + input.ReadText(96);
-  if (path_choice & 0x20) path_ += "#" + input.ReadText(16);
+  if (path_choice & 0x10) path_.append(1, '?').append(input.ReadText(96));
+  if (path_choice & 0x20) path_.append(1, '#').append(input.ReadText(16));
   // The record reads the path as text: it ends at the first NUL.
   path_ = path_.substr(0, path_.find('\0'));
   record_.path = path_choice == 0xFF ? nullptr : path_.c_str();
