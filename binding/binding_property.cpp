@@ -430,7 +430,7 @@ BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
       std::memcpy(slots + capacity - fields.pending, fields.slots + fields.capacity - fields.pending,
                   fields.pending * sizeof(FieldSlot));
     }
-    store_->Free(fields.slots, fields.capacity * sizeof(FieldSlot));
+    if (fields.capacity != 0) store_->Free(fields.slots, fields.capacity * sizeof(FieldSlot));
     fields.slots = slots;
     fields.capacity = static_cast<uint32_t>(capacity);
   }
@@ -445,7 +445,9 @@ BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
     ++fields.pending;
   } else {
     slot = fields.slots + index;
-    std::memmove(slot + 1, slot, (fields.size - index) * sizeof(FieldSlot));
+    if (index != fields.size) {
+      std::memmove(slot + 1, slot, (fields.size - index) * sizeof(FieldSlot));
+    }
     ++fields.size;
   }
   *slot = {entry, value};
