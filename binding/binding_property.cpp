@@ -102,8 +102,8 @@ class PropertyReleaser {
   // destroyed right after: only blob buffers, which live outside the store,
   // are freed one by one, and only a tree that has blobs is walked. Strings,
   // member values, slot arrays and blocks (heap blocks included) go with the
-  // store, so structures are not taken apart and names not released. The values of the tree are left as
-  // they are; nothing may touch them again.
+  // store, so structures are not taken apart and names not released. The
+  // values of the tree are left as they are; nothing may touch them again.
   static void DropTree(BindingProperty& root) {
     if (root.store_->BlobCount() == 0) {
       root.kind_ = PropertyKind::kEmpty;
@@ -348,7 +348,8 @@ constexpr uint32_t kDirectInsertLimit = 512;
 
 // The first of the `count` slots at `slots`, sorted by name, whose name is
 // not below `name` (`count` when there is none).
-uint32_t BindingProperty::LowerBound(const FieldSlot* slots, uint32_t count, std::string_view name) {
+uint32_t BindingProperty::LowerBound(const FieldSlot* slots, uint32_t count,
+                                     std::string_view name) {
   uint32_t low = 0;
   while (count != 0) {
     const uint32_t half = count / 2;
@@ -427,7 +428,8 @@ BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
     auto* slots = static_cast<FieldSlot*>(store_->Allocate(capacity * sizeof(FieldSlot)));
     if (fields.size != 0) std::memcpy(slots, fields.slots, fields.size * sizeof(FieldSlot));
     if (fields.pending != 0) {
-      std::memcpy(slots + capacity - fields.pending, fields.slots + fields.capacity - fields.pending,
+      std::memcpy(slots + capacity - fields.pending,
+                  fields.slots + fields.capacity - fields.pending,
                   fields.pending * sizeof(FieldSlot));
     }
     if (fields.capacity != 0) store_->Free(fields.slots, fields.capacity * sizeof(FieldSlot));

@@ -240,7 +240,8 @@ const char* DataOf(std::string_view text) {
 // field ends need no output: the writer places commas and colons itself.
 class JsonWriterVisitor final : public PropertyVisitor {
  public:
-  explicit JsonWriterVisitor(const TypeRegistry* registry) : writer_(output_), registry_(registry) {}
+  explicit JsonWriterVisitor(const TypeRegistry* registry)
+      : writer_(output_), registry_(registry) {}
 
   void VisitEmpty() override { writer_.Null(); }
   void VisitBool(bool value) override { writer_.Bool(value); }
