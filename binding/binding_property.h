@@ -10,7 +10,8 @@
 // source. Structures list their fields in byte-wise ascending name order.
 // References returned by `At`, `Append` and `Elements` are invalidated when the
 // collection grows; field references stay valid until the field's structure is
-// released. A tree is used by one thread at a time.
+// released. A tree is used by one thread at a time, reads included: reading a
+// large structure in order may first rearrange its members' slots.
 //
 //   BindingProperty doc;
 //   doc.Field("name").SetString("Ann");
