@@ -661,16 +661,8 @@ void BindingProperty::CopyInto(const BindingProperty& source) {
       fields.Settle();
       for (uint32_t i = 0; i < fields.size; ++i) {
         const BindingProperty& value = *fields.slots[i].value;
-        // Fields arrive in order, so each goes at the end.
-        const PooledString* name = to.store_->Intern(fields.slots[i].name->view());
-        BindingProperty* placed;
-        try {
-          placed = &to.PlaceField(to.payload_.structure->size, false, name);
-        } catch (...) {
-          to.store_->Release(name);
-          throw;
-        }
-        BindingProperty& copy = *placed;
+        // Fields arrive in order, so each goes at the end with one comparison.
+        BindingProperty& copy = to.InsertField(fields.slots[i].name->view());
         if (IsContainer(value.kind_)) {
           work.Push({&value, &copy});
         } else {
