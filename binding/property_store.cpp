@@ -7,13 +7,12 @@
 
 #include "binding/property_page_pool.h"
 #include "util/counting_allocator.h"
+#include "util/fnv1a.h"
 
 namespace Kestrel {
 
 namespace {
 
-constexpr uint32_t kFnvOffsetBasis = 0x811C9DC5u;
-constexpr uint32_t kFnvPrime = 0x01000193u;
 constexpr std::size_t kPageSize = PropertyPagePool::kPageSize;
 constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 256, 512, 1024};
 
@@ -61,22 +60,6 @@ bool SameText(const PooledString* entry, std::string_view text) {
 }
 
 }  // namespace
-
-uint32_t HashPropertyText(std::string_view bytes) {
-  uint32_t hash = kFnvOffsetBasis;
-  const auto* byte = reinterpret_cast<const unsigned char*>(bytes.data());
-  const unsigned char* const end = byte + bytes.size();
-  // Four bytes a step: each byte still depends on the one before, but the
-  // loop's own counting and branching are paid once per four.
-  for (; end - byte >= 4; byte += 4) {
-    hash = (hash ^ byte[0]) * kFnvPrime;
-    hash = (hash ^ byte[1]) * kFnvPrime;
-    hash = (hash ^ byte[2]) * kFnvPrime;
-    hash = (hash ^ byte[3]) * kFnvPrime;
-  }
-  for (; byte != end; ++byte) hash = (hash ^ *byte) * kFnvPrime;
-  return hash;
-}
 
 constexpr PropertyStore::Pools PropertyStore::NewPools() {
   Pools pools;
@@ -135,7 +118,7 @@ const PooledString* PropertyStore::EmptyString() {
 const PooledString* PropertyStore::Intern(std::string_view text) {
   if (text.empty()) return &kEmptyString;
   if (text.size() > UINT32_MAX - 64) throw std::length_error("PropertyStore::Intern");
-  const uint32_t hash = HashPropertyText(text);
+  const uint32_t hash = Fnv1a32(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) {
@@ -173,7 +156,7 @@ void PropertyStore::Release(const PooledString* entry) {
 
 const PooledString* PropertyStore::FindString(std::string_view text) const {
   if (text.empty()) return nullptr;
-  const uint32_t hash = HashPropertyText(text);
+  const uint32_t hash = Fnv1a32(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) return entry;

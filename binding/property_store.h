@@ -25,14 +25,11 @@
 
 namespace Kestrel {
 
-// FNV-1a 32-bit hash of `bytes` (offset basis 0x811C9DC5, prime 0x01000193).
-uint32_t HashPropertyText(std::string_view bytes);
-
 // One interned text of a store's string pool, followed in memory by its bytes
 // and a terminating NUL. Owned by the store; live while its count is above 0.
 struct PooledString {
   PooledString* next;  // next entry of the same hash bucket
-  uint32_t hash;
+  uint32_t hash;    // Fnv1a32 of the text (util/fnv1a.h)
   uint32_t length;  // byte count, NUL excluded
   uint32_t count;   // references held by values of the tree
 

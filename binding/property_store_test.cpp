@@ -14,20 +14,13 @@
 
 #include "binding/property_page_pool.h"
 #include "util/counting_allocator.h"
+#include "util/fnv1a.h"
 
 namespace Kestrel {
 namespace {
 
 uint64_t PoolPagesTaken() {
   return PropertyPagePool::Instance().ReadCounters().pages_taken;
-}
-
-TEST(HashPropertyText, IsFnv1a32) {
-  EXPECT_EQ(HashPropertyText(""), 0x811C9DC5u);
-  EXPECT_EQ(HashPropertyText("a"), 0xE40C292Cu);
-  EXPECT_EQ(HashPropertyText("foobar"), 0xBF9CF968u);
-  // Bytes above 0x7F are hashed unsigned.
-  EXPECT_EQ(HashPropertyText("\xFF"), (0x811C9DC5u ^ 0xFFu) * 0x01000193u);
 }
 
 TEST(PropertyStoreStrings, CountsReferencesAndRemovesAtZero) {
@@ -37,7 +30,7 @@ TEST(PropertyStoreStrings, CountsReferencesAndRemovesAtZero) {
   ASSERT_EQ(first, second);
   EXPECT_EQ(first->count, 2u);
   EXPECT_EQ(first->length, 5u);
-  EXPECT_EQ(first->hash, HashPropertyText("alpha"));
+  EXPECT_EQ(first->hash, Fnv1a32("alpha"));
   EXPECT_STREQ(first->text(), "alpha");
   EXPECT_EQ(store.StringCount(), 1u);
 
@@ -85,7 +78,7 @@ TEST(PropertyStoreStrings, EqualHashesOfDifferentTextsStayDistinct) {
                                       {"costarring", "liquid"},
                                       {"altarage", "zinke"}}) {
     SCOPED_TRACE(first);
-    ASSERT_EQ(HashPropertyText(first), HashPropertyText(second));
+    ASSERT_EQ(Fnv1a32(first), Fnv1a32(second));
     PropertyStore store;
     const PooledString* a = store.Intern(first);
     const PooledString* b = store.Intern(second);

@@ -31,23 +31,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "util/fnv1a.h"
+
 namespace Kestrel {
 
 class BindingProperty;
-
-// FNV-1a 32-bit parameters shared by type identities, field-name keys and string pools.
-inline constexpr uint32_t kFnvOffsetBasis = 0x811C9DC5u;
-inline constexpr uint32_t kFnvPrime = 0x01000193u;
-
-// Returns the FNV-1a 32-bit hash of all bytes of `text` (NUL bytes included).
-constexpr uint32_t Fnv1a32(std::string_view text) {
-  uint32_t hash = kFnvOffsetBasis;
-  for (char c : text) {
-    hash ^= static_cast<uint8_t>(c);
-    hash *= kFnvPrime;
-  }
-  return hash;
-}
 
 // The identity of one native type. Two records exist per type: the one made by
 // `StaticType::HashCode` (display name "#%08X" of the hash) and the one made by
