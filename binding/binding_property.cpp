@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "binding/field_table.h"
+
 namespace Kestrel {
 
 namespace {
@@ -72,7 +74,6 @@ const char* PropertyKindName(PropertyKind kind) {
 class PropertyReleaser {
  public:
   using ElementVector = BindingProperty::ElementVector;
-  using FieldTable = BindingProperty::FieldTable;
 
   static void Release(BindingProperty& value) {
     switch (value.kind_) {
@@ -172,7 +173,7 @@ class PropertyReleaser {
           store->Free(slot.value, sizeof(BindingProperty));
           store->Release(slot.name);
         }
-        store->Free(fields->slots, fields->capacity * sizeof(BindingProperty::FieldSlot));
+        store->Free(fields->slots, fields->capacity * sizeof(FieldTable::Slot));
         store->Free(fields, sizeof(FieldTable));
       }
     }
@@ -333,73 +334,13 @@ BindingProperty& BindingProperty::AppendSlow() {
   return At(payload_.collection->size);
 }
 
-namespace {
-
-// Whether the interned `entry` holds exactly `text`.
-bool SameName(const PooledString* entry, std::string_view text) {
-  return entry->length == text.size() && std::memcmp(entry->text(), text.data(), text.size()) == 0;
-}
-
-// Below this many members, a member that arrives out of order is placed in
-// the front run directly (moving at most a few KiB of slots).
-constexpr uint32_t kDirectInsertLimit = 512;
-
-}  // namespace
-
-// The first of the `count` slots at `slots`, sorted by name, whose name is
-// not below `name` (`count` when there is none).
-uint32_t BindingProperty::LowerBound(const FieldSlot* slots, uint32_t count,
-                                     std::string_view name) {
-  uint32_t low = 0;
-  while (count != 0) {
-    const uint32_t half = count / 2;
-    if (NameOrder::Less(slots[low + half].name->view(), name)) {
-      low += half + 1;
-      count -= half + 1;
-    } else {
-      count = half;
-    }
-  }
-  return low;
-}
-
-void BindingProperty::FieldTable::Settle() {
-  if (pending == 0) return;
-  std::memmove(slots + size, slots + capacity - pending, pending * sizeof(FieldSlot));
-  // Stable and without failure: without a buffer it merges in place.
-  std::inplace_merge(slots, slots + size, slots + size + pending,
-                     [](const FieldSlot& a, const FieldSlot& b) {
-                       return NameOrder::Less(a.name->view(), b.name->view());
-                     });
-  size += pending;
-  pending = 0;
-}
-
 BindingProperty& BindingProperty::InsertField(std::string_view name) {
   if (kind_ == PropertyKind::kStructure) {
-    FieldTable& fields = *payload_.structure;
-    // Documents often list members in name order: a name above the last one
-    // of the front run goes to its end with a single comparison (the tail run
-    // only holds names below that one).
-    uint32_t index = fields.size;
-    bool in_tail = false;
-    if (index != 0 && !NameOrder::Less(fields.slots[index - 1].name->view(), name)) {
-      index = LowerBound(fields.slots, fields.size, name);
-      if (SameName(fields.slots[index].name, name)) return *fields.slots[index].value;
-      if (fields.pending != 0 || fields.size >= kDirectInsertLimit) {
-        const FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
-        index = LowerBound(tail, fields.pending, name);
-        if (index != fields.pending && SameName(tail[index].name, name)) return *tail[index].value;
-        if (fields.pending * fields.pending >= 4 * fields.size) {
-          fields.Settle();
-          index = 0;
-        }
-        in_tail = true;
-      }
-    }
+    const FieldTable::Position position = payload_.structure->Locate(name);
+    if (position.found != nullptr) return *position.found;
     const PooledString* entry = store_->Intern(name);
     try {
-      return PlaceField(index, in_tail, entry);
+      return PlaceField(position.index, position.in_tail, entry);
     } catch (...) {
       store_->Release(entry);
       throw;
@@ -419,40 +360,10 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
 BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
                                              const PooledString* entry) {
   FieldTable& fields = *payload_.structure;
-  if (fields.Count() == fields.capacity) {
-    if (fields.Count() >= kMaxCollectionSize) {
-      throw std::length_error("BindingProperty structure too large");
-    }
-    const std::size_t capacity =
-        fields.capacity == 0 ? kFirstStructureCapacity : std::size_t{fields.capacity} * 2;
-    auto* slots = static_cast<FieldSlot*>(store_->Allocate(capacity * sizeof(FieldSlot)));
-    if (fields.size != 0) std::memcpy(slots, fields.slots, fields.size * sizeof(FieldSlot));
-    if (fields.pending != 0) {
-      std::memcpy(slots + capacity - fields.pending,
-                  fields.slots + fields.capacity - fields.pending,
-                  fields.pending * sizeof(FieldSlot));
-    }
-    if (fields.capacity != 0) store_->Free(fields.slots, fields.capacity * sizeof(FieldSlot));
-    fields.slots = slots;
-    fields.capacity = static_cast<uint32_t>(capacity);
-  }
+  fields.MakeRoom(*store_);
   auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
   value->MakeChildOf(store_);
-  FieldSlot* slot;
-  if (in_tail) {
-    // The tail run grows downwards: the slots before `index` move down one.
-    FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
-    std::memmove(tail - 1, tail, index * sizeof(FieldSlot));
-    slot = tail - 1 + index;
-    ++fields.pending;
-  } else {
-    slot = fields.slots + index;
-    if (index != fields.size) {
-      std::memmove(slot + 1, slot, (fields.size - index) * sizeof(FieldSlot));
-    }
-    ++fields.size;
-  }
-  *slot = {entry, value};
+  fields.Insert({nullptr, index, in_tail}, entry, value);
   return *value;
 }
 
@@ -470,15 +381,14 @@ BindingProperty& BindingProperty::Field(std::string_view name) {
 
 const BindingProperty* BindingProperty::LookupField(std::string_view name) const {
   if (kind_ != PropertyKind::kStructure) return nullptr;
-  const FieldTable& fields = *payload_.structure;
-  const uint32_t index = LowerBound(fields.slots, fields.size, name);
-  if (index != fields.size && SameName(fields.slots[index].name, name)) {
-    return fields.slots[index].value;
-  }
-  const FieldSlot* tail = fields.slots + fields.capacity - fields.pending;
-  const uint32_t in_tail = LowerBound(tail, fields.pending, name);
-  if (in_tail != fields.pending && SameName(tail[in_tail].name, name)) return tail[in_tail].value;
-  return nullptr;
+  return payload_.structure->Find(name);
+}
+
+std::span<const BindingProperty::FieldSlot> BindingProperty::OrderedFields() const {
+  if (kind_ != PropertyKind::kStructure) return {};
+  FieldTable& fields = *payload_.structure;
+  fields.Settle();
+  return {fields.slots, fields.size};
 }
 
 const BindingProperty& BindingProperty::GetAt(std::size_t index) const {

@@ -67,6 +67,7 @@ struct EnumValue {
 static_assert(sizeof(void*) != 4 || sizeof(EnumValue) == 8);
 
 class PropertyVisitor;
+struct FieldTable;
 
 class BindingProperty {
  public:
@@ -220,61 +221,13 @@ class BindingProperty {
   void Accept(PropertyVisitor& visitor) const;
 
  protected:
-  // Byte-wise (unsigned) order of member names.
-  struct NameOrder {
-    static bool Less(std::string_view a, std::string_view b) {
-      // Member names are short: a plain loop beats a library call. Their first
-      // four bytes, compared as one big-endian word, settle most comparisons
-      // with a single branch.
-      const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-      std::size_t i = 0;
-      if (common >= 4) {
-        const uint32_t x = LeadingWord(a.data());
-        const uint32_t y = LeadingWord(b.data());
-        if (x != y) return x < y;
-        i = 4;
-      }
-      for (; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (x != y) return x < y;
-      }
-      return a.size() < b.size();
-    }
-    // The four bytes at `bytes` as a number that orders like the bytes.
-    static uint32_t LeadingWord(const char* bytes) {
-      uint32_t word;
-      std::memcpy(&word, bytes, sizeof word);
-      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
-      return word;
-    }
-  };
   // One member of a structure: its interned name and its value, a block of
-  // the store of its own, so that adding members never moves a value.
+  // the store of its own, so that adding members never moves a value. A
+  // structure's members are a `FieldTable` (binding/field_table.h).
   struct FieldSlot {
     const PooledString* name;
     BindingProperty* value;
   };
-  // Control record of a structure, in the store: its members in ascending
-  // name order, in two sorted runs of one slot array. The front run holds
-  // `size` members; a large structure takes members that arrive out of order
-  // into a second run at the tail of the array (`pending` members, at most
-  // about twice the square root of `size`), which `Settle` merges into the
-  // front run. So adding n members in any order costs O(n^1.5) slot moves at
-  // worst, where keeping one run sorted would cost O(n^2). Members are read
-  // in order only after `Settle`; lookups search both runs.
-  struct FieldTable {
-    FieldSlot* slots;
-    uint32_t size;
-    uint32_t capacity;
-    uint32_t pending;
-
-    uint32_t Count() const { return size + pending; }
-    // Merges the tail run into the front run, leaving all members in
-    // `slots[0, size)` in name order. Never fails.
-    void Settle();
-  };
-  static_assert(sizeof(void*) != 4 || sizeof(FieldTable) == 16);
   // Control record of a collection, in the store.
   struct ElementVector {
     BindingProperty* data;
@@ -298,6 +251,9 @@ class BindingProperty {
   };
 
  private:
+  // The members of a structure in name order (settling its table first);
+  // empty for other kinds.
+  std::span<const FieldSlot> OrderedFields() const;
   PropertyStore* EnsureStore() { return store_ != nullptr ? store_ : CreateStore(); }
   PropertyStore* CreateStore();
   void ReleaseParts();
@@ -305,7 +261,6 @@ class BindingProperty {
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
   const BindingProperty* LookupField(std::string_view name) const;
-  static uint32_t LowerBound(const FieldSlot* slots, uint32_t count, std::string_view name);
   // Makes a new member `entry` (whose count the caller passes on) with an
   // empty value, at `index` of the front run of this structure's members, or
   // of the tail run when `in_tail`. Throws std::bad_alloc and
@@ -328,6 +283,7 @@ class BindingProperty {
   uint8_t owns_store_ = 1;
 
   friend class PropertyReleaser;
+  friend struct FieldTable;
 };
 static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);
 
@@ -395,22 +351,14 @@ class PropertyVisitor {
 
 template <class Fn>
 void BindingProperty::ForEachField(Fn&& fn) const {
-  if (kind_ != PropertyKind::kStructure) return;
-  FieldTable& fields = *payload_.structure;
-  fields.Settle();
-  for (uint32_t i = 0; i < fields.size; ++i) {
-    std::invoke(fn, fields.slots[i].name->view(), std::as_const(*fields.slots[i].value));
+  for (const FieldSlot& slot : OrderedFields()) {
+    std::invoke(fn, slot.name->view(), std::as_const(*slot.value));
   }
 }
 
 template <class Fn>
 void BindingProperty::ForEachField(Fn&& fn) {
-  if (kind_ != PropertyKind::kStructure) return;
-  FieldTable& fields = *payload_.structure;
-  fields.Settle();
-  for (uint32_t i = 0; i < fields.size; ++i) {
-    std::invoke(fn, fields.slots[i].name->view(), *fields.slots[i].value);
-  }
+  for (const FieldSlot& slot : OrderedFields()) std::invoke(fn, slot.name->view(), *slot.value);
 }
 
 }  // namespace Kestrel
