@@ -9,13 +9,6 @@
 namespace Kestrel {
 namespace {
 
-constexpr const char* kNativeKindNames[] = {
-    "",       "bool",   "int8",   "uint8",  "int16",    "uint16", "int32",
-    "uint32", "int64",  "uint64", "float",  "double",   "string", "object",
-    "blob",   "vector", "enum",   "struct", "callback", "map",
-};
-static_assert(std::size(kNativeKindNames) == kNativeKindCount);
-
 template <class Record>
 void EraseFromOrder(std::vector<Record*>& order, const Record* record) {
   order.erase(std::remove(order.begin(), order.end(), record), order.end());
@@ -27,14 +20,6 @@ std::vector<const Record*> Snapshot(const std::vector<Record*>& order) {
 }
 
 }  // namespace
-
-const char* NativeKindName(uint32_t kind) {
-  return kind < kNativeKindCount ? kNativeKindNames[kind] : "";
-}
-
-const char* NativeKindName(NativeKind kind) {
-  return NativeKindName(static_cast<uint32_t>(kind));
-}
 
 // ---------------------------------------------------------------------------
 // TypeRecord

@@ -32,39 +32,10 @@
 
 #include "binding/field_adapter.h"
 #include "binding/field_codec.h"
+#include "binding/native_field_traits.h"
 #include "binding/static_type.h"
 
 namespace Kestrel {
-
-// What a field holds natively. The numbers are part of the host API description.
-enum class NativeKind : uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUInt8 = 3,
-  kInt16 = 4,
-  kUInt16 = 5,
-  kInt32 = 6,
-  kUInt32 = 7,
-  kInt64 = 8,
-  kUInt64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
-inline constexpr uint32_t kNativeKindCount = 20;
-
-// Returns the name text of `kind` ("bool", "int32", ...); "" for 0 and for any
-// number outside 1..19. Never null.
-const char* NativeKindName(NativeKind kind);
-const char* NativeKindName(uint32_t kind);
 
 // The type of a field, an argument or a result. `element_type` is the record of
 // the struct or enum that the value (or, for vectors and maps, its innermost
@@ -153,82 +124,6 @@ class TypeRecord {
   std::vector<FieldRecord> fields_;
   ValueMap values_;
   TypeRegistry* registry_ = nullptr;
-};
-
-// How a C++ field type maps to a `FieldType`: `kKind`, `kElementKind`, and
-// `ElementIdentity()`, the identity of the struct or enum held (innermost for
-// containers) or nullptr. Integers map by size and signedness; enums to "enum";
-// other class types with a spelling to "struct"; std::vector<uint8_t> is a blob.
-template <class T>
-struct NativeFieldTraits {
-  static constexpr NativeKind Deduce() {
-    if constexpr (std::is_same_v<T, bool>) {
-      return NativeKind::kBool;
-    } else if constexpr (std::is_enum_v<T>) {
-      return NativeKind::kEnum;
-    } else if constexpr (std::is_integral_v<T>) {
-      constexpr bool kSigned = std::is_signed_v<T>;
-      if constexpr (sizeof(T) == 1) return kSigned ? NativeKind::kInt8 : NativeKind::kUInt8;
-      if constexpr (sizeof(T) == 2) return kSigned ? NativeKind::kInt16 : NativeKind::kUInt16;
-      if constexpr (sizeof(T) == 4) return kSigned ? NativeKind::kInt32 : NativeKind::kUInt32;
-      if constexpr (sizeof(T) == 8) return kSigned ? NativeKind::kInt64 : NativeKind::kUInt64;
-      return NativeKind::kNone;
-    } else if constexpr (std::is_same_v<T, float>) {
-      return NativeKind::kFloat;
-    } else if constexpr (std::is_same_v<T, double>) {
-      return NativeKind::kDouble;
-    } else if constexpr (std::is_class_v<T> && HasStaticTypeSpelling<T>) {
-      return NativeKind::kStruct;
-    } else {
-      return NativeKind::kNone;
-    }
-  }
-  static constexpr NativeKind kKind = Deduce();
-  static constexpr NativeKind kElementKind = NativeKind::kNone;
-  static_assert(kKind != NativeKind::kNone,
-                "Unsupported native field type: declare a struct's spelling with VYN_STATIC_TYPE");
-  static const StaticTypeInfo* ElementIdentity() {
-    if constexpr (kKind == NativeKind::kEnum || kKind == NativeKind::kStruct) {
-      return &StaticType::HashCode<T>();
-    } else {
-      return nullptr;
-    }
-  }
-};
-
-template <>
-struct NativeFieldTraits<std::string> {
-  static constexpr NativeKind kKind = NativeKind::kString;
-  static constexpr NativeKind kElementKind = NativeKind::kNone;
-  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
-};
-
-template <>
-struct NativeFieldTraits<BindingProperty> {
-  static constexpr NativeKind kKind = NativeKind::kObject;
-  static constexpr NativeKind kElementKind = NativeKind::kNone;
-  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
-};
-
-template <>
-struct NativeFieldTraits<std::vector<uint8_t>> {
-  static constexpr NativeKind kKind = NativeKind::kBlob;
-  static constexpr NativeKind kElementKind = NativeKind::kNone;
-  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
-};
-
-template <class T>
-struct NativeFieldTraits<std::vector<T>> {
-  static constexpr NativeKind kKind = NativeKind::kVector;
-  static constexpr NativeKind kElementKind = NativeFieldTraits<T>::kKind;
-  static const StaticTypeInfo* ElementIdentity() { return NativeFieldTraits<T>::ElementIdentity(); }
-};
-
-template <class T>
-struct NativeFieldTraits<std::unordered_map<std::string, T>> {
-  static constexpr NativeKind kKind = NativeKind::kMap;
-  static constexpr NativeKind kElementKind = NativeFieldTraits<T>::kKind;
-  static const StaticTypeInfo* ElementIdentity() { return NativeFieldTraits<T>::ElementIdentity(); }
 };
 
 // Returns the byte offset of `member` within S. S need not be default-constructible.

@@ -1,0 +1,132 @@
+// `NativeKind`, what a field holds natively, and `NativeFieldTraits<T>`, how a
+// C++ field type maps to its kind, its element kind and the identity of the
+// struct or enum it holds.
+//
+// `TypeBuilder::AddField<T>` and `TypeRegistry::DeduceFieldType<T>` read the
+// traits; the conversions read the kinds. The traits are compile-time only and
+// own nothing. A kind's number is part of the host API description.
+//
+//   NativeFieldTraits<std::vector<std::string>>::kKind;         // kVector
+//   NativeFieldTraits<std::vector<std::string>>::kElementKind;  // kString
+#ifndef VYN_BINDING_NATIVE_FIELD_TRAITS_H_
+#define VYN_BINDING_NATIVE_FIELD_TRAITS_H_
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/static_type.h"
+
+namespace Kestrel {
+
+// What a field holds natively. The numbers are part of the host API description.
+enum class NativeKind : uint32_t {
+  kNone = 0,
+  kBool = 1,
+  kInt8 = 2,
+  kUInt8 = 3,
+  kInt16 = 4,
+  kUInt16 = 5,
+  kInt32 = 6,
+  kUInt32 = 7,
+  kInt64 = 8,
+  kUInt64 = 9,
+  kFloat = 10,
+  kDouble = 11,
+  kString = 12,
+  kObject = 13,
+  kBlob = 14,
+  kVector = 15,
+  kEnum = 16,
+  kStruct = 17,
+  kCallback = 18,
+  kMap = 19,
+};
+inline constexpr uint32_t kNativeKindCount = 20;
+
+// Returns the name text of `kind` ("bool", "int32", ...); "" for 0 and for any
+// number outside 1..19. Never null.
+const char* NativeKindName(NativeKind kind);
+const char* NativeKindName(uint32_t kind);
+
+// How a C++ field type maps to a field's kinds: `kKind`, `kElementKind`, and
+// `ElementIdentity()`, the identity of the struct or enum held (innermost for
+// containers) or nullptr. Integers map by size and signedness; enums to "enum";
+// other class types with a spelling to "struct"; std::vector<uint8_t> is a blob.
+template <class T>
+struct NativeFieldTraits {
+  static constexpr NativeKind Deduce() {
+    if constexpr (std::is_same_v<T, bool>) {
+      return NativeKind::kBool;
+    } else if constexpr (std::is_enum_v<T>) {
+      return NativeKind::kEnum;
+    } else if constexpr (std::is_integral_v<T>) {
+      constexpr bool kSigned = std::is_signed_v<T>;
+      if constexpr (sizeof(T) == 1) return kSigned ? NativeKind::kInt8 : NativeKind::kUInt8;
+      if constexpr (sizeof(T) == 2) return kSigned ? NativeKind::kInt16 : NativeKind::kUInt16;
+      if constexpr (sizeof(T) == 4) return kSigned ? NativeKind::kInt32 : NativeKind::kUInt32;
+      if constexpr (sizeof(T) == 8) return kSigned ? NativeKind::kInt64 : NativeKind::kUInt64;
+      return NativeKind::kNone;
+    } else if constexpr (std::is_same_v<T, float>) {
+      return NativeKind::kFloat;
+    } else if constexpr (std::is_same_v<T, double>) {
+      return NativeKind::kDouble;
+    } else if constexpr (std::is_class_v<T> && HasStaticTypeSpelling<T>) {
+      return NativeKind::kStruct;
+    } else {
+      return NativeKind::kNone;
+    }
+  }
+  static constexpr NativeKind kKind = Deduce();
+  static constexpr NativeKind kElementKind = NativeKind::kNone;
+  static_assert(kKind != NativeKind::kNone,
+                "Unsupported native field type: declare a struct's spelling with VYN_STATIC_TYPE");
+  static const StaticTypeInfo* ElementIdentity() {
+    if constexpr (kKind == NativeKind::kEnum || kKind == NativeKind::kStruct) {
+      return &StaticType::HashCode<T>();
+    } else {
+      return nullptr;
+    }
+  }
+};
+
+template <>
+struct NativeFieldTraits<std::string> {
+  static constexpr NativeKind kKind = NativeKind::kString;
+  static constexpr NativeKind kElementKind = NativeKind::kNone;
+  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
+};
+
+template <>
+struct NativeFieldTraits<BindingProperty> {
+  static constexpr NativeKind kKind = NativeKind::kObject;
+  static constexpr NativeKind kElementKind = NativeKind::kNone;
+  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
+};
+
+template <>
+struct NativeFieldTraits<std::vector<uint8_t>> {
+  static constexpr NativeKind kKind = NativeKind::kBlob;
+  static constexpr NativeKind kElementKind = NativeKind::kNone;
+  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
+};
+
+template <class T>
+struct NativeFieldTraits<std::vector<T>> {
+  static constexpr NativeKind kKind = NativeKind::kVector;
+  static constexpr NativeKind kElementKind = NativeFieldTraits<T>::kKind;
+  static const StaticTypeInfo* ElementIdentity() { return NativeFieldTraits<T>::ElementIdentity(); }
+};
+
+template <class T>
+struct NativeFieldTraits<std::unordered_map<std::string, T>> {
+  static constexpr NativeKind kKind = NativeKind::kMap;
+  static constexpr NativeKind kElementKind = NativeFieldTraits<T>::kKind;
+  static const StaticTypeInfo* ElementIdentity() { return NativeFieldTraits<T>::ElementIdentity(); }
+};
+
+}  // namespace Kestrel
+
+#endif  // VYN_BINDING_NATIVE_FIELD_TRAITS_H_
