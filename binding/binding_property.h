@@ -220,7 +220,7 @@ class BindingProperty {
   // Reports the value to `visitor`, containers in order (see PropertyVisitor).
   void Accept(PropertyVisitor& visitor) const;
 
- protected:
+ private:
   // One member of a structure: its interned name and its value, a block of
   // the store of its own, so that adding members never moves a value. A
   // structure's members are a `FieldTable` (binding/field_table.h).
@@ -250,7 +250,6 @@ class BindingProperty {
     FieldTable* structure;
   };
 
- private:
   // The members of a structure in name order (settling its table first);
   // empty for other kinds.
   std::span<const FieldSlot> OrderedFields() const;
