@@ -180,11 +180,13 @@ class PropertyReleaser {
   }
 };
 
-BindingProperty::BindingProperty(const BindingProperty& other) {
+// Both delegate to the default constructor: once it has run, a copy that
+// throws halfway runs the destructor, which frees what was built.
+BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
   CopyInto(other);
 }
 
-BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
+BindingProperty::BindingProperty(BindingProperty&& other) : BindingProperty() {
   MoveFrom(other);
 }
 

@@ -81,14 +81,21 @@ class BindingProperty {
 
   // Empty, owning a store that is made on first need.
   BindingProperty() noexcept = default;
-  // Deep copy of `other` into a fresh tree.
+  // Deep copy of `other` into a fresh tree. Throws std::bad_alloc, leaving
+  // nothing behind.
   BindingProperty(const BindingProperty& other);
-  // O(1) when `other` owns its store, else a deep copy; `other` is left empty.
-  BindingProperty(BindingProperty&& other) noexcept;
+  // O(1) and never failing when `other` owns its store; else (`other` is an
+  // element or field) a deep copy into a fresh tree, which may throw
+  // std::bad_alloc and then leaves `other` as it was. So the move is not
+  // noexcept: a std::vector of properties copies them when it grows. On
+  // success `other` is left empty.
+  BindingProperty(BindingProperty&& other);
   // Deep copy of `other` into this value's tree; self-assignment does nothing.
+  // Throws std::bad_alloc, leaving this value valid but partly copied.
   BindingProperty& operator=(const BindingProperty& other);
   // O(1) exchange when both own their stores, else a deep copy; `other` is left
-  // empty. Self-assignment does nothing.
+  // empty. Self-assignment does nothing. The deep copy may throw std::bad_alloc,
+  // leaving both values valid (this one partly copied).
   BindingProperty& operator=(BindingProperty&& other);
   // Releases the value and, for a top-level value, destroys its store.
   ~BindingProperty();
@@ -294,13 +301,15 @@ class PropertyResult : public BindingProperty {
   PropertyResult() noexcept = default;
   // Deep copy; copies the valid flag.
   PropertyResult(const PropertyResult& other) = default;
-  // Moves the value (see BindingProperty) and copies the valid flag.
-  PropertyResult(PropertyResult&& other) noexcept
+  // Moves the value (see BindingProperty: not noexcept, since moving from an
+  // element or field copies) and copies the valid flag.
+  PropertyResult(PropertyResult&& other)
       : BindingProperty(std::move(other)), valid_(other.valid_) {}
   // A valid result holding a copy of `value`.
   PropertyResult(const BindingProperty& value) : BindingProperty(value) {}
-  // A valid result holding `value`, moved.
-  PropertyResult(BindingProperty&& value) noexcept : BindingProperty(std::move(value)) {}
+  // A valid result holding `value`, moved (a copy when `value` is an element
+  // or field; may throw std::bad_alloc).
+  PropertyResult(BindingProperty&& value) : BindingProperty(std::move(value)) {}
   PropertyResult& operator=(const PropertyResult& other);
   PropertyResult& operator=(PropertyResult&& other);
   // Assigning a bare value keeps the valid flag as it is.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -20,7 +21,9 @@ struct StaticTypeInfo;
 
 namespace {
 
-static_assert(std::is_nothrow_move_constructible_v<BindingProperty>);
+// Moving from an element or field copies, and copying may run out of memory.
+static_assert(!std::is_nothrow_move_constructible_v<BindingProperty>);
+static_assert(!std::is_nothrow_move_constructible_v<PropertyResult>);
 static_assert(std::is_nothrow_default_constructible_v<BindingProperty>);
 
 const StaticTypeInfo* FakeIdentity(int n) {
@@ -559,6 +562,65 @@ TEST(BindingProperty, MovesOfChildrenCopyAndEmptyTheSource) {
   // An ancestor moved into its own descendant: the tree is emptied.
   other.At(0) = std::move(other);
   EXPECT_TRUE(other.IsEmpty());
+}
+
+// Moving an element or field copies it into a fresh tree. Each heap
+// allocation of that copy fails in turn: the move throws std::bad_alloc, the
+// source keeps its content and nothing is left allocated.
+TEST(BindingProperty, MoveFromAChildThatRunsOutOfMemoryThrowsAndKeepsTheSource) {
+  struct Case {
+    const char* name;
+    BindingProperty (*move)(BindingProperty& source);
+  };
+  const Case kCases[] = {
+      {"construct", [](BindingProperty& source) { return BindingProperty(std::move(source)); }},
+      {"construct a result",
+       [](BindingProperty& source) {
+         PropertyResult result(std::move(source));
+         return BindingProperty(std::move(result));
+       }},
+      {"assign",
+       [](BindingProperty& source) {
+         BindingProperty target;
+         target.Field("old").SetString("gone");
+         target = std::move(source);
+         return target;
+       }},
+  };
+  const uint8_t bytes[] = {1, 2, 3};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BindingProperty tree;
+    BindingProperty& child = tree.Field("child");
+    child.Field("name").SetString("Ann");
+    child.Field("long").SetString(std::string(3000, 'x'));  // a heap block of the store
+    child.Field("blob").SetBlob(bytes, sizeof bytes);        // a heap buffer
+    child.Field("list").At(1).SetSigned(7);
+    const std::string expected = Visit(child);
+    uint64_t failures = 0;
+    for (uint64_t allowed = 0; allowed < 100; ++allowed) {
+      BindingProperty moved;
+      const uint64_t live = ReadAllocatorCounters().live_allocations();
+      bool threw = false;
+      FailAllocationsAfter(allowed);
+      try {
+        moved = c.move(child);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      StopFailingAllocations();
+      if (!threw) {
+        EXPECT_EQ(Visit(moved), expected);
+        EXPECT_TRUE(child.IsEmpty());
+        break;
+      }
+      ++failures;
+      EXPECT_EQ(ReadAllocatorCounters().live_allocations(), live);
+      EXPECT_EQ(Visit(child), expected);
+    }
+    EXPECT_GE(failures, 3u);  // at least the new store, the long text and the blob
+    EXPECT_TRUE(child.IsEmpty());
+  }
 }
 
 TEST(PropertyResult, ErrorConvention) {

@@ -16,6 +16,8 @@ std::atomic<uint64_t> g_bytes_allocated{0};
 std::atomic<uint64_t> g_allocations{0};
 std::atomic<uint64_t> g_bytes_freed{0};
 std::atomic<uint64_t> g_frees{0};
+// Allocations left before injected failures start; negative when none are set.
+std::atomic<int64_t> g_allowed_allocations{-1};
 
 void AddTo(std::atomic<uint64_t>& counter, uint64_t amount) {
   uint64_t seen = counter.load(std::memory_order_relaxed);
@@ -47,9 +49,21 @@ void UpdatePeak() {
   }
 }
 
+// Whether an injected failure stands for this allocation (see FailAllocationsAfter).
+bool InjectedFailure() {
+  int64_t left = g_allowed_allocations.load(std::memory_order_relaxed);
+  while (left > 0) {
+    if (g_allowed_allocations.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+      return false;
+    }
+  }
+  return left == 0;
+}
+
 }  // namespace
 
 void* CountingAllocate(std::size_t size) {
+  if (InjectedFailure()) return nullptr;
   void* block = Platform::HeapAllocate(size);
   if (block == nullptr) return nullptr;
   CountAllocation(block);
@@ -58,6 +72,7 @@ void* CountingAllocate(std::size_t size) {
 }
 
 void* CountingAllocateAligned(std::size_t size, std::size_t alignment) {
+  if (InjectedFailure()) return nullptr;
   void* block = Platform::HeapAllocateAligned(size, alignment);
   if (block == nullptr) return nullptr;
   CountAllocation(block);
@@ -67,6 +82,7 @@ void* CountingAllocateAligned(std::size_t size, std::size_t alignment) {
 
 void* CountingReallocate(void* block, std::size_t size) {
   if (block == nullptr) return CountingAllocate(size);
+  if (InjectedFailure()) return nullptr;
   std::size_t old_size = Platform::HeapBlockSize(block);
   void* resized = Platform::HeapReallocate(block, size);
   if (resized == nullptr) return nullptr;
@@ -100,6 +116,15 @@ AllocatorCounters ReadAllocatorCounters() {
   counters.bytes_freed = g_bytes_freed.load();
   counters.frees = g_frees.load();
   return counters;
+}
+
+void FailAllocationsAfter(uint64_t allowed) {
+  const uint64_t limit = static_cast<uint64_t>(INT64_MAX);
+  g_allowed_allocations.store(static_cast<int64_t>(allowed < limit ? allowed : limit));
+}
+
+void StopFailingAllocations() {
+  g_allowed_allocations.store(-1);
 }
 
 }  // namespace Kestrel

@@ -52,6 +52,15 @@ char* CountingStringCopy(const char* text);
 // Returns the current counters, each read atomically.
 AllocatorCounters ReadAllocatorCounters();
 
+// Failure injection for tests of out-of-memory paths: the next `allowed`
+// allocations (including reallocations) succeed and every later one fails as
+// an exhausted heap does (nullptr; operator new throws std::bad_alloc) until
+// `StopFailingAllocations`. Process-wide and thread-safe; never used by the
+// library itself.
+void FailAllocationsAfter(uint64_t allowed);
+// Ends `FailAllocationsAfter`: allocations reach the heap again.
+void StopFailingAllocations();
+
 }  // namespace Kestrel
 
 #endif  // VYN_UTIL_COUNTING_ALLOCATOR_H_

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/heap.h"
 
@@ -78,6 +79,33 @@ TEST(CountingAllocatorTest, OperatorNewOfThisProgramIsCounted) {
   EXPECT_EQ(ReadAllocatorCounters().allocations - before.allocations, 1u);
   value.reset();
   EXPECT_EQ(ReadAllocatorCounters().live_bytes(), before.live_bytes());
+}
+
+TEST(CountingAllocatorTest, InjectedFailuresStartAfterTheAllowedAllocationsAndStopOnRequest) {
+  void* kept = CountingAllocate(8);
+  ASSERT_NE(kept, nullptr);
+  FailAllocationsAfter(1);
+  void* allowed = CountingAllocate(16);
+  void* refused = CountingAllocate(16);
+  void* refused_aligned = CountingAllocateAligned(16, 64);
+  void* refused_resize = CountingReallocate(kept, 4000);
+  bool new_threw = false;
+  try {
+    ::operator delete(::operator new(16));  // a direct call: never elided
+  } catch (const std::bad_alloc&) {
+    new_threw = true;
+  }
+  StopFailingAllocations();
+  void* after = CountingAllocate(16);
+  EXPECT_NE(allowed, nullptr);
+  EXPECT_EQ(refused, nullptr);
+  EXPECT_EQ(refused_aligned, nullptr);
+  EXPECT_EQ(refused_resize, nullptr);  // `kept` stays live
+  EXPECT_TRUE(new_threw);
+  EXPECT_NE(after, nullptr);
+  CountingFree(after);
+  CountingFree(allowed);
+  CountingFree(kept);
 }
 
 }  // namespace
