@@ -1,5 +1,10 @@
 #include "util/failure.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/debug_output.h"
+
 namespace Kestrel {
 
 Failure::Failure(const Failure& other) : code_(other.code_) {
@@ -70,6 +75,27 @@ void Failure::Reset() noexcept {
     owned_flag_ = false;
   }
   static_text_ = "";
+}
+
+void StopOnWrongMaybeAccess(const char* expression, const char* function, const Failure* held) {
+  // A fixed buffer: the report must not depend on the heap, which may be
+  // what failed.
+  char report[1024];
+  if (held != nullptr) {
+    std::snprintf(report, sizeof report,
+                  "Assertion failed!\n\nFunction: %s\n\nExpression: %s\n\n"
+                  "Description: the result holds the failure '%s' (%d)\n",
+                  function, expression, held->message(), static_cast<int>(held->code()));
+  } else {
+    std::snprintf(report, sizeof report,
+                  "Assertion failed!\n\nFunction: %s\n\nExpression: %s\n\n"
+                  "Description: the result holds a value\n",
+                  function, expression);
+  }
+  Platform::WriteDebugOutput(report);
+  std::fputs(report, stderr);
+  std::fflush(stderr);
+  std::abort();
 }
 
 }  // namespace Kestrel

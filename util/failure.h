@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "util/format_text.h"
@@ -92,9 +93,19 @@ inline std::string ToFormatText(const Failure& failure) {
   return failure.ToText();
 }
 
+// Writes an assertion report (what was expected, where, and the failure the
+// result holds, when given) to the debugger output and to standard error, then
+// stops the process with std::abort. Called when a `MaybeType` is read as what
+// it does not hold, in every build. Never returns; allocates nothing.
+[[noreturn]] void StopOnWrongMaybeAccess(const char* expression, const char* function,
+                                         const Failure* held);
+
 // Holds either a value of T or a Failure, with a one-byte flag after the union
 // that is set when it holds the failure. Both constructors are implicit so that
 // `return value;` and `return Failure(...);` work in a function returning it.
+// Reading the value of a failure, or the failure of a value, is a contract
+// violation that stops the process (StopOnWrongMaybeAccess), in release builds
+// as in debug builds.
 template <typename T>
 class [[nodiscard]] MaybeType {
  public:
@@ -116,28 +127,17 @@ class [[nodiscard]] MaybeType {
       new (&value_) T(std::move(other.value_));
     }
   }
+  // Builds the copy first: when copying T throws, this result keeps what it held.
   MaybeType& operator=(const MaybeType& other) {
     if (this != &other) {
-      Destroy();
-      failure_flag_ = other.failure_flag_;
-      if (failure_flag_) {
-        new (&failure_) Failure(other.failure_);
-      } else {
-        new (&value_) T(other.value_);
-      }
+      MaybeType copy(other);
+      Replace(std::move(copy));
     }
     return *this;
   }
+  // When moving T throws, this result keeps what it held (see Replace).
   MaybeType& operator=(MaybeType&& other) noexcept(std::is_nothrow_move_constructible_v<T>) {
-    if (this != &other) {
-      Destroy();
-      failure_flag_ = other.failure_flag_;
-      if (failure_flag_) {
-        new (&failure_) Failure(std::move(other.failure_));
-      } else {
-        new (&value_) T(std::move(other.value_));
-      }
-    }
+    if (this != &other) Replace(std::move(other));
     return *this;
   }
   ~MaybeType() { Destroy(); }
@@ -145,24 +145,29 @@ class [[nodiscard]] MaybeType {
   bool has_value() const { return !failure_flag_; }
   bool is_failure() const { return failure_flag_; }
 
-  // The value; requires has_value().
+  // The value. Requires has_value(); on a failure, stops the process.
   T& value() {
-    assert(!failure_flag_);
+    if (failure_flag_) [[unlikely]] StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
     return value_;
   }
   const T& value() const {
-    assert(!failure_flag_);
+    if (failure_flag_) [[unlikely]] StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
     return value_;
   }
-  // Moves the value out; requires has_value(). The held value is left moved-from.
+  // Moves the value out; requires has_value() (else stops the process). The
+  // held value is left moved-from.
   T TakeValue() {
-    assert(!failure_flag_);
+    if (failure_flag_) [[unlikely]] {
+      StopOnWrongMaybeAccess("has_value()", "MaybeType::TakeValue", &failure_);
+    }
     return std::move(value_);
   }
 
-  // The failure; requires is_failure().
+  // The failure. Requires is_failure(); on a value, stops the process.
   const Failure& failure() const {
-    assert(failure_flag_);
+    if (!failure_flag_) [[unlikely]] {
+      StopOnWrongMaybeAccess("is_failure()", "MaybeType::failure", nullptr);
+    }
     return failure_;
   }
 
@@ -175,6 +180,38 @@ class [[nodiscard]] MaybeType {
       failure_.~Failure();
     } else {
       value_.~T();
+    }
+  }
+
+  // Takes over the content of `other`, moved; never destroys anything twice.
+  // Moving a Failure never throws. When moving T may throw, a failure held
+  // here is set aside and put back if it does, and a value held here takes
+  // the new one by T's own move assignment.
+  void Replace(MaybeType&& other) noexcept(std::is_nothrow_move_constructible_v<T>) {
+    if (other.failure_flag_) {
+      if (failure_flag_) {
+        failure_ = std::move(other.failure_);
+      } else {
+        value_.~T();
+        new (&failure_) Failure(std::move(other.failure_));
+        failure_flag_ = true;
+      }
+    } else if constexpr (std::is_nothrow_move_constructible_v<T>) {
+      Destroy();
+      new (&value_) T(std::move(other.value_));
+      failure_flag_ = false;
+    } else if (failure_flag_) {
+      Failure held(std::move(failure_));
+      failure_.~Failure();
+      try {
+        new (&value_) T(std::move(other.value_));
+      } catch (...) {
+        new (&failure_) Failure(std::move(held));
+        throw;
+      }
+      failure_flag_ = false;
+    } else {
+      value_ = std::move(other.value_);
     }
   }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -159,6 +160,84 @@ TEST(MaybeTypeTest, CopiesMovesAndAssignsAcrossStates) {
   const MaybeType<std::string>& alias = moved;
   moved = alias;
   EXPECT_EQ(moved.value(), "back");
+}
+
+// A value whose copy or move throws on request, counting constructions and
+// destructions so that a second destruction or a lost object shows.
+struct Fragile {
+  static inline int constructed = 0;
+  static inline int destroyed = 0;
+  static inline bool copy_throws = false;
+  static inline bool move_throws = false;
+
+  explicit Fragile(int id) : id(id) { ++constructed; }
+  Fragile(const Fragile& other) : id(other.id) {
+    if (copy_throws) throw std::runtime_error("copy");
+    ++constructed;
+  }
+  Fragile(Fragile&& other) noexcept(false) : id(other.id) {
+    if (move_throws) throw std::runtime_error("move");
+    ++constructed;
+  }
+  Fragile& operator=(const Fragile&) = default;
+  Fragile& operator=(Fragile&&) = default;
+  ~Fragile() { ++destroyed; }
+
+  int id;
+};
+
+TEST(MaybeTypeTest, AssignmentWhoseCopyOrMoveThrowsKeepsTheTargetAndDestroysEachObjectOnce) {
+  struct Case {
+    const char* name;
+    bool target_holds_value;
+    bool by_move;  // else by copy
+  };
+  const Case kCases[] = {
+      {"copy over a value", true, false},
+      {"copy over a failure", false, false},
+      {"move over a failure", false, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Fragile::constructed = Fragile::destroyed = 0;
+    {
+      MaybeType<Fragile> source(Fragile(2));
+      MaybeType<Fragile> target =
+          c.target_holds_value ? MaybeType<Fragile>(Fragile(1)) : MaybeType<Fragile>(Failure(7, "old"));
+      (c.by_move ? Fragile::move_throws : Fragile::copy_throws) = true;
+      if (c.by_move) {
+        EXPECT_THROW(target = std::move(source), std::runtime_error);
+      } else {
+        EXPECT_THROW(target = source, std::runtime_error);
+      }
+      Fragile::copy_throws = Fragile::move_throws = false;
+      ASSERT_EQ(target.has_value(), c.target_holds_value);
+      if (c.target_holds_value) {
+        EXPECT_EQ(target.value().id, 1);
+      } else {
+        EXPECT_EQ(target.ToText(), "old (7)");
+      }
+      EXPECT_EQ(source.value().id, 2);
+      // Assignments that succeed still replace the content.
+      target = source;
+      EXPECT_EQ(target.value().id, 2);
+      target = MaybeType<Fragile>(Failure(8, "new"));
+      EXPECT_EQ(target.ToText(), "new (8)");
+    }
+    EXPECT_EQ(Fragile::destroyed, Fragile::constructed);
+  }
+}
+
+TEST(MaybeTypeDeathTest, ReadingWhatIsNotHeldStopsWithAReport) {
+  const MaybeType<int32_t> failure = ParsePositive(-1);
+  EXPECT_DEATH((void)failure.value(),
+               "Assertion failed!.*Function: MaybeType::value.*Expression: has_value\\(\\).*"
+               "Not positive: -1' \\(400\\)");
+  MaybeType<int32_t> taken = ParsePositive(0);
+  EXPECT_DEATH((void)taken.TakeValue(), "Function: MaybeType::TakeValue");
+  const MaybeType<int32_t> value = ParsePositive(3);
+  EXPECT_DEATH((void)value.failure(),
+               "Expression: is_failure\\(\\).*Description: the result holds a value");
 }
 
 TEST(MaybeTypeTest, TakeValueMovesOut) {
