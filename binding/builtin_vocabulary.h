@@ -1,7 +1,9 @@
 // The built-in vocabulary that every `TypeRegistry` carries beside a module's own
 // types: the help records in which an exposed API is described as data
 // (`BindingHelpProvider`), the states of an asynchronous operation
-// (`BindingAsyncState`), five event payload records and the event "OnCallback".
+// (`BindingAsyncState`), five event payload records and the event "OnCallback";
+// beside them the native callback type of callback fields (`BindingCallback`)
+// and the base of resource records (`Resource`), which are not registered.
 //
 // The registry registers them itself at construction and at every rebuild
 // (`TypeRegistry::Initialize`); modules register their types after them. The
@@ -42,6 +44,18 @@ struct BindingGenericEvent {
 };
 static_assert(sizeof(BindingGenericEvent) == sizeof(BindingProperty));
 
+// A callback that a client provides: the id under which the plugin invokes it,
+// firing "OnCallback" with a `BindingCallbackEvent` of this id. The native
+// type of the field kind "callback" (18): such a field converts only through
+// its adapter (field_codec.h), from a number that fits uint32 and to an
+// unsigned number.
+struct BindingCallback {
+  uint32_t id = 0;
+
+  bool operator==(const BindingCallback&) const = default;
+};
+static_assert(sizeof(BindingCallback) == 4);
+
 // The parameters of a call to a provided callback.
 struct BindingCallbackEvent {
   uint32_t id = 0;
@@ -65,6 +79,13 @@ struct BindingAsyncCancelEvent {
   uint32_t async_token = 0;
 };
 static_assert(sizeof(BindingAsyncCancelEvent) == 4);
+
+// The base of the native records that a module serves and publishes as
+// resources (the data of a resource event); it holds nothing, so a record
+// derived from it keeps its layout.
+struct Resource {
+  bool operator==(const Resource&) const = default;
+};
 
 // The records in which the exposed API is described as data.
 struct BindingHelpProvider {
@@ -151,10 +172,12 @@ void RegisterBuiltinVocabulary(TypeRegistry& registry);
 
 VYN_STATIC_TYPE(Kestrel::BindingAsyncState::Type, "enum Kestrel::BindingAsyncState::Type");
 VYN_STATIC_TYPE(Kestrel::BindingGenericEvent, "struct Kestrel::BindingGenericEvent");
+VYN_STATIC_TYPE(Kestrel::BindingCallback, "struct Kestrel::BindingCallback");
 VYN_STATIC_TYPE(Kestrel::BindingCallbackEvent, "struct Kestrel::BindingCallbackEvent");
 VYN_STATIC_TYPE(Kestrel::BindingGenericAsyncEvent, "struct Kestrel::BindingGenericAsyncEvent");
 VYN_STATIC_TYPE(Kestrel::BindingAsyncFailureEvent, "struct Kestrel::BindingAsyncFailureEvent");
 VYN_STATIC_TYPE(Kestrel::BindingAsyncCancelEvent, "struct Kestrel::BindingAsyncCancelEvent");
+VYN_STATIC_TYPE(Kestrel::Resource, "struct Kestrel::Resource");
 VYN_STATIC_TYPE(Kestrel::BindingHelpProvider::HelpFormat,
                 "enum Kestrel::BindingHelpProvider::HelpFormat");
 VYN_STATIC_TYPE(Kestrel::BindingHelpProvider::FullTypeIdentifier,

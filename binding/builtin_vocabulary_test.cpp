@@ -6,7 +6,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "binding/assign_native.h"
+#include "binding/convert_native.h"
 #include "binding/type_registry.h"
+
+namespace Kestrel {
+struct CallbackHolder {
+  std::string name;
+  BindingCallback done;
+};
+}  // namespace Kestrel
+
+VYN_STATIC_TYPE(Kestrel::CallbackHolder, "struct Kestrel::CallbackHolder");
 
 namespace Kestrel {
 namespace {
@@ -232,6 +243,45 @@ TEST(BuiltinVocabulary, EnumeratorsAndNativeIdentities) {
             offsetof(BindingAsyncFailureEvent, error));
   EXPECT_EQ(StaticType::Name<BindingGenericEvent>().display_name,
             "const char *__cdecl StaticType::Name<struct Kestrel::BindingGenericEvent>(void)");
+}
+
+TEST(BuiltinVocabulary, CallbackFieldsHaveTheCallbackKindAndConvertTheirIdThroughTheAdapter) {
+  TypeRegistry registry;
+  registry.RegisterStruct<CallbackHolder>("CallbackHolder")
+      .AddField("name", &CallbackHolder::name)
+      .AddField("done", &CallbackHolder::done);
+  const FieldRecord& field = registry.FindType<CallbackHolder>()->fields()[1];
+  EXPECT_EQ(field.type, (FieldType{NativeKind::kCallback, NativeKind::kNone, nullptr}));
+  EXPECT_EQ(field.identity, &StaticType::HashCode<BindingCallback>());
+
+  BindingProperty input;
+  input.Field("name").SetString("job");
+  input.Field("done").SetString("7");
+  CallbackHolder holder;
+  PropertyResult status;
+  AssignNative(status, holder, input, "holder", registry);
+  ASSERT_TRUE(status.IsValid()) << status.GetError();
+  EXPECT_EQ(holder.done, BindingCallback{7});
+
+  PropertyResult output;
+  ConvertNative(output, holder, registry);
+  ASSERT_TRUE(output.IsValid());
+  EXPECT_EQ(output.GetField("done").kind(), PropertyKind::kUnsigned);
+  EXPECT_EQ(output.GetField("done").GetUnsigned(), 7u);
+
+  input.Field("done").SetSigned(-1);
+  AssignNative(status, holder, input, "holder", registry);
+  EXPECT_EQ(status.GetError(), "Value -1 for 'done' of type uint32 is out of range");
+}
+
+TEST(BuiltinVocabulary, ResourceHasBothIdentityRecords) {
+  const StaticTypeInfo& hashed = StaticType::HashCode<Resource>();
+  const StaticTypeInfo& named = StaticType::Name<Resource>();
+  EXPECT_EQ(hashed.hash_code,
+            Fnv1a32("unsigned int __cdecl StaticType::HashCode<struct Kestrel::Resource>(void)"));
+  EXPECT_EQ(named.hash_code, hashed.hash_code);
+  EXPECT_EQ(named.display_name,
+            "const char *__cdecl StaticType::Name<struct Kestrel::Resource>(void)");
 }
 
 TEST(BuiltinVocabulary, RebuildLeavesExactlyOneOfEachAndDropsModuleEntries) {

@@ -16,6 +16,7 @@
 
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
+#include "binding/builtin_vocabulary.h"
 #include "binding/convert_native.h"
 #include "binding/field_adapter.h"
 
@@ -39,6 +40,22 @@ struct FieldCodec {
   static void Convert(PropertyResult& output, const T& native, const TypeRecord* element_type,
                       TypeRegistry& registry) {
     ConvertValue<T>(output, native, element_type, registry);
+  }
+};
+
+// A callback field holds the callback's id: assigned by the uint32 rule (the
+// messages name "uint32"), converted to an unsigned number.
+template <>
+struct FieldCodec<BindingCallback> {
+  static void Assign(PropertyResult& status, BindingCallback& native, const BindingProperty& input,
+                     std::string_view path, const TypeRecord* /*element_type*/,
+                     TypeRegistry& /*registry*/, uint32_t /*flags*/) {
+    native.id = static_cast<uint32_t>(
+        AssignUnsigned(status, input, path, ConversionDetail::UnsignedRangeOf<uint32_t>()));
+  }
+  static void Convert(PropertyResult& output, const BindingCallback& native,
+                      const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {
+    output.SetUnsigned(native.id);
   }
 };
 

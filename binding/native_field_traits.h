@@ -21,6 +21,8 @@
 
 namespace Kestrel {
 
+struct BindingCallback;  // builtin_vocabulary.h
+
 // What a field holds natively. The numbers are part of the host API description.
 enum class NativeKind : uint32_t {
   kNone = 0,
@@ -109,6 +111,14 @@ struct NativeFieldTraits<BindingProperty> {
 template <>
 struct NativeFieldTraits<std::vector<uint8_t>> {
   static constexpr NativeKind kKind = NativeKind::kBlob;
+  static constexpr NativeKind kElementKind = NativeKind::kNone;
+  static const StaticTypeInfo* ElementIdentity() { return nullptr; }
+};
+
+// A callback field: converted by its adapter only (see `BindingCallback`).
+template <>
+struct NativeFieldTraits<BindingCallback> {
+  static constexpr NativeKind kKind = NativeKind::kCallback;
   static constexpr NativeKind kElementKind = NativeKind::kNone;
   static const StaticTypeInfo* ElementIdentity() { return nullptr; }
 };
