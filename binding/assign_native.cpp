@@ -31,6 +31,8 @@ constexpr char kNotBlob[] =
 constexpr char kBadBase64[] =
     "Couldn't assign string value to '%1' of type blob because the input has invalid base64 "
     "characters.";
+// "the input not a collection" and "the input not a structure" lack their "is"
+// on purpose: the host and its callers match these texts exactly.
 constexpr char kVectorNotCollection[] =
     "Couldn't assign value to '%1' of type vector because the input not a collection.";
 constexpr char kMapNotStructure[] =

@@ -6,8 +6,8 @@
 // The primary `FieldCodec<T>` applies the typed rules of assign_native.h and
 // convert_native.h, so the adapters of vectors and maps of structs and enums,
 // of nested vectors and of single blobs apply the same rules per element, with
-// the container's path. A type that needs other behaviour (a callback holder,
-// say) specialises `FieldCodec<T>` before its fields are added.
+// the container's path. A type that needs other behaviour specialises
+// `FieldCodec<T>` before its fields are added, as `BindingCallback` does here.
 #ifndef VYN_BINDING_FIELD_CODEC_H_
 #define VYN_BINDING_FIELD_CODEC_H_
 

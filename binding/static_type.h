@@ -1,7 +1,7 @@
 // Static type identity: a 32-bit hash per native C++ type, so that code holding
 // only a native type can find its description in a `TypeRegistry` at run time.
 //
-// The hash is FNV-1a 32-bit over the signature text
+// The hash is FNV-1a 32-bit (`Fnv1a32`, util/fnv1a.h) over the signature text
 //   "unsigned int __cdecl StaticType::HashCode<" + written form of T + ">(void)"
 // where the written form is the full type name in the host platform compiler's
 // spelling ("int", "class std::basic_string<char,struct std::char_traits<char>,
