@@ -290,11 +290,12 @@ TEST(BindingProperty, StructureFieldsAreOrderedByUnsignedBytes) {
             (std::vector<std::string>{"", "B", "a", "ab", "a\x7F", "a\x80", "z", "\xC3\xA9"}));
   // Longer names compare their first four bytes at once, then byte by byte.
   BindingProperty longer;
-  for (const char* name : {"abcd\x80", "\x80" "bcd", "abcdz", "Abcd", "abc\xFFx", "abcde", "abcd"}) {
+  // "\200bcd" is the byte 0x80 and "bcd" (an octal escape ends after three digits).
+  for (const char* name : {"abcd\x80", "\200bcd", "abcdz", "Abcd", "abc\xFFx", "abcde", "abcd"}) {
     longer.Field(name).SetBool(true);
   }
   EXPECT_EQ(FieldNames(longer), (std::vector<std::string>{"Abcd", "abcd", "abcde", "abcdz",
-                                                          "abcd\x80", "abc\xFFx", "\x80" "bcd"}));
+                                                          "abcd\x80", "abc\xFFx", "\200bcd"}));
   // A name occurs once; asking again returns the same field.
   BindingProperty& first = mixed.Field("ab");
   first.SetSigned(5);
@@ -594,7 +595,7 @@ TEST(BindingProperty, MoveFromAChildThatRunsOutOfMemoryThrowsAndKeepsTheSource) 
     BindingProperty& child = tree.Field("child");
     child.Field("name").SetString("Ann");
     child.Field("long").SetString(std::string(3000, 'x'));  // a heap block of the store
-    child.Field("blob").SetBlob(bytes, sizeof bytes);        // a heap buffer
+    child.Field("blob").SetBlob(bytes, sizeof bytes);       // a heap buffer
     child.Field("list").At(1).SetSigned(7);
     const std::string expected = Visit(child);
     uint64_t failures = 0;

@@ -87,8 +87,8 @@ void WriteLeaf(BindingProperty& to, const void* native, const FieldRecord& field
     }
     case NativeKind::kEnum: {
       const TypeRecord* enum_type = field.type.element_type;
-      to.SetEnum(EnumValue{ReadEnumNumber(native, enum_type->native_size()),
-                           enum_type->identity()});
+      to.SetEnum(
+          EnumValue{ReadEnumNumber(native, enum_type->native_size()), enum_type->identity()});
       return;
     }
     default:

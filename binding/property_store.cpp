@@ -98,8 +98,8 @@ PropertyStore::~PropertyStore() {
   // Only pools that took pages have any to give back.
   for (uint32_t with_pages = pools_with_pages_; with_pages != 0; with_pages &= with_pages - 1) {
     const auto ordinal = static_cast<std::size_t>(std::countr_zero(with_pages));
-    BlockPool& pool = ordinal < kSmallPoolCount ? pools_.small[ordinal]
-                                                : pools_.large[ordinal - kSmallPoolCount];
+    BlockPool& pool =
+        ordinal < kSmallPoolCount ? pools_.small[ordinal] : pools_.large[ordinal - kSmallPoolCount];
     const PageHeader* inline_page = InlinePage(pool);
     for (PageHeader* head : {pool.available, pool.full}) {
       while (head != nullptr) {

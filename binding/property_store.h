@@ -29,9 +29,9 @@ namespace Kestrel {
 // and a terminating NUL. Owned by the store; live while its count is above 0.
 struct PooledString {
   PooledString* next;  // next entry of the same hash bucket
-  uint32_t hash;    // Fnv1a32 of the text (util/fnv1a.h)
-  uint32_t length;  // byte count, NUL excluded
-  uint32_t count;   // references held by values of the tree
+  uint32_t hash;       // Fnv1a32 of the text (util/fnv1a.h)
+  uint32_t length;     // byte count, NUL excluded
+  uint32_t count;      // references held by values of the tree
 
   // The text, NUL-terminated at text()[length]. Never nullptr.
   const char* text() const { return length == 0 ? "" : reinterpret_cast<const char*>(this + 1); }

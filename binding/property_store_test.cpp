@@ -73,10 +73,10 @@ TEST(PropertyStoreStrings, TextsWithEmbeddedNulStayDistinct) {
 
 TEST(PropertyStoreStrings, EqualHashesOfDifferentTextsStayDistinct) {
   // Known FNV-1a collisions, of equal and of different lengths.
-  for (const auto& [first, second] : {std::pair<std::string_view, std::string_view>{
-                                          "declinate", "macallums"},
-                                      {"costarring", "liquid"},
-                                      {"altarage", "zinke"}}) {
+  for (const auto& [first, second] :
+       {std::pair<std::string_view, std::string_view>{"declinate", "macallums"},
+        {"costarring", "liquid"},
+        {"altarage", "zinke"}}) {
     SCOPED_TRACE(first);
     ASSERT_EQ(Fnv1a32(first), Fnv1a32(second));
     PropertyStore store;

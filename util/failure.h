@@ -147,11 +147,13 @@ class [[nodiscard]] MaybeType {
 
   // The value. Requires has_value(); on a failure, stops the process.
   T& value() {
-    if (failure_flag_) [[unlikely]] StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
+    if (failure_flag_) [[unlikely]]
+      StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
     return value_;
   }
   const T& value() const {
-    if (failure_flag_) [[unlikely]] StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
+    if (failure_flag_) [[unlikely]]
+      StopOnWrongMaybeAccess("has_value()", "MaybeType::value", &failure_);
     return value_;
   }
   // Moves the value out; requires has_value() (else stops the process). The

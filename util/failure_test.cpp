@@ -202,8 +202,8 @@ TEST(MaybeTypeTest, AssignmentWhoseCopyOrMoveThrowsKeepsTheTargetAndDestroysEach
     Fragile::constructed = Fragile::destroyed = 0;
     {
       MaybeType<Fragile> source(Fragile(2));
-      MaybeType<Fragile> target =
-          c.target_holds_value ? MaybeType<Fragile>(Fragile(1)) : MaybeType<Fragile>(Failure(7, "old"));
+      MaybeType<Fragile> target = c.target_holds_value ? MaybeType<Fragile>(Fragile(1))
+                                                       : MaybeType<Fragile>(Failure(7, "old"));
       (c.by_move ? Fragile::move_throws : Fragile::copy_throws) = true;
       if (c.by_move) {
         EXPECT_THROW(target = std::move(source), std::runtime_error);
