@@ -117,14 +117,6 @@ bool SameWork(benchmark::State& state, SpectatorInProcess& plugin,
   return true;
 }
 
-// One call and the release of its response; out of line so that callgrind
-// can count a call's instructions alone (--toggle-collect='*EndpointCall*').
-[[gnu::noinline]] void EndpointCall(CoreFunctionCallback callback, CoreResponse* response,
-                                    const CoreRequest* request) {
-  callback(response, request);
-  ReadPacked(response->release)(response);
-}
-
 // Times `callback` on `request`, releasing each response, clearing the host's
 // records every `clearing` calls with the timer paused.
 void TimeCalls(benchmark::State& state, SpectatorInProcess& plugin,

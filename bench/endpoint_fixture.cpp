@@ -265,6 +265,12 @@ void HandWrittenLaunch(CoreResponse* response, const CoreRequest* request) {
   response->content_type = kEmptyContentType;
 }
 
+[[gnu::noinline]] void EndpointCall(Client::CoreFunctionCallback callback, CoreResponse* response,
+                                    const CoreRequest* request) {
+  callback(response, request);
+  Client::ReadPacked(response->release)(response);
+}
+
 void ReleaseFloorResponse(CoreResponse* response) {
   Client::ReleaseCoreValue(&response->value);
   if (response->error_text != nullptr) Kestrel::CountingFree(response->error_text);

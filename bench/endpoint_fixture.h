@@ -101,6 +101,12 @@ struct LaunchFloor {
 VYN_CDECL void HandWrittenLaunch(Client::CoreResponse* response,
                                  const Client::CoreRequest* request);
 
+// One call of `callback` and the release of its response; out of line so
+// that callgrind counts a call's instructions alone
+// (--toggle-collect='*EndpointCall*').
+void EndpointCall(Client::CoreFunctionCallback callback, Client::CoreResponse* response,
+                  const Client::CoreRequest* request);
+
 // Frees what a floor's response owns and zeroes it.
 VYN_CDECL void ReleaseFloorResponse(Client::CoreResponse* response);
 

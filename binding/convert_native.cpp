@@ -87,8 +87,8 @@ void WriteLeaf(BindingProperty& to, const void* native, const FieldRecord& field
     }
     case NativeKind::kEnum: {
       const TypeRecord* enum_type = field.type.element_type;
-      to.SetEnum(EnumValue{ReadEnumNumber(native, enum_type->native_size()),
-                           enum_type->identity()});
+      to.SetEnum(
+          EnumValue{ReadEnumNumber(native, enum_type->native_size()), enum_type->identity()});
       return;
     }
     default:
@@ -133,6 +133,13 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
     if (IsLeaf(field)) {
       if (omit_if_zero && LeafIsZero(storage, field)) continue;
       WriteLeaf(output.Field(field.name), storage, field);
+      continue;
+    }
+    // A dynamic value is copied once, straight into its member.
+    if (field.type.kind == NativeKind::kObject && !field.use_adapter) {
+      const auto& object = *static_cast<const BindingProperty*>(storage);
+      if (omit_if_zero && object.IsZero()) continue;
+      output.Field(field.name) = object;
       continue;
     }
     PropertyResult converted;
