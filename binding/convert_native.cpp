@@ -142,14 +142,16 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
       output.Field(field.name) = object;
       continue;
     }
-    PropertyResult converted;
+    // Containers are built in the output's tree, then handed to their member
+    // without a copy.
+    PropertyResult converted = PropertyResult::InTreeOf(output);
     ConvertField(converted, storage, field, registry);
     if (!converted.IsValid()) {
-      output.SetError(converted.GetError());
+      output.SetError(std::string(converted.GetError()));
       return;
     }
     if (omit_if_zero && converted.IsZero()) continue;
-    output.Field(field.name) = std::move(converted);
+    output.Field(field.name).AdoptFromSameTree(converted);
   }
 }
 

@@ -137,13 +137,14 @@ void ConvertValue(PropertyResult& output, const T& native, const TypeRecord* ele
         ConversionDetail::SetPlain(output.Append(), native[i]);
         continue;
       }
-      PropertyResult converted;
+      // Other elements are built in the collection's tree and handed over.
+      PropertyResult converted = PropertyResult::InTreeOf(output);
       ConvertValue<Element>(converted, native[i], element_type, registry);
       if (!converted.IsValid()) {
-        output.SetError(converted.GetError());
+        output.SetError(std::string(converted.GetError()));
         return;
       }
-      output.At(i) = std::move(converted);
+      output.At(i).AdoptFromSameTree(converted);
     }
   } else if constexpr (IsStringMap<T>::value) {
     using Element = typename IsStringMap<T>::Element;
@@ -153,13 +154,13 @@ void ConvertValue(PropertyResult& output, const T& native, const TypeRecord* ele
         ConversionDetail::SetPlain(output.Field(key), value);
         continue;
       }
-      PropertyResult converted;
+      PropertyResult converted = PropertyResult::InTreeOf(output);
       ConvertValue<Element>(converted, value, element_type, registry);
       if (!converted.IsValid()) {
-        output.SetError(converted.GetError());
+        output.SetError(std::string(converted.GetError()));
         return;
       }
-      output.Field(key) = std::move(converted);
+      output.Field(key).AdoptFromSameTree(converted);
     }
   } else {
     static_assert(std::is_class_v<T> && HasStaticTypeSpelling<T>,
