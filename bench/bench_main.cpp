@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     if (document.name == "twitter") Kestrel::Bench::RegisterNativeBenchmarks(document);
   }
   Kestrel::Bench::RegisterTransportBenchmarks();
+  Kestrel::Bench::RegisterEndpointBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

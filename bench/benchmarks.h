@@ -28,6 +28,12 @@ void RegisterNativeBenchmarks(const CorpusDocument& twitter);
 // and an availability call with its service-proxy round trip.
 void RegisterTransportBenchmarks();
 
+// Availability (10,000 and 200 names; JSON, MessagePack and YAML bodies) and
+// launch through the descriptor, each beside a hand-written floor on
+// RapidJSON and the host records; adds the heap allocations of one
+// 10,000-name call of each side to the results' context.
+void RegisterEndpointBenchmarks();
+
 }  // namespace Kestrel::Bench
 
 #endif  // VYN_BENCH_BENCHMARKS_H_

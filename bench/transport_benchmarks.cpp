@@ -22,6 +22,7 @@
 
 #include "bench/bench_allocator.h"
 #include "bench/benchmarks.h"
+#include "bench/endpoint_fixture.h"
 #include "bench/transport_fixture.h"
 #include "binding/binding_property.h"
 #include "plugin/spectator/spectator_module.h"
@@ -103,7 +104,8 @@ void SpectateGet(benchmark::State& state, bool region_kept) {
   BindingProperty keeper;
   if (region_kept) {
     // Sixteen members: more member values than the inline page holds.
-    for (char name = 'a'; name < 'a' + 16; ++name) keeper.Field(std::string(1, name)).SetUnsigned(1);
+    for (char name = 'a'; name < 'a' + 16; ++name)
+      keeper.Field(std::string(1, name)).SetUnsigned(1);
   }
   SpectatorInProcess plugin;
   const CoreFunctionDescriptor* get = StartForGet(state, plugin);
@@ -113,14 +115,17 @@ void SpectateGet(benchmark::State& state, bool region_kept) {
   const CoreFunctionCallback callback = ReadPacked(get->callback);
   CoreResponse response = ZeroedResponse();
   for (auto _ : state) {
-    callback(&response, &request);
-    ReadPacked(response.release)(&response);
+    EndpointCall(callback, &response, &request);
     benchmark::ClobberMemory();
   }
 }
 
-void SpectateGetOurs(benchmark::State& state) { SpectateGet(state, false); }
-void SpectateGetOursRegionKept(benchmark::State& state) { SpectateGet(state, true); }
+void SpectateGetOurs(benchmark::State& state) {
+  SpectateGet(state, false);
+}
+void SpectateGetOursRegionKept(benchmark::State& state) {
+  SpectateGet(state, true);
+}
 
 void SpectateGetHandWritten(benchmark::State& state) {
   CountingScope counting;
@@ -134,8 +139,7 @@ void SpectateGetHandWritten(benchmark::State& state) {
   request.function_context = &game;
   CoreResponse response = ZeroedResponse();
   for (auto _ : state) {
-    HandWrittenCurrentGame(&response, &request);
-    ReadPacked(response.release)(&response);
+    EndpointCall(&HandWrittenCurrentGame, &response, &request);
     benchmark::ClobberMemory();
   }
 }

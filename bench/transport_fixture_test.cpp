@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "binding/property_page_pool.h"
 #include "devhost/host_value.h"
 #include "plugin/spectator/spectator_module.h"
 
@@ -54,6 +55,25 @@ TEST(TransportFixtureTest, HandWrittenGetAnswersWhatTheDescriptorCallBackAnswers
   const CoreResponse zeroed = Zeroed();
   EXPECT_EQ(std::memcmp(&floor, &zeroed, sizeof(CoreResponse)), 0);
   EXPECT_EQ(std::memcmp(&ours, &zeroed, sizeof(CoreResponse)), 0);
+}
+
+// The GET's trees fit the stores' inline pages: the call takes no page, so
+// it maps no region of the page pool (the call runs once before counting, so
+// that nothing made once for the whole run is counted).
+TEST(TransportFixtureTest, CurrentGameCallTakesNoPage) {
+  SpectatorInProcess plugin;
+  MaybeType<void> started = plugin.Start();
+  ASSERT_TRUE(started.has_value()) << started.ToText();
+  const DevHost::CallRequest request =
+      DevHost::CallRequest::Json(Kestrel::kMethodGet, Client::Spectator::kCurrentGamePath, "");
+  ASSERT_TRUE(plugin.host().Call(request).has_value());
+  const PagePoolCounters before = PropertyPagePool::Instance().ReadCounters();
+  MaybeType<DevHost::CallOutcome> outcome = plugin.host().Call(request);
+  ASSERT_TRUE(outcome.has_value()) << outcome.ToText();
+  EXPECT_EQ(outcome.value().ValueJson(), kLaunchedGameJson);
+  const PagePoolCounters after = PropertyPagePool::Instance().ReadCounters();
+  EXPECT_EQ(after.total_page_takes, before.total_page_takes);
+  EXPECT_EQ(after.regions_obtained, before.regions_obtained);
 }
 
 }  // namespace

@@ -619,6 +619,20 @@ void BindingProperty::MoveFrom(BindingProperty& source) {
   source.Clear();
 }
 
+void BindingProperty::AdoptFromSameTree(BindingProperty& source) {
+  if (&source == this) return;
+  if (source.owns_store_ != 0 || store_ == nullptr || source.store_ != store_) {
+    MoveFrom(source);
+    return;
+  }
+  // Parts of one store: the payload changes hands, nothing is copied.
+  Clear();
+  payload_ = source.payload_;
+  kind_ = source.kind_;
+  source.kind_ = PropertyKind::kEmpty;
+  source.payload_.bits = 0;
+}
+
 void BindingProperty::Accept(PropertyVisitor& visitor) const {
   // One frame per open container: its next item and where its items end.
   struct Frame {
@@ -748,6 +762,12 @@ void PropertyResult::SetError(std::string_view message) {
 std::string_view PropertyResult::GetError() const {
   if (valid_) return {};
   return GetField("error").GetString();
+}
+
+PropertyResult PropertyResult::InTreeOf(BindingProperty& anchor) {
+  PropertyResult result;
+  result.MakeChildOf(anchor.EnsureStore());
+  return result;  // elided: the result is built in place
 }
 
 void PropertyResult::Reset() {

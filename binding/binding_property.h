@@ -224,6 +224,11 @@ class BindingProperty {
   // True for empty, false, 0, 0.0 (not NaN), enum 0, a string, blob, collection
   // or structure of size 0, and an unknown kind number.
   bool IsZero() const;
+
+  // Takes the content of `source`, a value outside this value's contents that
+  // builds in the same tree (`PropertyResult::InTreeOf`), without copying;
+  // `source` is left empty. Any other `source` is moved as by `operator=`.
+  void AdoptFromSameTree(BindingProperty& source);
   // Reports the value to `visitor`, containers in order (see PropertyVisitor).
   void Accept(PropertyVisitor& visitor) const;
 
@@ -290,6 +295,7 @@ class BindingProperty {
 
   friend class PropertyReleaser;
   friend struct FieldTable;
+  friend class PropertyResult;
 };
 static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);
 
@@ -324,6 +330,11 @@ class PropertyResult : public BindingProperty {
   std::string_view GetError() const;
   // Releases the value and makes the result valid.
   void Reset();
+
+  // An empty, valid result that builds in the tree of `anchor` instead of a
+  // tree of its own, so that a value of that tree can take its content with
+  // `AdoptFromSameTree`. `anchor`'s tree must outlive the result.
+  static PropertyResult InTreeOf(BindingProperty& anchor);
 
  private:
   bool valid_ = true;

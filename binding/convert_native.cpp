@@ -135,14 +135,23 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
       WriteLeaf(output.Field(field.name), storage, field);
       continue;
     }
-    PropertyResult converted;
+    // A dynamic value is copied once, straight into its member.
+    if (field.type.kind == NativeKind::kObject && !field.use_adapter) {
+      const auto& object = *static_cast<const BindingProperty*>(storage);
+      if (omit_if_zero && object.IsZero()) continue;
+      output.Field(field.name) = object;
+      continue;
+    }
+    // Containers are built in the output's tree, then handed to their member
+    // without a copy.
+    PropertyResult converted = PropertyResult::InTreeOf(output);
     ConvertField(converted, storage, field, registry);
     if (!converted.IsValid()) {
-      output.SetError(converted.GetError());
+      output.SetError(std::string(converted.GetError()));
       return;
     }
     if (omit_if_zero && converted.IsZero()) continue;
-    output.Field(field.name) = std::move(converted);
+    output.Field(field.name).AdoptFromSameTree(converted);
   }
 }
 

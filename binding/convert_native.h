@@ -77,6 +77,25 @@ int32_t EnumToNumber(E value) {
   }
 }
 
+// Texts, numbers and bools: what a container element of these types becomes
+// is written straight into the element, in the container's own tree.
+template <class T>
+inline constexpr bool kIsPlain = std::is_same_v<T, std::string> ||
+                                 (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
+
+template <class T>
+void SetPlain(BindingProperty& target, const T& native) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    target.SetString(native);
+  } else if constexpr (std::is_floating_point_v<T>) {
+    target.SetDouble(static_cast<double>(native));
+  } else if constexpr (std::is_signed_v<T>) {
+    target.SetSigned(static_cast<int64_t>(native));
+  } else {
+    target.SetUnsigned(static_cast<uint64_t>(native));
+  }
+}
+
 }  // namespace ConversionDetail
 
 // Converts `native` of C++ type T into `output` by the rule of T. `element_type`
@@ -109,29 +128,39 @@ void ConvertValue(PropertyResult& output, const T& native, const TypeRecord* ele
     output.MakeCollection();
     output.Reserve(native.size());
     for (std::size_t i = 0; i < native.size(); ++i) {
-      PropertyResult converted;
+      // Plain elements go straight into the collection: a tree of their own
+      // would make a store per element and intern each text twice.
       if constexpr (std::is_same_v<Element, bool>) {
-        converted.SetBool(native[i]);  // packed bit vector
-      } else {
-        ConvertValue<Element>(converted, native[i], element_type, registry);
+        output.Append().SetBool(native[i]);  // packed bit vector
+        continue;
+      } else if constexpr (ConversionDetail::kIsPlain<Element>) {
+        ConversionDetail::SetPlain(output.Append(), native[i]);
+        continue;
       }
+      // Other elements are built in the collection's tree and handed over.
+      PropertyResult converted = PropertyResult::InTreeOf(output);
+      ConvertValue<Element>(converted, native[i], element_type, registry);
       if (!converted.IsValid()) {
-        output.SetError(converted.GetError());
+        output.SetError(std::string(converted.GetError()));
         return;
       }
-      output.At(i) = std::move(converted);
+      output.At(i).AdoptFromSameTree(converted);
     }
   } else if constexpr (IsStringMap<T>::value) {
     using Element = typename IsStringMap<T>::Element;
     output.MakeStructure();
     for (const auto& [key, value] : native) {
-      PropertyResult converted;
+      if constexpr (ConversionDetail::kIsPlain<Element>) {
+        ConversionDetail::SetPlain(output.Field(key), value);
+        continue;
+      }
+      PropertyResult converted = PropertyResult::InTreeOf(output);
       ConvertValue<Element>(converted, value, element_type, registry);
       if (!converted.IsValid()) {
-        output.SetError(converted.GetError());
+        output.SetError(std::string(converted.GetError()));
         return;
       }
-      output.Field(key) = std::move(converted);
+      output.Field(key).AdoptFromSameTree(converted);
     }
   } else {
     static_assert(std::is_class_v<T> && HasStaticTypeSpelling<T>,

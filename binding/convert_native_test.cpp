@@ -253,6 +253,35 @@ TEST(ConvertNative, StructFieldsComeOutInNameOrderWithTheirKinds) {
   });
 }
 
+// Container fields and elements are built in the output's own tree, not
+// copied into it: every value below the root shares its store, and texts in
+// vectors are still cut at their first NUL.
+TEST(ConvertNative, ContainersAreBuiltInTheOutputsTree) {
+  ExpectNoLeak([] {
+    TypeRegistry registry;
+    RegisterProbes(registry);
+    Everything value = MakeEverything();
+    value.texts = {"plain", std::string("b\0c", 3)};
+    PropertyResult output;
+    ConvertNative(output, value, registry);
+    ASSERT_TRUE(output.IsValid()) << output.GetError();
+    EXPECT_EQ(output.GetField("texts").GetAt(1).GetString(), "b");
+    for (const char* name : {"texts", "points", "namedPoints", "grid", "object", "counts"}) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(output.GetField(name).store(), output.store());
+    }
+    EXPECT_EQ(output.GetField("points").GetAt(1).store(), output.store());
+
+    // A value of another tree is moved as by assignment.
+    BindingProperty other;
+    other.SetString("elsewhere");
+    BindingProperty holder;
+    holder.Field("m").AdoptFromSameTree(other);
+    EXPECT_EQ(holder.GetField("m").GetString(), "elsewhere");
+    EXPECT_TRUE(other.IsEmpty());
+  });
+}
+
 TEST(ConvertNative, OmitIfZeroLeavesOutZeroValuesOnly) {
   TypeRegistry registry;
   RegisterProbes(registry);

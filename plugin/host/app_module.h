@@ -345,7 +345,7 @@ MaybeType<void> AppModule::PublishResourceEvent(PluginResourceEventType type,
   PropertyResult data;
   ConvertNative(data, resource, registry_);
   if (!data.IsValid()) return Failure("%1", data.GetError());
-  event.data = static_cast<const BindingProperty&>(data);
+  event.data = static_cast<BindingProperty&&>(data);  // both own their trees: no copy
   return SendJsonApiEvent(kJsonApiEventName, event);
 }
 
