@@ -378,40 +378,43 @@ TEST(BodyContentClassTest, PrefixesIgnoringCase) {
   }
 }
 
-TEST(ParseIndexSegmentTest, BasesAndBounds) {
+TEST_F(ArgumentBindingTest, IndexSegmentsByBaseAndBound) {
   struct Case {
     const char* segment;
     std::size_t index;  // when `error` is empty
     const char* error;
   };
+  // Bases as in C's unsigned conversion with base 0. Indexes of 2^31 and more
+  // are out of range, and so are smaller ones that would grow the collection
+  // past `kMaxIndexGrowth`.
   const Case cases[] = {
       {"0", 0, ""},
       {"7", 7, ""},
       {"010", 8, ""},
       {"0x1F", 31, ""},
       {"0X1f", 31, ""},
-      {"2147483647", 2147483647u, ""},
-      {"017777777777", 2147483647u, ""},
-      {"0x7FFFFFFF", 2147483647u, ""},
+      {"2147483647", 0, "Index 2147483647 is out of range"},
+      {"017777777777", 0, "Index 017777777777 is out of range"},
+      {"0x7FFFFFFF", 0, "Index 0x7FFFFFFF is out of range"},
       {"2147483648", 0, "Index 2147483648 is out of range"},
       {"0x80000000", 0, "Index 0x80000000 is out of range"},
       {"18446744073709551616", 0, "Index 18446744073709551616 is out of range"},
       {"09", 0, "Index 09 is in an incorrect format"},
       {"0x", 0, "Index 0x is in an incorrect format"},
       {"0xg", 0, "Index 0xg is in an incorrect format"},
-      {"1 ", 0, "Index 1  is in an incorrect format"},
-      {"", 0, "Index  is in an incorrect format"},
+      {"1%20", 0, "Index 1  is in an incorrect format"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.segment);
-    CallResult result;
-    std::size_t index = 12345;
-    const bool parsed = ParseIndexSegment(result, c.segment, &index);
-    EXPECT_EQ(parsed, c.error[0] == '\0');
-    EXPECT_EQ(result.outcome.GetError(), c.error);
-    if (parsed) {
-      EXPECT_EQ(index, c.index);
+    const std::string echoed = Echo(std::string("/echo/x?items.") + c.segment + "=a");
+    if (c.error[0] != '\0') {
+      EXPECT_EQ(echoed, std::string("error: ") + c.error);
+      continue;
     }
+    std::string items = R"("items":[)";
+    for (std::size_t i = 0; i < c.index; ++i) items += R"("",)";
+    items += R"("a"])";
+    EXPECT_NE(echoed.find(items), std::string::npos) << echoed;
   }
 }
 
