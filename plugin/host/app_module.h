@@ -26,14 +26,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "binding/binding_property.h"
@@ -41,9 +37,11 @@
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
+#include "plugin/host/event_tables.h"
 #include "plugin/host/module_events.h"
 #include "plugin/host/plugin_name.h"
 #include "plugin/host/semantic_version.h"
+#include "plugin/host/service_proxy_tables.h"
 #include "remoting/remoting_endpoints.h"
 #include "util/failure.h"
 #include "util/format_text.h"
@@ -78,10 +76,10 @@ class AppModule {
   using PluginLcdsResponse = Client::PluginLcdsResponse;
   using PluginServiceProxyResponse = Client::PluginServiceProxyResponse;
 
-  // Handlers of the two event flavours, each given the converted payload.
-  using ResourceHandler = std::function<void(const PluginResourceEvent&)>;
-  using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse&)>;
-  using EventHandler = std::variant<ResourceHandler, ServiceProxyHandler>;
+  // Handlers of the two event flavours (event_tables.h).
+  using ResourceHandler = Client::ResourceHandler;
+  using ServiceProxyHandler = Client::ServiceProxyHandler;
+  using EventHandler = Client::EventHandler;
 
   AppModule();
   AppModule(const AppModule&) = delete;
@@ -206,20 +204,12 @@ class AppModule {
   // Registers the handler of asynchronous answers for `service`.`method`.
   void SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
                                    ServiceProxyHandler handler);
-  // Matches at most one received answer to its pending call and runs the
-  // call's handler. Returns whether one was matched.
-  bool MatchServiceProxyAnswers();
 
  protected:
   // The call-backs the host calls for events of the two flavours; `context`
   // of the event is the module.
   static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
   static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
-
-  // Service-proxy table operations without a matching pass.
-  void StorePendingCall(const std::string& key, ServiceProxyHandler handler);
-  void StoreReceivedAnswer(const std::string& key, const PluginServiceProxyResponse& answer);
-  bool HasPendingCall(const std::string& key);
 
   // `Initialize` steps shared by every host binding.
   void InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id);
@@ -231,10 +221,6 @@ class AppModule {
   template <class Record, class Handler>
   static void Deliver(const CoreEvent* event) noexcept;
 
-  // Resource handlers by exact path and by pattern; guarded by `event_mutex_`.
-  std::unordered_map<std::string, ResourceHandler> resource_handlers_;
-  std::vector<std::pair<std::string, ResourceHandler>> pattern_handlers_;
-
   TypeRegistry registry_;
   RemotingEndpoints endpoints_;
 
@@ -242,18 +228,11 @@ class AppModule {
   std::string user_agent_;
   std::unique_ptr<TelemetrySender> telemetry_;
 
-  // Event handlers and subscription counts. The host may deliver on its own
-  // threads, so the tables are guarded; handlers run without the lock.
-  std::mutex event_mutex_;
-  std::unordered_map<std::string, EventHandler> event_handlers_;
-  std::unordered_map<std::string, int32_t> subscription_counts_;
-
-  // Service-proxy tables, guarded by `service_proxy_mutex_`. Handlers run with
-  // it held and only fulfil a promise.
-  std::mutex service_proxy_mutex_;
-  std::unordered_map<std::string, ServiceProxyHandler> pending_calls_;
-  std::unordered_map<std::string, PluginServiceProxyResponse> received_answers_;
-  std::unordered_map<std::string, ServiceProxyHandler> async_handlers_;
+  // Event handlers, subscription counts and resource handlers; the host may
+  // deliver on its own threads, so the tables lock themselves.
+  EventTables event_tables_;
+  // Pending calls, received answers and asynchronous handlers.
+  ServiceProxyTables service_proxy_tables_;
 
   std::atomic<uint8_t> finalizing_{0};
   SemanticVersion host_version_;

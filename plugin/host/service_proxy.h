@@ -4,7 +4,7 @@
 // A call is posted to "/vyn-login/v1/service-proxy-uuid-requests" (by id) or
 // "/vyn-login/v1/service-proxy-method-requests" (by method); the answer comes
 // back later as a host event carrying a `PluginServiceProxyResponse`, which
-// the module matches to the pending call by its key (app_module.h). The
+// the module matches to the pending call by its key (service_proxy_tables.h). The
 // caller waits for the returned future with `AppModule::Await`. A call whose
 // answer never comes stays pending until `Stop`; there is no timeout.
 //
