@@ -205,8 +205,12 @@ bool BindHostArguments(BindingCall& call, const CoreRequest& request, std::size_
   return true;
 }
 
-// The body bytes as text: at most `length` bytes, ended early by a NUL.
+// A JSON or YAML body as text. Such bodies are NUL-terminated texts and the
+// length serves MessagePack, so a host may leave it 0: the text then runs to
+// its NUL. A length that is given bounds the text, and a NUL inside it still
+// ends the text early.
 std::string_view BodyText(const CoreRequest& request) {
+  if (request.body_length == 0) return std::string_view(request.body);
   const void* nul = std::memchr(request.body, '\0', request.body_length);
   const std::size_t length =
       nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - request.body)

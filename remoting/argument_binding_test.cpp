@@ -354,6 +354,31 @@ TEST_F(ArgumentBindingTest, BodiesByContentClass) {
   EXPECT_EQ(Echo(ignored), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
 }
 
+TEST_F(ArgumentBindingTest, TextBodiesWithoutALengthRunToTheirNul) {
+  // JSON and YAML bodies are NUL-terminated texts; their length serves
+  // MessagePack, so a host may leave it 0.
+  auto post = [this](const char* content_type, const char* body, uint32_t length) {
+    RequestBuilder builder(kMethodPost, "/body");
+    Client::CoreRequest request = builder.Build();
+    request.content_type = content_type;
+    request.body = body;
+    request.body_length = length;
+    const FunctionRoute* routes[] = {endpoints_.routes().Find("PostBody")};
+    ResponseHolder response;
+    Dispatch(response.get(), &request, routes);
+    return response.failed() ? "error: " + response.error() : response.json();
+  };
+  const std::string ok = R"({"first":{"x":1,"y":2},"n":0,"second":{"x":0,"y":0}})";
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2})", 0), ok);
+  EXPECT_EQ(post("application/x-yaml", "x: 1\ny: 2\n", 0), ok);
+  // A given length still bounds the text.
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2}]])", 13), ok);
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2})", 5),
+            "error: " + ErrorOf(ParseJson(std::string(R"({"x":)"))));
+  // A null body is no body, whatever its content type.
+  EXPECT_EQ(post("application/json", nullptr, 0), "error: A value for 'first' is required.");
+}
+
 TEST(BodyContentClassTest, PrefixesIgnoringCase) {
   struct Case {
     const char* content_type;
