@@ -29,7 +29,6 @@ using RemotingTest::BindPoint;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-
 // The message of a (failed) parse, copied out of the temporary result.
 std::string ErrorOf(const PropertyResult& result) {
   return std::string(result.GetError());

@@ -25,7 +25,6 @@ namespace {
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-
 bool AllZero(const Client::CoreResponse& response) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(&response);
   for (std::size_t i = 0; i < sizeof(response); ++i) {
@@ -135,13 +134,17 @@ TEST_F(DispatchTest, MethodRulesOfRoutes) {
     bool matches;
   };
   const Case cases[] = {
-      {"GetA", "/a", kMethodGet, nullptr, true},   {"GetA", "/a", kMethodPost, nullptr, false},
+      {"GetA", "/a", kMethodGet, nullptr, true},
+      {"GetA", "/a", kMethodPost, nullptr, false},
       {"GetA", "/a", 9, nullptr, false},      // 9 reads as 0, which is not GET
       {"GetA", "/a", 0x102, nullptr, false},  // so does any larger value
       {"Any", "Any", 9, nullptr, true},       // a route without method takes every method
-      {"Any", "Any", kMethodPost, nullptr, true},  {"Any", "Any", 8, "PATCHY", true},
-      {"B", "/b", 8, "PURGE", true},         {"B", "/b", 8, "purge", false},
-      {"B", "/b", 8, nullptr, false},        {"B", "/b", kMethodGet, "PURGE", false},
+      {"Any", "Any", kMethodPost, nullptr, true},
+      {"Any", "Any", 8, "PATCHY", true},
+      {"B", "/b", 8, "PURGE", true},
+      {"B", "/b", 8, "purge", false},
+      {"B", "/b", 8, nullptr, false},
+      {"B", "/b", kMethodGet, "PURGE", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.function << " " << c.method);

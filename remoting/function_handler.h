@@ -201,8 +201,8 @@ class TypedFunctionHandler final : public FunctionHandler {
   }
 
   template <std::size_t... I>
-  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record, CallData& data,
-                         std::index_sequence<I...>) {
+  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record,
+                         CallData& data, std::index_sequence<I...>) {
     return std::invoke(callable_, Pass<I>(result, record, data)...);
   }
 

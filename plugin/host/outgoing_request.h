@@ -34,8 +34,8 @@
 #include "binding/convert_native.h"
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
-#include "plugin/host/app_module.h"
 #include "host_abi/http_method.h"
+#include "plugin/host/app_module.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client {

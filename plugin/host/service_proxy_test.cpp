@@ -7,8 +7,8 @@
 
 #include "devhost/core_host.h"
 #include "formats/json_writer.h"
-#include "log/capturing_log_target.h"
 #include "host_abi/core_value.h"
+#include "log/capturing_log_target.h"
 #include "plugin/host/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {
@@ -27,9 +27,9 @@ using DevHost::CallOutcome;
 using DevHost::CallRequest;
 using DevHost::CoreHost;
 using DevHost::HostValue;
-using Kestrel::kMethodPost;
 using DevHost::RecordedRequest;
 using DevHost::ScriptedResponse;
+using Kestrel::kMethodPost;
 
 HostValue AnswerValue(const std::string& uuid, const std::string& payload,
                       const std::string& error = "") {
