@@ -38,7 +38,7 @@ void ReportAwaitFailure(const std::future_error& error) {
 // ---------------------------------------------------------------------------
 // AppModule
 
-AppModule::AppModule() : endpoints_(registry_, this) {}
+AppModule::AppModule() : endpoints_(registry_, &gate_) {}
 
 AppModule::~AppModule() = default;
 
@@ -60,6 +60,7 @@ void AppModule::YieldOnce() {
   BeginWait("Wait: yield", 0);
   Yield();
   EndWait();
+  if (finalizing()) throw CallFinalizing{};
 }
 
 void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id) {
@@ -81,8 +82,10 @@ void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugi
                   }));
 }
 
-void AppModule::DestroyHostLogTarget() {
-  log_target_.reset();
+void AppModule::DestroyModule(void* module) {
+  auto* self = static_cast<AppModule*>(module);
+  self->log_target_.reset();
+  delete self;
 }
 
 // ---------------------------------------------------------------------------
@@ -130,6 +133,9 @@ template <class Record, class Handler>
 void AppModule::Deliver(const CoreEvent* event) noexcept {
   if (event == nullptr || event->context == nullptr || event->name == nullptr) return;
   auto* module = static_cast<AppModule*>(event->context);
+  // The module lives until `call` ends; an event after `Shutdown` is dropped.
+  CallGate::Call call(&module->gate_);
+  if (!call.open()) return;
   try {
     Handler handler = module->event_tables_.FindHandler<Handler>(event->name);
     if (!handler) return;
@@ -304,9 +310,8 @@ void CoreAppModule::Shutdown() noexcept {
   } catch (...) {
     // Stopping is best-effort; the module goes away regardless.
   }
-  // The logger must not call into the host's table once the module is gone.
-  DestroyHostLogTarget();
-  delete this;
+  // Destroys the module now, or when the last call in progress leaves.
+  call_gate().ReleaseHostReference();
 }
 
 MemoryStats CoreAppModule::ReadMemoryStats() {
@@ -325,8 +330,11 @@ MemoryStats CoreAppModule::ReadMemoryStats() {
 
 VYN_CDECL uint8_t CoreAppModule::EntryInitialize(void* module, CoreInterface* core) {
   if (module == nullptr) return 0;
+  auto* self = static_cast<CoreAppModule*>(module);
+  CallGate::Call call(&self->call_gate());
+  if (!call.open()) return 0;
   try {
-    return static_cast<CoreAppModule*>(module)->Initialize(core) ? 1 : 0;
+    return self->Initialize(core) ? 1 : 0;
   } catch (...) {
     return 0;
   }

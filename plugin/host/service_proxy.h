@@ -23,15 +23,13 @@
 #include "binding/static_type.h"
 #include "formats/json_native.h"
 #include "plugin/host/app_module.h"
+#include "remoting/call_gate.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client {
 
 inline constexpr char kServiceProxyUuidPath[] = "/vyn-login/v1/service-proxy-uuid-requests";
 inline constexpr char kServiceProxyMethodPath[] = "/vyn-login/v1/service-proxy-method-requests";
-
-// The error text of a call made while the module shuts down.
-inline constexpr char kFinalizingText[] = "Finalizing";
 
 namespace ServiceProxyDetail {
 
