@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -276,6 +277,7 @@ TEST_F(SpectatorShutdown, FromInsideYieldEndsTheWaitingAvailabilityCall) {
     EXPECT_EQ(destroyed_inside_yield, 0);
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(g_calls_inside_at_destruction, 1);  // on the call's thread, before it returned
+    host.on_yield = nullptr;
   }
   EXPECT_EQ(host.waits_begun, 1);
   EXPECT_EQ(host.waits_ended, 1);
@@ -318,6 +320,7 @@ TEST_F(SpectatorShutdown, FromAnotherThreadEndsTwoWaitingCallsAndRefusesNewOnes)
     EXPECT_EQ(second.text, "Finalizing");
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_GE(g_calls_inside_at_destruction, 1);
+    host.on_yield = nullptr;
   }
   EXPECT_EQ(host.waits_ended, 2);
   EXPECT_EQ(host.assertion_reports, 0);
@@ -341,6 +344,7 @@ TEST_F(SpectatorShutdown, FromInsideSendRequestEndsTheLaunchHandingOverItsGame) 
     EXPECT_EQ(destroyed_inside_request, 0);
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(g_calls_inside_at_destruction, 1);
+    host.on_gameflow = nullptr;
   }
   EXPECT_EQ(host.events_sent, 0);  // the change of a launch cut short is not published
   EXPECT_EQ(host.assertion_reports, 0);
