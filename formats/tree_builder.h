@@ -11,9 +11,10 @@
 //
 // Nesting is bounded: a value inside `kMaxNestingDepth` open containers is
 // accepted, opening one more container is refused (the start call returns
-// false and nothing changes), so that no later recursive walk of the tree
-// (release, copy, visiting, conversions) can exhaust the stack. The reader then
-// reports the failure with its own position.
+// false and nothing changes); the reader then reports the failure with its own
+// position. Release, copies and visiting walk a tree of any depth without
+// recursion; the bound keeps the walks that recurse once per level (the
+// conversion to host values and their release) on a short stack.
 //
 //   BindingProperty root;
 //   TreeBuilder builder(root);

@@ -79,7 +79,7 @@ Client::CoreTypeId MakeCoreTypeId(const FieldType& type) {
 }
 
 void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registry,
-                         const RouteTable& routes, FunctionContexts& contexts, void* module) {
+                         const RouteTable& routes, FunctionContexts& contexts, CallGate* gate) {
   ApiDescriptionBlock built;
 
   // Functions.
@@ -190,7 +190,7 @@ void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registr
     if (found != function_index.end()) descriptor.function = built.functions_[found->second];
 
     FunctionContext& context = contexts[name];
-    context.module = module;
+    context.gate = gate;
     context.route = &route;
     descriptor.function.function_context = &context;
     descriptor.callback = &CallFunctionDescriptor;
@@ -246,6 +246,13 @@ void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registr
 void CallFunctionDescriptor(Client::CoreResponse* response, const Client::CoreRequest* request) {
   const FunctionContext* context =
       request != nullptr ? static_cast<const FunctionContext*>(request->function_context) : nullptr;
+  // Everything below, the module's memory included, stays valid until `call`
+  // ends; nothing of the module may be touched after that.
+  CallGate::Call call(context != nullptr ? context->gate : nullptr);
+  if (!call.open()) {
+    AnswerFinalizing(response);
+    return;
+  }
   const FunctionRoute* route = context != nullptr ? context->route : nullptr;
   const FunctionRoute* routes[1] = {route};
   DispatchSafely(response, request, std::span<const FunctionRoute* const>(routes, route ? 1 : 0));

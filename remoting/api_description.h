@@ -9,8 +9,11 @@
 // caller's `FunctionContexts`. All of them must outlive the block and stay
 // unchanged while the host may read it or call a descriptor.
 //
+// Every descriptor call counts itself in the module's `CallGate` while it
+// runs, so that the module outlives it (call_gate.h).
+//
 //   ApiDescriptionBlock block;
-//   BuildApiDescription(block, registry, routes, contexts, module);
+//   BuildApiDescription(block, registry, routes, contexts, &gate);
 //   record.api_description = &block.description();
 #ifndef VYN_REMOTING_API_DESCRIPTION_H_
 #define VYN_REMOTING_API_DESCRIPTION_H_
@@ -22,14 +25,15 @@
 
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
+#include "remoting/call_gate.h"
 #include "remoting/route.h"
 
 namespace Kestrel {
 
-// What the host copies into every request of one function: the module and the
-// function's route.
+// What the host copies into every request of one function: the gate of the
+// module (null: calls are not counted) and the function's route.
 struct FunctionContext {
-  void* module = nullptr;
+  CallGate* gate = nullptr;
   const FunctionRoute* route = nullptr;
 };
 
@@ -49,7 +53,7 @@ class ApiDescriptionBlock {
  private:
   friend void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registry,
                                   const RouteTable& routes, FunctionContexts& contexts,
-                                  void* module);
+                                  CallGate* gate);
 
   Client::ApiDescription description_{};
   std::vector<Client::CoreFunctionRecord> functions_;
@@ -66,15 +70,18 @@ class ApiDescriptionBlock {
 // Fills `block` (replacing what it held) from the functions, types and events
 // of `registry` in registration order and one descriptor per route of
 // `routes` in table order; sets each descriptor's context pair in `contexts`
-// (created when absent) to (`module`, route). Descriptors are linked to each
+// (created when absent) to (`gate`, route). Descriptors are linked to each
 // other; one whose function the registry lacks is zero apart from its link,
 // its context and its route fields. May throw std::bad_alloc.
 void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registry,
-                         const RouteTable& routes, FunctionContexts& contexts, void* module);
+                         const RouteTable& routes, FunctionContexts& contexts, CallGate* gate);
 
-// The call-back of every descriptor: dispatches `request` to the route of its
-// function context (`Dispatch`, dispatch.h). Never throws; a request without
-// a context answers "Invalid function" with status 404.
+// The call-back of every descriptor: counts the call in its context's gate,
+// then dispatches `request` to the route of its function context
+// (`DispatchSafely`, dispatch.h). A closed gate answers "Finalizing" and runs
+// nothing; a request without a context answers "Invalid function" with status
+// 404. Never throws; the last call to leave a gate after shutdown destroys the
+// module before this returns.
 VYN_CDECL void CallFunctionDescriptor(Client::CoreResponse* response,
                                       const Client::CoreRequest* request);
 

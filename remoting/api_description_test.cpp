@@ -65,7 +65,7 @@ std::vector<const Client::CoreFunctionDescriptor*> WalkDescriptors(
 
 class ApiDescriptionTest : public ::testing::Test {
  protected:
-  ApiDescriptionTest() : endpoints_(registry_, &module_tag_) {
+  ApiDescriptionTest() : endpoints_(registry_, &gate_) {
     registry_.RegisterStruct<ApiPoint>("ApiPoint")
         .AddField("x", &ApiPoint::x, "Across.")
         .AddField("y", &ApiPoint::y, "Down.", kFieldRequired)
@@ -105,7 +105,7 @@ class ApiDescriptionTest : public ::testing::Test {
     endpoints_.routes().Register(nullptr, "Ghost", nullptr);
   }
 
-  int module_tag_ = 0;
+  CallGate gate_{[](void*) {}, nullptr};
   TypeRegistry registry_;
   RemotingEndpoints endpoints_;
 };
@@ -195,12 +195,12 @@ TEST_F(ApiDescriptionTest, DescriptorsFollowTheRouteTable) {
   EXPECT_STREQ(descriptors[1]->path, "");
   EXPECT_EQ(ReadPacked(descriptors[1]->method), 0u);
 
-  // Every context pair is (module, route) and stays in the endpoints.
+  // Every context pair is (gate, route) and stays in the endpoints.
   for (const auto* descriptor : descriptors) {
     const auto* context =
         static_cast<const FunctionContext*>(descriptor->function.function_context);
     ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->module, &module_tag_);
+    EXPECT_EQ(context->gate, &gate_);
     ASSERT_NE(context->route, nullptr);
   }
   EXPECT_EQ(static_cast<const FunctionContext*>(post.function.function_context)->route,

@@ -3,15 +3,22 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "binding/binding_property.h"
 #include "binding/core_value_conversion.h"
+#include "binding/type_registry.h"
 #include "formats/json_reader.h"
 #include "formats/msgpack_reader.h"
+#include "formats/tree_builder.h"
 #include "formats/yaml_reader.h"
+#include "remoting/call_result.h"
 #include "remoting/dispatch.h"
+#include "remoting/function_handler.h"
 #include "remoting/remoting_request.h"
 #include "util/format_text.h"
 
@@ -31,6 +38,26 @@ constexpr char kPathTooDeep[] = "Argument '%1' for '%2' is nested deeper than %3
 
 // Indexes at or above this are out of range.
 constexpr uint64_t kIndexLimit = uint64_t{1} << 31;
+
+// How many dotted segments a name may have below its argument: the nesting
+// bound of the body readers, so that a query builds no deeper tree than a body
+// may. Copies, release and visiting walk trees without recursion, but the
+// conversion to host values recurses once per level.
+constexpr std::size_t kMaxPathDepth = kMaxNestingDepth;
+
+// The binding state of one call.
+struct BindingCall {
+  CallResult& result;
+  ArgumentSlots& slots;
+  // The function's record; an empty record when the registry has none.
+  const FunctionRecord& function;
+  const FunctionRoute& route;
+  // Elements added by dotted indexes so far (at most `kMaxIndexGrowth`).
+  std::size_t index_growth = 0;
+
+  // The name used in messages.
+  const std::string& function_name() const { return route.function_name(); }
+};
 
 const FunctionRecord& EmptyFunctionRecord() {
   static const FunctionRecord record;
@@ -123,8 +150,8 @@ QueryValues SplitQuery(std::string_view path) {
   return values;
 }
 
-// Step 2: header values of arguments that accept headers, keyed by the
-// argument's own name.
+// Header values of arguments that accept headers, keyed by the argument's own
+// name.
 QueryValues HeaderCandidates(const CoreRequest& request, const BindingCall& call) {
   QueryValues candidates;
   if (request.headers == nullptr || request.header_count == 0) return candidates;
@@ -178,8 +205,12 @@ bool BindHostArguments(BindingCall& call, const CoreRequest& request, std::size_
   return true;
 }
 
-// The body bytes as text: at most `length` bytes, ended early by a NUL.
+// A JSON or YAML body as text. Such bodies are NUL-terminated texts and the
+// length serves MessagePack, so a host may leave it 0: the text then runs to
+// its NUL. A length that is given bounds the text, and a NUL inside it still
+// ends the text early.
 std::string_view BodyText(const CoreRequest& request) {
+  if (request.body_length == 0) return std::string_view(request.body);
   const void* nul = std::memchr(request.body, '\0', request.body_length);
   const std::size_t length =
       nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - request.body)
@@ -211,6 +242,7 @@ bool BindBody(BindingCall& call, const CoreRequest& request) {
       parsed = ParseMessagePack(reinterpret_cast<const uint8_t*>(request.body), request.body_length,
                                 &consumed);
       if (parsed.IsValid() && consumed < request.body_length) {
+        // "MessgePack" is the exact text hosts and callers match on: keep it.
         SetFailure(call.result, "Extra MessgePack data found in body");
         return false;
       }
@@ -245,20 +277,11 @@ class CallDataGuard {
   void* data_ = nullptr;
 };
 
-}  // namespace
-
-BodyContent BodyContentClass(const char* content_type) {
-  if (content_type == nullptr) return BodyContent::kUnsupported;
-  const std::string_view text(content_type);
-  if (StartsWithIgnoringCase(text, "application/x-msgpack")) return BodyContent::kMessagePack;
-  if (StartsWithIgnoringCase(text, "application/json") ||
-      StartsWithIgnoringCase(text, "application/vnd.api+json")) {
-    return BodyContent::kJson;
-  }
-  if (StartsWithIgnoringCase(text, "application/x-yaml")) return BodyContent::kYaml;
-  return BodyContent::kUnsupported;
-}
-
+// Decodes `value` into `target`: with `composite` set, MessagePack, JSON or
+// YAML when the text looks like one, otherwise (and always without
+// `composite`) a string. `argument_name` and `function_name` name the value
+// in messages. Returns false after recording a decoding failure in `result`;
+// `target` is then unchanged.
 bool DecodeTextValue(CallResult& result, BindingProperty& target, std::string_view function_name,
                      std::string_view argument_name, std::string_view value, bool composite) {
   // Text values are read as C texts: anything after an embedded NUL is not
@@ -294,6 +317,9 @@ bool DecodeTextValue(CallResult& result, BindingProperty& target, std::string_vi
   return true;
 }
 
+// Reads the index segment `segment` (base prefixes "0x" and "0" allowed).
+// Returns false after recording "Index %1 is in an incorrect format" or
+// "Index %1 is out of range".
 bool ParseIndexSegment(CallResult& result, std::string_view segment, std::size_t* index) {
   // Base prefixes as in C's unsigned conversion with base 0: "0x" followed by
   // a hex digit is hexadecimal, another leading "0" octal, else decimal.
@@ -327,6 +353,9 @@ bool ParseIndexSegment(CallResult& result, std::string_view segment, std::size_t
   return true;
 }
 
+// Binds `value` as a string below `slot` along the dotted `path` of field
+// names and indexes. Returns false after recording a malformed or out of
+// range index.
 bool BindPath(BindingCall& call, BindingProperty& slot, std::string_view path,
               std::string_view value) {
   BindingProperty* node = &slot;
@@ -356,6 +385,9 @@ bool BindPath(BindingCall& call, BindingProperty& slot, std::string_view path,
   }
 }
 
+// Binds the whole text `value` to `slot` of `argument`: an empty value gives
+// true, an empty structure or an empty collection by the argument's kind, or
+// fails. Returns false after recording the failure.
 bool BindValue(BindingCall& call, BindingProperty& slot, const ArgumentRecord& argument,
                std::string_view value) {
   const NativeKind kind = ArgumentKind(argument);
@@ -382,6 +414,10 @@ bool BindValue(BindingCall& call, BindingProperty& slot, const ArgumentRecord& a
                          IsComposite(kind));
 }
 
+// Binds the text `value` to the argument named by the part of `name` before
+// its first '.', or below it along the rest of `name` (at most `kMaxPathDepth`
+// segments), for a value coming from `location`. Returns false after recording
+// the failure in `call.result`.
 bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
                ArgumentLocation location) {
   const std::size_t dot = name.find('.');
@@ -410,8 +446,22 @@ bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
   return BindPath(call, slot, name.substr(dot + 1), value);
 }
 
+}  // namespace
+
+BodyContent BodyContentClass(const char* content_type) {
+  if (content_type == nullptr) return BodyContent::kUnsupported;
+  const std::string_view text(content_type);
+  if (StartsWithIgnoringCase(text, "application/x-msgpack")) return BodyContent::kMessagePack;
+  if (StartsWithIgnoringCase(text, "application/json") ||
+      StartsWithIgnoringCase(text, "application/vnd.api+json")) {
+    return BodyContent::kJson;
+  }
+  if (StartsWithIgnoringCase(text, "application/x-yaml")) return BodyContent::kYaml;
+  return BodyContent::kUnsupported;
+}
+
 void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const MatchState& state) {
-  // Step 1: the call result and the argument slots.
+  // The call result and the argument slots.
   CallResult result;
   ArgumentSlots slots;
   const FunctionRoute& route = *state.route;
@@ -422,11 +472,12 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
   BindingCall call{result, slots, function, route};
   const std::string_view path = request.path != nullptr ? request.path : "";
 
-  // Steps 2 and 3: header candidates and query values.
+  // Candidate values: headers by lower-cased argument name, and the query.
   const QueryValues header_values = HeaderCandidates(request, call);
   const QueryValues query_values = SplitQuery(path);
 
-  // Step 4: named binding; headers, then path parameters, then the query.
+  // Named binding: headers, then path parameters, then the query, so that a
+  // later source overwrites an earlier one.
   slots.resize(function.arguments.size());
   for (std::size_t i = 0; i < function.arguments.size(); ++i) {
     const ArgumentRecord& argument = function.arguments[i];
@@ -446,12 +497,12 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
       if (!(good = BindNamed(call, name, value, ArgumentLocation::kQuery))) break;
     }
   }
-  // Step 5: host arguments; unnamed ones follow the path parameters.
+  // Host arguments; unnamed ones follow the path parameters.
   if (good) good = BindHostArguments(call, request, state.path_parameters.size());
-  // Step 6: the body.
+  // The body, into the first body argument.
   if (good) good = BindBody(call, request);
 
-  // Step 7: prepare and invoke.
+  // Prepare the native arguments and invoke the handler.
   FunctionHandler* handler = route.handler();
   CallDataGuard data(handler);
   if (good && handler == nullptr) {
@@ -472,7 +523,7 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
       }
     }
   }
-  // Step 8: the response; the call data is released when `data` ends.
+  // Write the response; the call data is released when `data` ends.
   WriteResponse(response, result, function.registry);
 }
 

@@ -29,7 +29,6 @@ using RemotingTest::BindPoint;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-
 // The message of a (failed) parse, copied out of the temporary result.
 std::string ErrorOf(const PropertyResult& result) {
   return std::string(result.GetError());
@@ -354,6 +353,31 @@ TEST_F(ArgumentBindingTest, BodiesByContentClass) {
   EXPECT_EQ(Echo(ignored), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
 }
 
+TEST_F(ArgumentBindingTest, TextBodiesWithoutALengthRunToTheirNul) {
+  // JSON and YAML bodies are NUL-terminated texts; their length serves
+  // MessagePack, so a host may leave it 0.
+  auto post = [this](const char* content_type, const char* body, uint32_t length) {
+    RequestBuilder builder(kMethodPost, "/body");
+    Client::CoreRequest request = builder.Build();
+    request.content_type = content_type;
+    request.body = body;
+    request.body_length = length;
+    const FunctionRoute* routes[] = {endpoints_.routes().Find("PostBody")};
+    ResponseHolder response;
+    Dispatch(response.get(), &request, routes);
+    return response.failed() ? "error: " + response.error() : response.json();
+  };
+  const std::string ok = R"({"first":{"x":1,"y":2},"n":0,"second":{"x":0,"y":0}})";
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2})", 0), ok);
+  EXPECT_EQ(post("application/x-yaml", "x: 1\ny: 2\n", 0), ok);
+  // A given length still bounds the text.
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2}]])", 13), ok);
+  EXPECT_EQ(post("application/json", R"({"x":1,"y":2})", 5),
+            "error: " + ErrorOf(ParseJson(std::string(R"({"x":)"))));
+  // A null body is no body, whatever its content type.
+  EXPECT_EQ(post("application/json", nullptr, 0), "error: A value for 'first' is required.");
+}
+
 TEST(BodyContentClassTest, PrefixesIgnoringCase) {
   struct Case {
     const char* content_type;
@@ -378,40 +402,43 @@ TEST(BodyContentClassTest, PrefixesIgnoringCase) {
   }
 }
 
-TEST(ParseIndexSegmentTest, BasesAndBounds) {
+TEST_F(ArgumentBindingTest, IndexSegmentsByBaseAndBound) {
   struct Case {
     const char* segment;
     std::size_t index;  // when `error` is empty
     const char* error;
   };
+  // Bases as in C's unsigned conversion with base 0. Indexes of 2^31 and more
+  // are out of range, and so are smaller ones that would grow the collection
+  // past `kMaxIndexGrowth`.
   const Case cases[] = {
       {"0", 0, ""},
       {"7", 7, ""},
       {"010", 8, ""},
       {"0x1F", 31, ""},
       {"0X1f", 31, ""},
-      {"2147483647", 2147483647u, ""},
-      {"017777777777", 2147483647u, ""},
-      {"0x7FFFFFFF", 2147483647u, ""},
+      {"2147483647", 0, "Index 2147483647 is out of range"},
+      {"017777777777", 0, "Index 017777777777 is out of range"},
+      {"0x7FFFFFFF", 0, "Index 0x7FFFFFFF is out of range"},
       {"2147483648", 0, "Index 2147483648 is out of range"},
       {"0x80000000", 0, "Index 0x80000000 is out of range"},
       {"18446744073709551616", 0, "Index 18446744073709551616 is out of range"},
       {"09", 0, "Index 09 is in an incorrect format"},
       {"0x", 0, "Index 0x is in an incorrect format"},
       {"0xg", 0, "Index 0xg is in an incorrect format"},
-      {"1 ", 0, "Index 1  is in an incorrect format"},
-      {"", 0, "Index  is in an incorrect format"},
+      {"1%20", 0, "Index 1  is in an incorrect format"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.segment);
-    CallResult result;
-    std::size_t index = 12345;
-    const bool parsed = ParseIndexSegment(result, c.segment, &index);
-    EXPECT_EQ(parsed, c.error[0] == '\0');
-    EXPECT_EQ(result.outcome.GetError(), c.error);
-    if (parsed) {
-      EXPECT_EQ(index, c.index);
+    const std::string echoed = Echo(std::string("/echo/x?items.") + c.segment + "=a");
+    if (c.error[0] != '\0') {
+      EXPECT_EQ(echoed, std::string("error: ") + c.error);
+      continue;
     }
+    std::string items = R"("items":[)";
+    for (std::size_t i = 0; i < c.index; ++i) items += R"("",)";
+    items += R"("a"])";
+    EXPECT_NE(echoed.find(items), std::string::npos) << echoed;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "binding/core_value_conversion.h"
 #include "host_abi/core_value.h"
 #include "remoting/argument_binding.h"
+#include "remoting/call_gate.h"
 #include "util/counting_allocator.h"
 #include "util/format_text.h"
 
@@ -154,6 +155,27 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
   BindAndInvoke(response, *request, state);
 }
 
+namespace {
+
+// Releases a stream left in `response`, then resets it for an error answer.
+void ResetForError(CoreResponse* response) {
+  if (response->stream != nullptr && response->stream_release != nullptr) {
+    response->stream_release(response->stream);
+  }
+  ResetResponse(response);
+  response->release = &ResetResponse;
+}
+
+}  // namespace
+
+void AnswerFinalizing(CoreResponse* response) noexcept {
+  if (response == nullptr) return;
+  ResetForError(response);
+  ReportResponseError(response, kFinalizingText);
+  // Hosts read the content type without checking it: never leave it null.
+  response->content_type = kSharedEmptyText;
+}
+
 void DispatchSafely(CoreResponse* response, const CoreRequest* request,
                     std::span<const FunctionRoute* const> routes) noexcept {
   if (response == nullptr) return;
@@ -163,17 +185,17 @@ void DispatchSafely(CoreResponse* response, const CoreRequest* request,
   try {
     Dispatch(response, request, routes);
     return;
+  } catch (const CallFinalizing&) {
+    // Shutdown ended a wait of this call: expected, not a fault.
+    AnswerFinalizing(response);
+    return;
   } catch (const std::exception& error) {
     std::snprintf(description, sizeof(description), "%s", error.what());
   } catch (...) {
   }
   // The failure may have been the heap itself: the reset frees first, and the
   // report falls back to a static text if it cannot copy.
-  if (response->stream != nullptr && response->stream_release != nullptr) {
-    response->stream_release(response->stream);
-  }
-  ResetResponse(response);
-  response->release = &ResetResponse;
+  ResetForError(response);
   try {
     ReportResponseError(response, FormatText("Internal error: %1", description));
   } catch (...) {

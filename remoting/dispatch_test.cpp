@@ -25,7 +25,6 @@ namespace {
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-
 bool AllZero(const Client::CoreResponse& response) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(&response);
   for (std::size_t i = 0; i < sizeof(response); ++i) {
@@ -57,7 +56,7 @@ class CountingStream : public ResponseStream {
 
 class DispatchTest : public ::testing::Test {
  protected:
-  DispatchTest() : endpoints_(registry_, this) {}
+  DispatchTest() : endpoints_(registry_, &gate_) {}
 
   // Calls the function `name` through `Dispatch` with a route list of one.
   void Call(std::string_view name, RequestBuilder& request, ResponseHolder& response) {
@@ -67,6 +66,32 @@ class DispatchTest : public ::testing::Test {
     Dispatch(response.get(), &request.Build(), routes);
   }
 
+  // What a call through a descriptor answered: its value as JSON or its error.
+  struct Answer {
+    std::string value;
+    std::string error;
+    uint32_t status = 0;
+  };
+  Answer CallThroughDescriptor(std::string_view function, const char* path) {
+    Answer answer;
+    auto context = endpoints_.contexts().find(function);
+    if (context == endpoints_.contexts().end()) return answer;
+    RequestBuilder request(kMethodGet, path);
+    request.Context(const_cast<FunctionContext*>(&context->second));
+    ResponseHolder response;
+    CallFunctionDescriptor(response.get(), &request.Build());
+    answer.status = response.status();
+    if (response.failed()) {
+      answer.error = response.error();
+    } else {
+      answer.value = response.json();
+    }
+    return answer;
+  }
+
+  // Counts the destructions its owner would get.
+  int destroyed_ = 0;
+  CallGate gate_{[](void* owner) { ++*static_cast<int*>(owner); }, &destroyed_};
   TypeRegistry registry_;
   RemotingEndpoints endpoints_;
 };
@@ -135,13 +160,17 @@ TEST_F(DispatchTest, MethodRulesOfRoutes) {
     bool matches;
   };
   const Case cases[] = {
-      {"GetA", "/a", kMethodGet, nullptr, true},   {"GetA", "/a", kMethodPost, nullptr, false},
+      {"GetA", "/a", kMethodGet, nullptr, true},
+      {"GetA", "/a", kMethodPost, nullptr, false},
       {"GetA", "/a", 9, nullptr, false},      // 9 reads as 0, which is not GET
       {"GetA", "/a", 0x102, nullptr, false},  // so does any larger value
       {"Any", "Any", 9, nullptr, true},       // a route without method takes every method
-      {"Any", "Any", kMethodPost, nullptr, true},  {"Any", "Any", 8, "PATCHY", true},
-      {"B", "/b", 8, "PURGE", true},         {"B", "/b", 8, "purge", false},
-      {"B", "/b", 8, nullptr, false},        {"B", "/b", kMethodGet, "PURGE", false},
+      {"Any", "Any", kMethodPost, nullptr, true},
+      {"Any", "Any", 8, "PATCHY", true},
+      {"B", "/b", 8, "PURGE", true},
+      {"B", "/b", 8, "purge", false},
+      {"B", "/b", 8, nullptr, false},
+      {"B", "/b", kMethodGet, "PURGE", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.function << " " << c.method);
@@ -323,6 +352,33 @@ TEST_F(DispatchTest, ExceptionsBecomeInternalErrorsAtTheCallBack) {
   CallFunctionDescriptor(response.get(), &request.Build());
   EXPECT_EQ(response.error(), "Invalid function");
   EXPECT_EQ(response.status(), 404u);
+}
+
+TEST_F(DispatchTest, TheGateKeepsItsOwnerUntilTheLastCallLeaves) {
+  int runs = 0;
+  endpoints_.Get("/plain", [&runs]() -> MaybeType<int32_t> { return ++runs; });
+  Answer nested;
+  int destroyed_inside = -1;
+  // Shuts down as the host does while this call is in progress, calls again
+  // as another host thread would, then ends as a wait that shutdown broke.
+  endpoints_.Get("/shutdown", [&]() -> MaybeType<int32_t> {
+    gate_.Close();
+    gate_.ReleaseHostReference();
+    nested = CallThroughDescriptor("GetPlain", "/plain");
+    destroyed_inside = destroyed_;
+    throw CallFinalizing{};
+  });
+  endpoints_.BuildApiDescription();
+
+  const Answer plain = CallThroughDescriptor("GetPlain", "/plain");
+  EXPECT_EQ(plain.value, "1");
+  const Answer ended = CallThroughDescriptor("GetShutdown", "/shutdown");
+  EXPECT_EQ(ended.error, "Finalizing");
+  EXPECT_EQ(ended.status, 0u);
+  EXPECT_EQ(nested.error, "Finalizing");  // a call after shutdown runs nothing
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(destroyed_inside, 0);
+  EXPECT_EQ(destroyed_, 1);  // when the last call left
 }
 
 TEST_F(DispatchTest, ReleasingTheResponseFreesEverythingTheCallAllocated) {

@@ -13,9 +13,11 @@
 // request record) and `CallResult&` (to set status, content type, headers or
 // a stream), anywhere in the list; those take no argument slot.
 //
-//   auto handler = MakeFunctionHandler(
-//       [](int32_t id, const std::string& name) -> MaybeType<Item> { ... },
-//       &registry, record);
+// Route registration (route_builder.h) makes every handler through
+// `MakeTypedHandler`, after deducing the callable's `std::function` type:
+//
+//   std::function<MaybeType<Item>(int32_t, const std::string&)> find = ...;
+//   std::shared_ptr<FunctionHandler> handler = MakeTypedHandler(find, &registry, record);
 #ifndef VYN_REMOTING_FUNCTION_HANDLER_H_
 #define VYN_REMOTING_FUNCTION_HANDLER_H_
 
@@ -164,8 +166,6 @@ class TypedFunctionHandler final : public FunctionHandler {
     return HandlerDetail::RequestIdentity<Args...>();
   }
 
-  void set_function(const FunctionRecord* function) { function_ = function; }
-
  private:
   using CallData = std::tuple<HandlerDetail::Storage<Args>...>;
   // Whether a call needs storage of its own for native arguments.
@@ -201,8 +201,8 @@ class TypedFunctionHandler final : public FunctionHandler {
   }
 
   template <std::size_t... I>
-  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record, CallData& data,
-                         std::index_sequence<I...>) {
+  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record,
+                         CallData& data, std::index_sequence<I...>) {
     return std::invoke(callable_, Pass<I>(result, record, data)...);
   }
 
@@ -237,15 +237,6 @@ std::shared_ptr<FunctionHandler> MakeTypedHandler(std::function<MaybeType<R>(Arg
                                                   const FunctionRecord* function) {
   return std::make_shared<TypedFunctionHandler<R, Args...>>(std::move(callable), registry,
                                                             function);
-}
-
-// As above for any callable object whose signature `std::function` can
-// deduce (no generic lambdas) and whose result is a `MaybeType`.
-template <class Callable>
-std::shared_ptr<FunctionHandler> MakeFunctionHandler(Callable&& callable, TypeRegistry* registry,
-                                                     const FunctionRecord* function) {
-  using Function = decltype(std::function{std::forward<Callable>(callable)});
-  return MakeTypedHandler(Function(std::forward<Callable>(callable)), registry, function);
 }
 
 }  // namespace Kestrel

@@ -4,7 +4,7 @@ namespace Kestrel {
 
 const Client::ApiDescription& RemotingEndpoints::BuildApiDescription() {
   if (!built_) {
-    Kestrel::BuildApiDescription(block_, registry_, routes_, contexts_, module_);
+    Kestrel::BuildApiDescription(block_, registry_, routes_, contexts_, gate_);
     built_ = true;
   }
   return block_.description();

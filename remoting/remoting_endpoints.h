@@ -8,7 +8,7 @@
 // them. Everything handed to the host stays valid until the endpoints are
 // destroyed. Register everything, then build the description once.
 //
-//   RemotingEndpoints endpoints(registry, module);
+//   RemotingEndpoints endpoints(registry, &gate);
 //   endpoints.SetTags({"plugin-name"});
 //   endpoints.Get("/items/{id}", [](int32_t id) -> MaybeType<Item> { ... })
 //       .Argument("id", "The item's id.", ArgumentLocation::kPath);
@@ -30,9 +30,9 @@ namespace Kestrel {
 
 class RemotingEndpoints {
  public:
-  // `registry` must outlive the endpoints; `module` (may be null) is the
-  // first half of every function context.
-  RemotingEndpoints(TypeRegistry& registry, void* module) : registry_(registry), module_(module) {}
+  // `registry` must outlive the endpoints; `gate` (may be null: calls are
+  // not counted) is the first half of every function context.
+  RemotingEndpoints(TypeRegistry& registry, CallGate* gate) : registry_(registry), gate_(gate) {}
   RemotingEndpoints(const RemotingEndpoints&) = delete;
   RemotingEndpoints& operator=(const RemotingEndpoints&) = delete;
 
@@ -75,7 +75,7 @@ class RemotingEndpoints {
 
  private:
   TypeRegistry& registry_;
-  void* module_;
+  CallGate* gate_;
   std::vector<std::string> tags_;
   RouteTable routes_;
   FunctionContexts contexts_;

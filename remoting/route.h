@@ -87,8 +87,6 @@ class FunctionRoute {
   // never given one are `kAny`.
   ArgumentLocation LocationAt(std::size_t position) const;
 
-  void set_function(const FunctionRecord* function) { function_ = function; }
-
   // Sets the path template; a text longer than one character loses one
   // trailing '/' ('/a/' becomes '/a', '/' stays '/').
   void SetPath(std::string_view path);

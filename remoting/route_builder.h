@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "remoting/function_handler.h"
 #include "host_abi/http_method.h"
+#include "remoting/function_handler.h"
 #include "remoting/route.h"
 
 namespace Kestrel {

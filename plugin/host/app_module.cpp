@@ -2,12 +2,31 @@
 
 #include <exception>
 
+#include "binding/assign_native.h"
+#include "binding/core_value_conversion.h"
+#include "host_abi/core_value.h"
 #include "log/assertion_report.h"
+#include "log/logger.h"
+#include "plugin/host/outgoing_request.h"
 #include "plugin/host/plugin_log_target.h"
+#include "plugin/host/service_proxy.h"
 #include "plugin/host/telemetry.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::Client {
+namespace {
+
+// Converts a delivered payload into the flavour's record; false drops the event.
+template <class Record>
+bool ConvertPayload(const CoreValue& payload, Record& record, TypeRegistry& registry) {
+  BindingProperty property;
+  if (!FromCoreValue(payload, property, "<result>", nullptr)) return false;
+  PropertyResult status;
+  AssignNative(status, record, property, "<result>", registry);
+  return status.IsValid();
+}
+
+}  // namespace
 
 void ReportAwaitFailure(const std::future_error& error) {
   const std::string description =
@@ -19,7 +38,7 @@ void ReportAwaitFailure(const std::future_error& error) {
 // ---------------------------------------------------------------------------
 // AppModule
 
-AppModule::AppModule() : endpoints_(registry_, this) {}
+AppModule::AppModule() : endpoints_(registry_, &gate_) {}
 
 AppModule::~AppModule() = default;
 
@@ -29,33 +48,19 @@ void AppModule::SetPluginName(PluginNameRecord record) {
 }
 
 void AppModule::Stop() {
-  std::vector<std::string> names;
-  {
-    std::lock_guard<std::mutex> guard(event_mutex_);
-    names.reserve(event_handlers_.size());
-    for (const auto& entry : event_handlers_) names.push_back(entry.first);
+  for (const std::string& name : event_tables_.HandledNames()) {
+    Unsubscribe(name.c_str(), plugin_id_);
   }
-  for (const std::string& name : names) Unsubscribe(name.c_str(), plugin_id_);
-  {
-    std::lock_guard<std::mutex> guard(event_mutex_);
-    event_handlers_.clear();
-    subscription_counts_.clear();
-  }
-  {
-    std::lock_guard<std::mutex> guard(service_proxy_mutex_);
-    pending_calls_.clear();
-    received_answers_.clear();
-    async_handlers_.clear();
-  }
-  std::lock_guard<std::mutex> guard(event_mutex_);
-  resource_handlers_.clear();
-  pattern_handlers_.clear();
+  event_tables_.ClearHandlers();
+  service_proxy_tables_.Clear();
+  event_tables_.ClearResourceHandlers();
 }
 
 void AppModule::YieldOnce() {
   BeginWait("Wait: yield", 0);
   Yield();
   EndWait();
+  if (finalizing()) throw CallFinalizing{};
 }
 
 void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id) {
@@ -77,8 +82,155 @@ void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugi
                   }));
 }
 
-void AppModule::DestroyHostLogTarget() {
-  log_target_.reset();
+void AppModule::DestroyModule(void* module) {
+  auto* self = static_cast<AppModule*>(module);
+  self->log_target_.reset();
+  delete self;
+}
+
+// ---------------------------------------------------------------------------
+// AppModule: subscriptions, event handlers, delivery and publishing
+
+void AppModule::SubscribeEvent(const std::string& path) {
+  const std::string name = EventNameFromUri(path);
+  if (event_tables_.AddSubscription(name) == 1) {
+    SetEventHandler(name, EventHandler([this](const PluginResourceEvent& event) {
+                      DispatchResourceEvent(event);
+                    }));
+  }
+}
+
+void AppModule::UnsubscribeEvent(const std::string& path) {
+  const std::string name = EventNameFromUri(path);
+  if (event_tables_.RemoveSubscription(name) == 1) Unsubscribe(name.c_str(), plugin_id_);
+}
+
+void AppModule::SetEventHandler(const std::string& name, EventHandler handler) {
+  const bool service_proxy = std::holds_alternative<ServiceProxyHandler>(handler);
+  event_tables_.SetHandler(name, std::move(handler));
+  Subscribe(name.c_str(), plugin_id_,
+            service_proxy ? &AppModule::DeliverServiceProxyEvent : &AppModule::DeliverResourceEvent,
+            this, service_proxy ? kServiceProxyEventFlag : kResourceEventFlag);
+}
+
+void AppModule::AddResourceHandler(const std::string& path, ResourceHandler handler) {
+  event_tables_.AddResourceHandler(path, std::move(handler));
+}
+
+void AppModule::AddResourcePatternHandler(const std::string& pattern, ResourceHandler handler) {
+  event_tables_.AddResourcePatternHandler(pattern, std::move(handler));
+}
+
+void AppModule::DispatchResourceEvent(const PluginResourceEvent& event) {
+  std::string path = event.uri;
+  if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+  for (const ResourceHandler& handler : event_tables_.ResourceHandlersOf(path)) {
+    if (handler) handler(event);
+  }
+}
+
+template <class Record, class Handler>
+void AppModule::Deliver(const CoreEvent* event) noexcept {
+  if (event == nullptr || event->context == nullptr || event->name == nullptr) return;
+  auto* module = static_cast<AppModule*>(event->context);
+  // The module lives until `call` ends; an event after `Shutdown` is dropped.
+  CallGate::Call call(&module->gate_);
+  if (!call.open()) return;
+  try {
+    Handler handler = module->event_tables_.FindHandler<Handler>(event->name);
+    if (!handler) return;
+    Record record;
+    if (!ConvertPayload(event->payload, record, module->registry())) return;
+    handler(record);
+  } catch (...) {
+    // Events are best-effort, and nothing may reach the host as an exception.
+  }
+}
+
+VYN_CDECL void AppModule::DeliverResourceEvent(const CoreEvent* event) {
+  Deliver<PluginResourceEvent, ResourceHandler>(event);
+}
+
+VYN_CDECL void AppModule::DeliverServiceProxyEvent(const CoreEvent* event) {
+  Deliver<PluginServiceProxyResponse, ServiceProxyHandler>(event);
+}
+
+MaybeType<void> AppModule::SendJsonApiEvent(const std::string& base_name,
+                                            const PluginResourceEvent& event) {
+  PropertyResult property;
+  ConvertNative(property, event, registry());
+  if (!property.IsValid()) return Failure("%1", property.GetError());
+  CoreValue payload{};
+  ToCoreValue(property, payload, &registry());
+  const std::string name = EventNameFromUri(event.uri);
+  CoreEvent core_event{};
+  core_event.name = name.c_str();
+  core_event.payload = payload;
+  core_event.flag = 0;
+  core_event.context = nullptr;
+  SendEvent(&core_event);
+  if (name != base_name) {
+    core_event.name = base_name.c_str();
+    SendEvent(&core_event);
+  }
+  ReleaseToCoreValue(payload);
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// AppModule: service-proxy calls and their answers
+
+std::string AppModule::SendServiceProxyRequest(
+    const std::string& service, const std::string& method, const std::string& payload_text,
+    const std::string& reply_name, const std::string& extra, ServiceProxyHandler handler) {
+  const std::string description = ServiceProxyKey(service, method);
+  LogMessage(kLogLevelAlways, 0, "Preparing service proxy request: %s", description.c_str());
+  std::string key;
+  if (reply_name.empty()) {
+    MaybeType<std::string> sent = RequestValue<std::string>(
+        *this, HttpMethod::kPost, kServiceProxyUuidPath, service, method, plugin_id_, payload_text);
+    if (sent.is_failure()) return sent.failure().message();
+    key = sent.TakeValue();
+  } else {
+    key = ServiceProxyKey(service, reply_name);
+    if (service_proxy_tables_.HasPendingCall(key)) {
+      LogMessage(kLogLevelError, 0,
+                 "Could not invoke service proxy as request is already in flight");
+      return "Request already in flight";
+    }
+    MaybeType<void> sent = Request(*this, HttpMethod::kPost, kServiceProxyMethodPath, service,
+                                   method, reply_name, extra, plugin_id_, payload_text);
+    if (sent.is_failure()) return sent.failure().message();
+  }
+  LogMessage(kLogLevelAlways, 0, "Started service proxy request: %s (%s)", description.c_str(),
+             key.c_str());
+  service_proxy_tables_.StorePendingCall(key, std::move(handler));
+  service_proxy_tables_.MatchOne();
+  return std::string();
+}
+
+void AppModule::OnServiceProxyUuidEvent(const PluginServiceProxyResponse& answer) {
+  service_proxy_tables_.StoreReceivedAnswer(answer.uuid, answer);
+  service_proxy_tables_.MatchOne();
+}
+
+void AppModule::OnServiceProxyMethodEvent(const PluginServiceProxyResponse& answer) {
+  service_proxy_tables_.StoreReceivedAnswer(ServiceProxyKey(answer.serviceName, answer.methodName),
+                                            answer);
+  service_proxy_tables_.MatchOne();
+}
+
+void AppModule::OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& answer) {
+  const std::string key = ServiceProxyKey(answer.serviceName, answer.methodName);
+  if (!service_proxy_tables_.RunAsyncHandler(key, answer)) {
+    LogMessage(kLogLevelError, 0,
+               "Could not find registered handler for async service proxy event %s", key.c_str());
+  }
+}
+
+void AppModule::SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
+                                            ServiceProxyHandler handler) {
+  service_proxy_tables_.SetAsyncHandler(ServiceProxyKey(service, method), std::move(handler));
 }
 
 // ---------------------------------------------------------------------------
@@ -158,9 +310,8 @@ void CoreAppModule::Shutdown() noexcept {
   } catch (...) {
     // Stopping is best-effort; the module goes away regardless.
   }
-  // The logger must not call into the host's table once the module is gone.
-  DestroyHostLogTarget();
-  delete this;
+  // Destroys the module now, or when the last call in progress leaves.
+  call_gate().ReleaseHostReference();
 }
 
 MemoryStats CoreAppModule::ReadMemoryStats() {
@@ -179,8 +330,11 @@ MemoryStats CoreAppModule::ReadMemoryStats() {
 
 VYN_CDECL uint8_t CoreAppModule::EntryInitialize(void* module, CoreInterface* core) {
   if (module == nullptr) return 0;
+  auto* self = static_cast<CoreAppModule*>(module);
+  CallGate::Call call(&self->call_gate());
+  if (!call.open()) return 0;
   try {
-    return static_cast<CoreAppModule*>(module)->Initialize(core) ? 1 : 0;
+    return self->Initialize(core) ? 1 : 0;
   } catch (...) {
     return 0;
   }

@@ -7,8 +7,18 @@
 // Ownership: the module owns its type registry, its endpoints (routes,
 // handlers, API description), every handler table, the service-proxy tables,
 // the host log target, the telemetry sender and every text it hands the host;
-// all of them live until `Shutdown`, which destroys the module. Host records it
-// receives stay the host's.
+// all of them live until the module is destroyed. Host records it receives
+// stay the host's.
+//
+// Life: `Shutdown` sets the finalizing flag, stops the module and returns at
+// once. Every entry point the host calls (descriptor call-backs, event
+// call-backs, the entry table) counts itself in the module's `CallGate`
+// (remoting/call_gate.h) while it runs, and the module is destroyed when the
+// last call that was in progress at `Shutdown` leaves, on that call's thread
+// (at `Shutdown` itself when none was). A call that waits in `Await` when
+// `Shutdown` comes ends its wait and answers "Finalizing"; a call that starts
+// after `Shutdown` answers "Finalizing" and runs no handler; answers that
+// arrive after it are dropped.
 //
 // Every operation the plugin asks of the host goes through the virtual slots 4
 // to 12, which `CoreAppModule` forwards to the host's `CoreFunctionTable`.
@@ -23,17 +33,12 @@
 #ifndef VYN_PLUGIN_HOST_APP_MODULE_H_
 #define VYN_PLUGIN_HOST_APP_MODULE_H_
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "binding/binding_property.h"
@@ -41,9 +46,12 @@
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
+#include "plugin/host/event_tables.h"
 #include "plugin/host/module_events.h"
 #include "plugin/host/plugin_name.h"
 #include "plugin/host/semantic_version.h"
+#include "plugin/host/service_proxy_tables.h"
+#include "remoting/call_gate.h"
 #include "remoting/remoting_endpoints.h"
 #include "util/failure.h"
 #include "util/format_text.h"
@@ -78,10 +86,10 @@ class AppModule {
   using PluginLcdsResponse = Client::PluginLcdsResponse;
   using PluginServiceProxyResponse = Client::PluginServiceProxyResponse;
 
-  // Handlers of the two event flavours, each given the converted payload.
-  using ResourceHandler = std::function<void(const PluginResourceEvent&)>;
-  using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse&)>;
-  using EventHandler = std::variant<ResourceHandler, ServiceProxyHandler>;
+  // Handlers of the two event flavours (event_tables.h).
+  using ResourceHandler = Client::ResourceHandler;
+  using ServiceProxyHandler = Client::ServiceProxyHandler;
+  using EventHandler = Client::EventHandler;
 
   AppModule();
   AppModule(const AppModule&) = delete;
@@ -124,7 +132,8 @@ class AppModule {
   uint32_t plugin_id() const { return plugin_id_; }
   // "KestrelClient/<host API version> (<full name>)"; empty until `Initialize`.
   const std::string& user_agent() const { return user_agent_; }
-  bool finalizing() const { return finalizing_.load(std::memory_order_acquire) != 0; }
+  // True once `Shutdown` began; thread-safe.
+  bool finalizing() const { return gate_.closed(); }
   const SemanticVersion& host_version() const { return host_version_; }
   const PluginNameRecord& plugin_name() const { return plugin_name_; }
   const std::vector<std::string>& tags() const { return plugin_name_.tags; }
@@ -156,13 +165,17 @@ class AppModule {
 
   // Returns the value of `future`, handing control to the host (`Yield`)
   // until it is ready; a wait is announced once ("Wait: future<T>") and ended
-  // when one was announced. A future error (no state, broken promise) is
+  // when one was announced. When the module is finalizing and the future is
+  // not ready (or its promise was broken, as `Stop` breaks pending calls), the
+  // wait ends and `CallFinalizing` is thrown: the entry point answers
+  // "Finalizing". Any other future error (no state, broken promise) is
   // reported as fatal and raised again: callers inside a host call must catch
   // it.
   template <class T>
   T Await(std::future<T>& future);
 
   // One cooperative pause: `BeginWait("Wait: yield")`, `Yield`, `EndWait`.
+  // Throws `CallFinalizing` when the module was finalizing after the pause.
   void YieldOnce();
 
   // --- Events ----------------------------------------------------------------
@@ -206,9 +219,6 @@ class AppModule {
   // Registers the handler of asynchronous answers for `service`.`method`.
   void SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
                                    ServiceProxyHandler handler);
-  // Matches at most one received answer to its pending call and runs the
-  // call's handler. Returns whether one was matched.
-  bool MatchServiceProxyAnswers();
 
  protected:
   // The call-backs the host calls for events of the two flavours; `context`
@@ -216,24 +226,25 @@ class AppModule {
   static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
   static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
 
-  // Service-proxy table operations without a matching pass.
-  void StorePendingCall(const std::string& key, ServiceProxyHandler handler);
-  void StoreReceivedAnswer(const std::string& key, const PluginServiceProxyResponse& answer);
-  bool HasPendingCall(const std::string& key);
-
   // `Initialize` steps shared by every host binding.
   void InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id);
-  void SetFinalizing() { finalizing_.store(1, std::memory_order_release); }
-  // Detaches and destroys the host log target; no-op when there is none.
-  void DestroyHostLogTarget();
+  // Sets the finalizing flag (closes the gate); later calls answer
+  // "Finalizing". Thread-safe.
+  void SetFinalizing() { gate_.Close(); }
+  // The gate every entry point counts itself in.
+  CallGate& call_gate() { return gate_; }
 
  private:
   template <class Record, class Handler>
   static void Deliver(const CoreEvent* event) noexcept;
+  // The gate's destruction of a module made with `new`: detaches the host log
+  // target (the logger must not call into the host's table once the module is
+  // gone), then deletes the module.
+  static void DestroyModule(void* module);
 
-  // Resource handlers by exact path and by pattern; guarded by `event_mutex_`.
-  std::unordered_map<std::string, ResourceHandler> resource_handlers_;
-  std::vector<std::pair<std::string, ResourceHandler>> pattern_handlers_;
+  // Counts the calls in progress; destroys the module after `Shutdown` when
+  // the last one leaves. Declared before everything it keeps alive.
+  CallGate gate_{&AppModule::DestroyModule, this};
 
   TypeRegistry registry_;
   RemotingEndpoints endpoints_;
@@ -242,20 +253,12 @@ class AppModule {
   std::string user_agent_;
   std::unique_ptr<TelemetrySender> telemetry_;
 
-  // Event handlers and subscription counts. The host may deliver on its own
-  // threads, so the tables are guarded; handlers run without the lock.
-  std::mutex event_mutex_;
-  std::unordered_map<std::string, EventHandler> event_handlers_;
-  std::unordered_map<std::string, int32_t> subscription_counts_;
+  // Event handlers, subscription counts and resource handlers; the host may
+  // deliver on its own threads, so the tables lock themselves.
+  EventTables event_tables_;
+  // Pending calls, received answers and asynchronous handlers.
+  ServiceProxyTables service_proxy_tables_;
 
-  // Service-proxy tables, guarded by `service_proxy_mutex_`. Handlers run with
-  // it held and only fulfil a promise.
-  std::mutex service_proxy_mutex_;
-  std::unordered_map<std::string, ServiceProxyHandler> pending_calls_;
-  std::unordered_map<std::string, PluginServiceProxyResponse> received_answers_;
-  std::unordered_map<std::string, ServiceProxyHandler> async_handlers_;
-
-  std::atomic<uint8_t> finalizing_{0};
   SemanticVersion host_version_;
   std::unique_ptr<PluginLogTarget> log_target_;
   PluginNameRecord plugin_name_;
@@ -287,8 +290,10 @@ class CoreAppModule : public AppModule {
   // `OnInitialize` fails. May throw what the heap throws; the entry table
   // catches it.
   bool Initialize(CoreInterface* core);
-  // Sets finalizing, stops, destroys the host log target and deletes the
-  // module, which must have been made with `new`. Never throws.
+  // Sets finalizing, stops, and releases the host's hold on the module, which
+  // must have been made with `new`: it is destroyed now when no call is in
+  // progress, otherwise by the last call in progress when it leaves. Returns
+  // at once; never throws. Call once.
   void Shutdown() noexcept;
 
   // Null until `Initialize`.
@@ -322,6 +327,11 @@ T AppModule::Await(std::future<T>& future) {
         if (announced) EndWait();
         return future.get();
       }
+      // After `Shutdown` no answer comes any more: end the wait.
+      if (finalizing()) {
+        if (announced) EndWait();
+        throw CallFinalizing{};
+      }
       if (!announced) {
         const std::string label =
             FormatText("Wait: future<%1>", StaticType::Name<T>().display_name);
@@ -331,6 +341,8 @@ T AppModule::Await(std::future<T>& future) {
       Yield();
     }
   } catch (const std::future_error& error) {
+    // `Stop` breaks the promises of pending calls: expected after `Shutdown`.
+    if (error.code() == std::future_errc::broken_promise && finalizing()) throw CallFinalizing{};
     ReportAwaitFailure(error);
     throw;
   }

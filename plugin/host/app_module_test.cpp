@@ -19,9 +19,9 @@ namespace {
 using DevHost::CallRequest;
 using DevHost::CoreHost;
 using DevHost::HostOptions;
+using DevHost::ScriptedResponse;
 using Kestrel::kMethodGet;
 using Kestrel::kMethodPost;
-using DevHost::ScriptedResponse;
 
 HostOptions HostAt(uint32_t major, uint32_t minor, uint32_t patch) {
   HostOptions options;

@@ -3,9 +3,9 @@
 // "kclient"), the event name derived from a resource path, and the matching of
 // resource paths against handler patterns.
 //
-// The module's event tables, subscriptions, delivery call-backs and publishing
-// are `AppModule` operations (app_module.h); they are implemented in
-// module_events.cpp on top of what is declared here.
+// The module's event tables are `EventTables` (event_tables.h); subscribing,
+// the delivery call-backs and publishing are `AppModule` operations
+// (app_module.h).
 //
 //   EventNameFromUri("/vyn-spectator/v1/spectate");  // "OnJsonApiEvent_vyn-spectator_v1_spectate"
 //   MatchResourcePattern("/a/*/c", "/a/b/c");         // true

@@ -6,6 +6,7 @@
 
 #include "binding/core_value_conversion.h"
 #include "formats/json_reader.h"
+#include "remoting/call_gate.h"
 
 namespace Kestrel::Client {
 namespace {
@@ -104,6 +105,9 @@ MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
   ReceivedResponse received;
   CoreResponse& response = *received.get();
   module.SendRequest(&response, &request);
+  // `Shutdown` came while the other plugin answered: the call in progress
+  // ends (its entry point answers "Finalizing"); the response is released.
+  if (module.finalizing()) throw CallFinalizing{};
 
   ResponseContent content;
   content.status_code = response.status_code;

@@ -15,8 +15,8 @@
 
 #include <memory>
 
-#include "log/log_target.h"
 #include "host_abi/host_records.h"
+#include "log/log_target.h"
 
 namespace Kestrel::Client {
 

@@ -4,7 +4,7 @@
 // A call is posted to "/vyn-login/v1/service-proxy-uuid-requests" (by id) or
 // "/vyn-login/v1/service-proxy-method-requests" (by method); the answer comes
 // back later as a host event carrying a `PluginServiceProxyResponse`, which
-// the module matches to the pending call by its key (app_module.h). The
+// the module matches to the pending call by its key (service_proxy_tables.h). The
 // caller waits for the returned future with `AppModule::Await`. A call whose
 // answer never comes stays pending until `Stop`; there is no timeout.
 //
@@ -23,15 +23,13 @@
 #include "binding/static_type.h"
 #include "formats/json_native.h"
 #include "plugin/host/app_module.h"
+#include "remoting/call_gate.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client {
 
 inline constexpr char kServiceProxyUuidPath[] = "/vyn-login/v1/service-proxy-uuid-requests";
 inline constexpr char kServiceProxyMethodPath[] = "/vyn-login/v1/service-proxy-method-requests";
-
-// The error text of a call made while the module shuts down.
-inline constexpr char kFinalizingText[] = "Finalizing";
 
 namespace ServiceProxyDetail {
 

@@ -7,8 +7,8 @@
 
 #include "devhost/core_host.h"
 #include "formats/json_writer.h"
-#include "log/capturing_log_target.h"
 #include "host_abi/core_value.h"
+#include "log/capturing_log_target.h"
 #include "plugin/host/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {
@@ -27,9 +27,9 @@ using DevHost::CallOutcome;
 using DevHost::CallRequest;
 using DevHost::CoreHost;
 using DevHost::HostValue;
-using Kestrel::kMethodPost;
 using DevHost::RecordedRequest;
 using DevHost::ScriptedResponse;
+using Kestrel::kMethodPost;
 
 HostValue AnswerValue(const std::string& uuid, const std::string& payload,
                       const std::string& error = "") {
@@ -182,35 +182,37 @@ TEST_F(ServiceProxy, MethodVariantRefusesASecondCallInFlight) {
       RequestServiceProxy(*module_, "store", "lookup", std::string("p"), "reply", "", handler), "");
 }
 
-// Exposes the table operations that do not run a matching pass.
+// Exposes the finalizing flag that `Shutdown` sets.
 class ProxyModule : public ScriptedModule {
  public:
   using AppModule::SetFinalizing;
-  using AppModule::StorePendingCall;
-  using AppModule::StoreReceivedAnswer;
 };
 
 TEST(ServiceProxyTables, OnePassMatchesOneAnswer) {
-  ProxyModule module;
+  ServiceProxyTables tables;
   std::vector<std::string> handled;
   auto record = [&](const PluginServiceProxyResponse& answer) { handled.push_back(answer.uuid); };
-  module.StoreReceivedAnswer("a", PluginServiceProxyResponse{"a", "", "", "", "", ""});
-  module.StoreReceivedAnswer("b", PluginServiceProxyResponse{"b", "", "", "", "", ""});
-  module.StoreReceivedAnswer("c", PluginServiceProxyResponse{"c", "", "", "", "", ""});
-  EXPECT_FALSE(module.MatchServiceProxyAnswers());  // no call waits yet
-  module.StorePendingCall("a", record);
-  module.StorePendingCall("b", record);
-  EXPECT_TRUE(module.MatchServiceProxyAnswers());
+  tables.StoreReceivedAnswer("a", PluginServiceProxyResponse{"a", "", "", "", "", ""});
+  tables.StoreReceivedAnswer("b", PluginServiceProxyResponse{"b", "", "", "", "", ""});
+  tables.StoreReceivedAnswer("c", PluginServiceProxyResponse{"c", "", "", "", "", ""});
+  EXPECT_FALSE(tables.MatchOne());  // no call waits yet
+  tables.StorePendingCall("a", record);
+  tables.StorePendingCall("b", record);
+  EXPECT_TRUE(tables.HasPendingCall("a"));
+  EXPECT_TRUE(tables.MatchOne());
   EXPECT_EQ(handled.size(), 1u);
-  EXPECT_TRUE(module.MatchServiceProxyAnswers());
+  EXPECT_TRUE(tables.MatchOne());
   ASSERT_EQ(handled.size(), 2u);
   EXPECT_NE(handled[0], handled[1]);
-  EXPECT_FALSE(module.MatchServiceProxyAnswers());  // "c" keeps waiting for its call
+  EXPECT_FALSE(tables.HasPendingCall("a"));
+  EXPECT_FALSE(tables.MatchOne());  // "c" keeps waiting for its call
 
-  // A new answer for a waiting call is matched as it arrives.
-  module.StorePendingCall("d", record);
-  module.OnServiceProxyUuidEvent(PluginServiceProxyResponse{"d", "", "", "", "", ""});
-  EXPECT_EQ(handled.back(), "d");
+  // Clearing drops calls and answers alike.
+  tables.StorePendingCall("d", record);
+  tables.Clear();
+  tables.StoreReceivedAnswer("d", PluginServiceProxyResponse{"d", "", "", "", "", ""});
+  EXPECT_FALSE(tables.MatchOne());
+  EXPECT_EQ(handled.size(), 2u);
 }
 
 TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
@@ -221,7 +223,6 @@ TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
   auto record = [&](const PluginServiceProxyResponse& answer) {
     handled.push_back(answer.payload);
   };
-  module.StorePendingCall("store.push", record);
   module.OnServiceProxyAsyncEvent(PluginServiceProxyResponse{"", "store", "push", "1", "", ""});
   EXPECT_TRUE(handled.empty());
   const auto entries = capture.entries();
@@ -229,7 +230,6 @@ TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
   EXPECT_EQ(entries[0].level, kLogLevelError);
   EXPECT_EQ(entries[0].message,
             "Could not find registered handler for async service proxy event store.push");
-  EXPECT_FALSE(module.MatchServiceProxyAnswers());  // nothing was stored as an answer
 
   module.SetAsyncServiceProxyHandler("store", "push", record);
   module.OnServiceProxyAsyncEvent(PluginServiceProxyResponse{"", "store", "push", "2", "", ""});

@@ -1,8 +1,8 @@
 // The plugin library's only export: the entry point the host calls once after
 // loading the library. Everything else in the library is internal (hidden
 // visibility and a version script), so the host sees this one symbol.
-#include "log/tracing.h"
 #include "host_abi/host_records.h"
+#include "log/tracing.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"
 
@@ -28,5 +28,7 @@ void __freeres();
 // from malloc when the library is loaded. A process-wide runtime keeps that
 // buffer for the life of the process; ours dies with the library, so hand it
 // back when the host unloads us, or every load and unload would leak it.
-[[gnu::destructor]] static void ReleaseRuntimeBuffersAtUnload() { __gnu_cxx::__freeres(); }
+[[gnu::destructor]] static void ReleaseRuntimeBuffersAtUnload() {
+  __gnu_cxx::__freeres();
+}
 #endif

@@ -50,8 +50,6 @@ class SpectatorModule : public CoreAppModule {
   // A copy of the current game (three empty texts before the first launch).
   Api::SpectateGameInfoResource current_game() const { return current_game_; }
 
-  const ServerClassNames& server_class_names() const { return server_class_names_; }
-
  private:
   Api::SpectateGameInfoResource current_game_;
   ServerClassNames server_class_names_;

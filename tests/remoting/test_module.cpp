@@ -38,7 +38,7 @@ BindingProperty Text(std::string_view text) {
 
 }  // namespace
 
-TestModule::TestModule() : endpoints_(registry_, this) {
+TestModule::TestModule() : endpoints_(registry_, nullptr) {
   RegisterTypes();
   RegisterRoutes();
   description_ = &endpoints_.BuildApiDescription();

@@ -23,7 +23,6 @@ using Client::ReadPacked;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-
 // What a call answered, copied out of the response record.
 struct Reply {
   bool failed = false;
@@ -410,7 +409,8 @@ TEST_F(TestModuleTest, HeadersAndPathParameters) {
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json(), "{\"page\":\"intro\",\"section\":\"set up\"}");
   EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/intro").error, "Invalid function");
-  EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/p#").error, "Expected value for argument 'section'.");
+  EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/p#").error,
+            "Expected value for argument 'section'.");
   // Reserved parameters span '/'; '%' among the last two characters is dropped.
   RequestBuilder purge(kMethodCustom, "/cache/%41+b/c/100%");
   purge.MethodName("PURGE");
