@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <regex>
 
 #include "platform/shared_library.h"
 #include "host_abi/core_value.h"
 #include "util/counting_allocator.h"
+#include "util/path_template.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -116,43 +116,6 @@ RecordedRequest CopyRequest(const CoreRequest& request) {
 }
 
 }  // namespace
-
-bool PathMatchesTemplate(std::string_view path_template, std::string_view path) {
-  if (path_template.find('{') == std::string_view::npos) return path_template == path;
-  // The same translation the plugin's own router applies to its templates.
-  std::string pattern;
-  bool inside = false;
-  int kind = 1;
-  for (char c : path_template) {
-    if (!inside) {
-      if (c == '{') {
-        inside = true;
-        kind = 0;
-      } else if (c != '}') {
-        if (std::strchr("^$.*+?()[]|\\", c) != nullptr) pattern += '\\';
-        pattern += c;
-      }
-      continue;
-    }
-    if (kind == 0) {
-      kind = c == '+' ? 2 : c == '#' ? 3 : 1;
-      if (c == '}') {
-        pattern += "([^/]*)";
-        inside = false;
-      }
-      continue;
-    }
-    if (c == '}') {
-      pattern += kind == 1 ? "([^/]*)" : kind == 2 ? "(.*)" : "#(.*)";
-      inside = false;
-    }
-  }
-  try {
-    return std::regex_match(path.begin(), path.end(), std::regex(pattern));
-  } catch (const std::regex_error&) {
-    return false;
-  }
-}
 
 std::string RecordedRequest::ArgumentsJson() const {
   std::string json = "[";

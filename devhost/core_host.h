@@ -59,11 +59,6 @@ using Client::MemoryStats;
 // The name of the symbol the host looks up in a plugin library.
 inline constexpr const char* kPluginEntrySymbol = "load_vyn_spectator";
 
-// Whether `path` (without query) matches the route template `path_template`:
-// literal text must be equal, "{name}" matches one segment (no "/", possibly
-// empty), "{+name}" any rest, "{#name}" a "#" and any rest.
-bool PathMatchesTemplate(std::string_view path_template, std::string_view path);
-
 // One argument of a request: named, or positional (empty name).
 struct RecordedArgument {
   std::string name;

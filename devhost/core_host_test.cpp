@@ -542,17 +542,5 @@ TEST_F(CoreHostTest, OutgoingRequestsReachTheBestHandler) {
   EXPECT_EQ(host_.requests().size(), 7u);
 }
 
-TEST(CoreHostPathsTest, TemplatesMatchSegmentsAndRests) {
-  EXPECT_TRUE(PathMatchesTemplate("/a/b", "/a/b"));
-  EXPECT_FALSE(PathMatchesTemplate("/a/b", "/a/b/"));
-  EXPECT_TRUE(PathMatchesTemplate("/items/{id}", "/items/7"));
-  EXPECT_TRUE(PathMatchesTemplate("/items/{id}", "/items/"));
-  EXPECT_FALSE(PathMatchesTemplate("/items/{id}", "/items/7/8"));
-  EXPECT_TRUE(PathMatchesTemplate("/files/{+rest}", "/files/a/b.c"));
-  EXPECT_TRUE(PathMatchesTemplate("/p{#frag}", "/p#x"));
-  EXPECT_FALSE(PathMatchesTemplate("/a.b/{x}", "/aXb/1"));  // "." is literal
-  EXPECT_TRUE(PathMatchesTemplate("/{a}/{b}", "/1/2"));
-}
-
 }  // namespace
 }  // namespace Kestrel::DevHost
