@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "devhost/host_value.h"
+#include "devhost/scripted_response.h"
 #include "host_abi/host_records.h"
 #include "host_abi/http_method.h"
 #include "util/failure.h"
@@ -136,37 +137,6 @@ struct Unsubscription {
 struct LogLine {
   int32_t level = 0;
   std::string text;
-};
-
-// One piece of a scripted response stream. A read returns at most the
-// reader's buffer size; a chunk larger than that is split over several reads
-// with "more" set, and its own `more` applies to its last piece. A chunk with
-// `fail` makes that read return false.
-struct StreamChunk {
-  std::string data;
-  bool more = true;
-  bool fail = false;
-};
-
-// How the host answers one outgoing request of the plugin.
-struct ScriptedResponse {
-  HostValue value;
-  bool error = false;
-  std::string error_text;
-  uint32_t status = 0;
-  bool streamed = false;
-  std::vector<StreamChunk> chunks;
-
-  // Success with `value` (nil: no value).
-  static ScriptedResponse Value(HostValue value);
-  static ScriptedResponse Nil() { return Value(HostValue()); }
-  // Success with the value parsed from JSON `text`; a text that does not
-  // parse gives an error response with status 500 naming the problem.
-  static ScriptedResponse Json(std::string_view text);
-  // An error response with `text` and `status` (0: none).
-  static ScriptedResponse Error(std::string text, uint32_t status);
-  // A streamed response made of `chunks` (and no value).
-  static ScriptedResponse Stream(std::vector<StreamChunk> chunks);
 };
 
 // Answers one outgoing request; called on the thread of the plugin's call.
