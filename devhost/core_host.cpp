@@ -214,8 +214,9 @@ MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
   const CoreFunctionDescriptor* function =
       FindFunction(request.method, request.path, request.method_name);
   if (function == nullptr) {
-    std::string method = request.method == kMethodCustom ? request.method_name
-                                                         : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
+    std::string method = request.method == kMethodCustom
+                             ? request.method_name
+                             : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
     return Failure(404, "No function for %1 %2", method, StripQuery(request.path));
   }
   return CallFunction(*function, request);
@@ -422,7 +423,9 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   if (!handler) {
     FillResponse(
         ScriptedResponse::Error(
-            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)), recorded.path), 404),
+            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)),
+                       recorded.path),
+            404),
         response);
     return;
   }

@@ -12,13 +12,13 @@
 namespace Kestrel::DevHost {
 namespace {
 
-using Client::ReadPacked;
 using Client::CoreEvent;
 using Client::CorePluginRecord;
 using Client::CoreRequest;
 using Client::CoreResponse;
 using Client::CoreValueKind;
 using Client::ModuleEntryTable;
+using Client::ReadPacked;
 
 // ---------------------------------------------------------------------------
 // A tiny plugin that speaks the host records: three functions, one outgoing

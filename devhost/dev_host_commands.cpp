@@ -98,8 +98,8 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
   HostObserver observer;
   if (options.verbose) {
     observer.on_request = [&out](const RecordedRequest& sent) {
-      out << "request " << HttpMethodText(HttpMethodFromValue(sent.method)) << " " << sent.path << " "
-          << sent.ArgumentsJson() << "\n";
+      out << "request " << HttpMethodText(HttpMethodFromValue(sent.method)) << " " << sent.path
+          << " " << sent.ArgumentsJson() << "\n";
     };
     observer.on_event = [&out](const RecordedEvent& event) {
       out << "event " << event.name << " " << event.payload.ToJson() << "\n";

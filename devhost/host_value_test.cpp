@@ -10,8 +10,8 @@
 namespace Kestrel::DevHost {
 namespace {
 
-using Client::ReadPacked;
 using Client::CoreValueKind;
+using Client::ReadPacked;
 
 TEST(HostValueTest, JsonRoundTripKeepsEveryKindAndOrder) {
   // Member order, nesting, escapes and the integer boundaries of both signs.

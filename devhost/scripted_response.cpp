@@ -82,7 +82,6 @@ void FillResponse(ScriptedResponse scripted, CoreResponse* response) {
   response->value = scripted.value.Release();
 }
 
-
 ScriptedResponse ScriptedResponse::Value(HostValue value) {
   ScriptedResponse response;
   response.value = std::move(value);
