@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "host_abi/core_value.h"
 #include "platform/shared_library.h"
@@ -44,6 +46,39 @@ RecordedRequest CopyRequest(const CoreRequest& request) {
     }
   }
   return recorded;
+}
+
+// Appends `record` and drops the oldest records beyond `limit` (0: none).
+template <typename Record>
+void Keep(std::deque<Record>& records, Record record, size_t limit) {
+  records.push_back(std::move(record));
+  while (limit != 0 && records.size() > limit) records.pop_front();
+}
+
+// Runs `body` and drops what it throws: the function table's call-backs run
+// on the plugin's stack, and nothing may be thrown into the plugin.
+template <typename Body>
+void Contained(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+template <typename Record>
+std::vector<Record> Copy(const std::deque<Record>& records) {
+  return std::vector<Record>(records.begin(), records.end());
+}
+
+// Answers the plugin's request with `text` and status 500; when even that
+// cannot be built, with status 500 and no text.
+void AnswerHostFailure(std::string_view text, CoreResponse* response) noexcept {
+  try {
+    FillResponse(ScriptedResponse::Error(std::string(text), 500), response);
+  } catch (...) {
+    std::memset(static_cast<void*>(response), 0, sizeof(CoreResponse));
+    response->status_code = 500;
+  }
 }
 
 }  // namespace
@@ -151,7 +186,10 @@ MaybeType<void> CoreHost::Initialize() {
 }
 
 void CoreHost::Shutdown() {
-  std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+  // Not under `call_mutex_`: a call may be waiting inside the plugin (in its
+  // `Yield`) on another thread, and a host at exit shuts the module down
+  // without waiting for it.
+  std::lock_guard<std::mutex> lock(shutdown_mutex_);
   if (entry_table_ == nullptr || shut_down_) return;
   shut_down_ = true;
   initialized_ = false;
@@ -376,7 +414,8 @@ int CoreHost::DeliverPending() {
       core_event.context = subscription.context;
       {
         std::lock_guard<std::mutex> lock(state_mutex_);
-        delivered_events_.emplace_back(event.name, subscription.flag, event.payload.Clone());
+        Keep(delivered_events_, RecordedEvent(event.name, subscription.flag, event.payload.Clone()),
+             options_.record_limit);
       }
       subscription.callback(&core_event);
       ++callbacks;
@@ -401,7 +440,16 @@ CoreHost* CoreHost::FromTable(CoreFunctionTable* table) {
 void VYN_CDECL CoreHost::OnSendRequest(CoreFunctionTable* table, CoreResponse* response,
                                        const CoreRequest* request) {
   if (table == nullptr || response == nullptr) return;
-  FromTable(table)->HandleSendRequest(response, request);
+  try {
+    FromTable(table)->HandleSendRequest(response, request);
+  } catch (const std::bad_alloc&) {
+    AnswerHostFailure("The host ran out of memory while answering the request", response);
+  } catch (const std::exception& error) {
+    AnswerHostFailure(std::string("The host failed to answer the request: ") + error.what(),
+                      response);
+  } catch (...) {
+    AnswerHostFailure("The host failed to answer the request", response);
+  }
 }
 
 void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* request) {
@@ -414,7 +462,7 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   std::function<void(const RecordedRequest&)> on_request;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
-    requests_.push_back(recorded);
+    Keep(requests_, recorded, options_.record_limit);
     const HandlerEntry* entry = FindHandler(recorded.method, recorded.path);
     if (entry != nullptr) handler = entry->handler;
     on_request = observer_.on_request;
@@ -436,38 +484,46 @@ void VYN_CDECL CoreHost::OnReserved2(CoreFunctionTable*, uint32_t, uint32_t) {}
 
 void VYN_CDECL CoreHost::OnSendEvent(CoreFunctionTable* table, const CoreEvent* event) {
   if (table == nullptr || event == nullptr) return;
-  CoreHost* host = FromTable(table);
-  // The plugin frees the payload after the call: keep deep copies.
-  RecordedEvent recorded(TextOrEmpty(event->name), event->flag, HostValue::CopyOf(event->payload));
-  std::function<void(const RecordedEvent&)> on_event;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->events_.push_back(recorded);
-    host->pending_events_.emplace_back(recorded.name, recorded.flag, recorded.payload.Clone());
-    on_event = host->observer_.on_event;
-  }
-  if (on_event) on_event(recorded);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    // The plugin frees the payload after the call: keep deep copies.
+    RecordedEvent recorded(TextOrEmpty(event->name), event->flag,
+                           HostValue::CopyOf(event->payload));
+    std::function<void(const RecordedEvent&)> on_event;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      Keep(host->events_, recorded, host->options_.record_limit);
+      host->pending_events_.emplace_back(recorded.name, recorded.flag, recorded.payload.Clone());
+      on_event = host->observer_.on_event;
+    }
+    if (on_event) on_event(recorded);
+  });
 }
 
 void VYN_CDECL CoreHost::OnSubscribe(CoreFunctionTable* table, const char* name, uint32_t plugin_id,
                                      CoreEventCallback callback, void* context, uint32_t flag) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  Subscription subscription{TextOrEmpty(name), plugin_id, callback, context, flag};
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  host->subscriptions_.push_back(subscription);
-  host->active_subscriptions_.push_back(subscription);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    Subscription subscription{TextOrEmpty(name), plugin_id, callback, context, flag};
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    Keep(host->subscriptions_, subscription, host->options_.record_limit);
+    host->active_subscriptions_.push_back(subscription);
+  });
 }
 
 void VYN_CDECL CoreHost::OnUnsubscribe(CoreFunctionTable* table, const char* name,
                                        uint32_t plugin_id) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::string event_name = TextOrEmpty(name);
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  host->unsubscriptions_.push_back(Unsubscription{event_name, plugin_id});
-  std::erase_if(host->active_subscriptions_, [&](const Subscription& subscription) {
-    return subscription.name == event_name && subscription.plugin_id == plugin_id;
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::string event_name = TextOrEmpty(name);
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    Keep(host->unsubscriptions_, Unsubscription{event_name, plugin_id},
+         host->options_.record_limit);
+    std::erase_if(host->active_subscriptions_, [&](const Subscription& subscription) {
+      return subscription.name == event_name && subscription.plugin_id == plugin_id;
+    });
   });
 }
 
@@ -476,45 +532,53 @@ void VYN_CDECL CoreHost::OnReserved6(CoreFunctionTable*, uint32_t, uint32_t, uin
 
 void VYN_CDECL CoreHost::OnYield(CoreFunctionTable* table) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    ++host->yield_count_;
-  }
-  host->DeliverPending();
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      ++host->yield_count_;
+    }
+    host->DeliverPending();
+  });
 }
 
 void VYN_CDECL CoreHost::OnBeginWait(CoreFunctionTable* table, const char* label, uint32_t) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::string text = TextOrEmpty(label);
-  std::function<void(const std::string&)> on_begin_wait;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->wait_labels_.push_back(text);
-    on_begin_wait = host->observer_.on_begin_wait;
-  }
-  if (on_begin_wait) on_begin_wait(text);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::string text = TextOrEmpty(label);
+    std::function<void(const std::string&)> on_begin_wait;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      Keep(host->wait_labels_, text, host->options_.record_limit);
+      on_begin_wait = host->observer_.on_begin_wait;
+    }
+    if (on_begin_wait) on_begin_wait(text);
+  });
 }
 
 void VYN_CDECL CoreHost::OnEndWait(CoreFunctionTable* table) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  ++host->end_wait_count_;
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    ++host->end_wait_count_;
+  });
 }
 
 void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const char* text) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  LogLine line{level, TextOrEmpty(text)};
-  std::function<void(const LogLine&)> on_log;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->log_lines_.push_back(line);
-    on_log = host->observer_.on_log;
-  }
-  if (on_log) on_log(line);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    LogLine line{level, TextOrEmpty(text)};
+    std::function<void(const LogLine&)> on_log;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      Keep(host->log_lines_, line, host->options_.record_limit);
+      on_log = host->observer_.on_log;
+    }
+    if (on_log) on_log(line);
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -522,22 +586,22 @@ void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const ch
 
 std::vector<RecordedRequest> CoreHost::requests() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return requests_;
+  return Copy(requests_);
 }
 
 std::vector<RecordedEvent> CoreHost::events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return events_;
+  return Copy(events_);
 }
 
 std::vector<RecordedEvent> CoreHost::delivered_events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return delivered_events_;
+  return Copy(delivered_events_);
 }
 
 std::vector<Subscription> CoreHost::subscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return subscriptions_;
+  return Copy(subscriptions_);
 }
 
 std::vector<Subscription> CoreHost::active_subscriptions() const {
@@ -547,12 +611,12 @@ std::vector<Subscription> CoreHost::active_subscriptions() const {
 
 std::vector<Unsubscription> CoreHost::unsubscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return unsubscriptions_;
+  return Copy(unsubscriptions_);
 }
 
 std::vector<std::string> CoreHost::wait_labels() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return wait_labels_;
+  return Copy(wait_labels_);
 }
 
 int CoreHost::end_wait_count() const {
@@ -567,7 +631,7 @@ int CoreHost::yield_count() const {
 
 std::vector<LogLine> CoreHost::log_lines() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return log_lines_;
+  return Copy(log_lines_);
 }
 
 size_t CoreHost::pending_event_count() const {

@@ -16,6 +16,8 @@
 // `Load*` and `Shutdown`. All public operations are safe to call from several
 // threads: calls into the plugin are serialised by one recursive lock, so a
 // plugin that yields inside a call gets its events on the calling thread.
+// Every call-back of the function table catches what the host's own code
+// throws (an allocation failure): nothing is thrown into the plugin.
 //
 //   CoreHost host;
 //   host.SetRequestHandler(kMethodPost, "/other/v1/thing",
@@ -26,6 +28,7 @@
 #ifndef VYN_DEVHOST_CORE_HOST_H_
 #define VYN_DEVHOST_CORE_HOST_H_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -192,6 +195,10 @@ struct HostOptions {
   uint32_t plugin_id = 1;
   // Deliver queued events after every call into the plugin returns.
   bool deliver_after_calls = true;
+  // How many of each kind of record (requests, events, delivered events,
+  // subscriptions, unsubscriptions, wait labels, log lines) are kept: the
+  // newest ones; 0 keeps all. A long-running server sets a bound.
+  size_t record_limit = 0;
 };
 
 class CoreHost {
@@ -220,7 +227,10 @@ class CoreHost {
   MaybeType<void> Initialize();
 
   // Calls the module's `Shutdown` once (also when `Initialize` failed); does
-  // nothing when no module is loaded or it was already shut down.
+  // nothing when no module is loaded or it was already shut down. It does
+  // not wait for calls in progress on other threads (a call waiting for an
+  // answer ends with the plugin's "Finalizing"); calls that start after it
+  // are refused with status 503.
   void Shutdown();
 
   // Shuts down (if needed) and unloads the library; the host can load again.
@@ -343,24 +353,27 @@ class CoreHost {
   std::unique_ptr<Platform::SharedLibrary> library_;
   Client::CorePluginRecord record_{};
   const Client::ModuleEntryTable* entry_table_ = nullptr;
-  bool initialized_ = false;
-  bool shut_down_ = false;
+  // Read by calls without `call_mutex_`: `Shutdown` does not wait for calls
+  // in progress.
+  std::atomic<bool> initialized_{false};
+  std::atomic<bool> shut_down_{false};
+  std::mutex shutdown_mutex_;
   mutable std::recursive_mutex call_mutex_;
 
   // Handlers, subscriptions, the event queue and the records.
   mutable std::mutex state_mutex_;
   std::vector<HandlerEntry> handlers_;
-  std::vector<Subscription> subscriptions_;
+  std::deque<Subscription> subscriptions_;
   std::vector<Subscription> active_subscriptions_;
-  std::vector<Unsubscription> unsubscriptions_;
+  std::deque<Unsubscription> unsubscriptions_;
   std::deque<RecordedEvent> pending_events_;
-  std::vector<RecordedRequest> requests_;
-  std::vector<RecordedEvent> events_;
-  std::vector<RecordedEvent> delivered_events_;
-  std::vector<std::string> wait_labels_;
+  std::deque<RecordedRequest> requests_;
+  std::deque<RecordedEvent> events_;
+  std::deque<RecordedEvent> delivered_events_;
+  std::deque<std::string> wait_labels_;
   int end_wait_count_ = 0;
   int yield_count_ = 0;
-  std::vector<LogLine> log_lines_;
+  std::deque<LogLine> log_lines_;
   HostObserver observer_;
 };
 
