@@ -36,6 +36,13 @@ std::string JsonString(std::string_view text) {
   return HostValue::String(text).ToJson();
 }
 
+// Appends `record` and drops the oldest records beyond `limit` (0: none).
+template <typename Record>
+void Keep(std::deque<Record>& records, Record record, size_t limit) {
+  records.push_back(std::move(record));
+  while (limit != 0 && records.size() > limit) records.pop_front();
+}
+
 }  // namespace
 
 void SimulatedPeers::Install(CoreHost* host) {
@@ -61,23 +68,24 @@ void SimulatedPeers::SetRoster(Roster roster) {
 
 std::vector<std::string> SimulatedPeers::launched_games() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return launched_games_;
+  return {launched_games_.begin(), launched_games_.end()};
 }
 
 std::vector<std::pair<std::string, std::string>> SimulatedPeers::telemetry() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return telemetry_;
+  return {telemetry_.begin(), telemetry_.end()};
 }
 
 std::vector<ServerCall> SimulatedPeers::server_calls() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return server_calls_;
+  return {server_calls_.begin(), server_calls_.end()};
 }
 
 ScriptedResponse SimulatedPeers::OnGameflowLaunch(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  launched_games_.push_back(request.arguments.empty() ? std::string("null")
-                                                      : request.arguments[0].value.ToJson());
+  Keep(launched_games_,
+       request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson(),
+       record_limit_);
   if (roster_.gameflow.has_value()) {
     return ScriptedResponse::Error(roster_.gameflow->error, roster_.gameflow->status);
   }
@@ -95,7 +103,7 @@ MaybeType<std::string> SimulatedPeers::AnswerServerCall(const std::string& servi
     } else {
       call.answer = answer.value();
     }
-    server_calls_.push_back(call);
+    Keep(server_calls_, call, record_limit_);
     return answer;
   };
   if (roster_.server.has_value()) return finish(Failure(0, "%1", roster_.server->error));
@@ -133,12 +141,19 @@ ScriptedResponse SimulatedPeers::OnServiceProxy(CoreHost* host, const RecordedRe
   std::string answer_text = answer.has_value() ? answer.value() : std::string();
   std::string error = answer.has_value() ? std::string() : answer.failure().message();
   std::string status = answer.has_value() ? "200" : "500";
+  bool hold = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold = roster_.hold_server_answers;
+  }
   if (by_uuid) {
     std::string uuid = NewUuid();
+    if (hold) return ScriptedResponse::Value(HostValue::String(uuid));
     host->QueueEvent("OnServiceProxyUuidEvent",
                      ServiceProxyResponse(uuid, service, method, answer_text, status, error));
     return ScriptedResponse::Value(HostValue::String(uuid));
   }
+  if (hold) return ScriptedResponse::Nil();
   host->QueueEvent("OnServiceProxyMethodEvent",
                    ServiceProxyResponse("", service, reply_name, answer_text, status, error));
   return ScriptedResponse::Nil();
@@ -146,9 +161,11 @@ ScriptedResponse SimulatedPeers::OnServiceProxy(CoreHost* host, const RecordedRe
 
 ScriptedResponse SimulatedPeers::OnTelemetry(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  telemetry_.emplace_back(
-      request.path.substr(std::string_view(kTelemetryPrefix).size()),
-      request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson());
+  Keep(telemetry_,
+       std::make_pair(
+           request.path.substr(std::string_view(kTelemetryPrefix).size()),
+           request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson()),
+       record_limit_);
   return ScriptedResponse::Nil();
 }
 

@@ -10,7 +10,11 @@
 //   The server knows the `spectator` service's
 //   `getDropInSpectateAvailability`: the names asked for that the roster marks
 //   as in a game, in the order asked (or the roster's server error);
+//   With the roster's "holdServerAnswers" the server's answers are never
+//   queued, so calls that wait for them wait until the plugin shuts down;
 // - telemetry: POST "/telemetry/v1/events/<name>" is recorded.
+// The records (games, telemetry, server calls) keep the newest
+// `record_limit` entries of each kind (0: all).
 // The peers hold the roster and their records; they must outlive the host's
 // use of the handlers (the handlers point back to them).
 //
@@ -19,6 +23,7 @@
 #ifndef VYN_DEVHOST_SIMULATED_PEERS_H_
 #define VYN_DEVHOST_SIMULATED_PEERS_H_
 
+#include <deque>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -46,7 +51,8 @@ struct ServerCall {
 
 class SimulatedPeers {
  public:
-  explicit SimulatedPeers(Roster roster) : roster_(std::move(roster)) {}
+  explicit SimulatedPeers(Roster roster, size_t record_limit = 0)
+      : roster_(std::move(roster)), record_limit_(record_limit) {}
   SimulatedPeers(const SimulatedPeers&) = delete;
   SimulatedPeers& operator=(const SimulatedPeers&) = delete;
 
@@ -74,9 +80,10 @@ class SimulatedPeers {
 
   mutable std::mutex mutex_;
   Roster roster_;
-  std::vector<std::string> launched_games_;
-  std::vector<std::pair<std::string, std::string>> telemetry_;
-  std::vector<ServerCall> server_calls_;
+  size_t record_limit_ = 0;
+  std::deque<std::string> launched_games_;
+  std::deque<std::pair<std::string, std::string>> telemetry_;
+  std::deque<ServerCall> server_calls_;
 };
 
 // A fresh random uuid in its text form (8-4-4-4-12 lower-case hex digits).
