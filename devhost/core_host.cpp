@@ -48,11 +48,28 @@ RecordedRequest CopyRequest(const CoreRequest& request) {
   return recorded;
 }
 
-// Appends `record` and drops the oldest records beyond `limit` (0: none).
-template <typename Record>
-void Keep(std::deque<Record>& records, Record record, size_t limit) {
-  records.push_back(std::move(record));
-  while (limit != 0 && records.size() > limit) records.pop_front();
+// About how many bytes a record holds.
+size_t RecordBytes(const RecordedRequest& request) {
+  size_t bytes = sizeof(request) + request.path.size();
+  for (const RecordedArgument& argument : request.arguments) {
+    bytes += sizeof(argument) + argument.name.size() + CoreValueBytes(argument.value.get());
+  }
+  return bytes;
+}
+size_t RecordBytes(const RecordedEvent& event) {
+  return sizeof(event) + event.name.size() + CoreValueBytes(event.payload.get());
+}
+size_t RecordBytes(const std::string& text) {
+  return sizeof(text) + text.size();
+}
+size_t RecordBytes(const LogLine& line) {
+  return sizeof(line) + line.text.size();
+}
+size_t RecordBytes(const Subscription& subscription) {
+  return sizeof(subscription) + subscription.name.size();
+}
+size_t RecordBytes(const Unsubscription& unsubscription) {
+  return sizeof(unsubscription) + unsubscription.name.size();
 }
 
 // Runs `body` and drops what it throws: the function table's call-backs run
@@ -63,11 +80,6 @@ void Contained(Body&& body) noexcept {
     body();
   } catch (...) {
   }
-}
-
-template <typename Record>
-std::vector<Record> Copy(const std::deque<Record>& records) {
-  return std::vector<Record>(records.begin(), records.end());
 }
 
 // Answers the plugin's request with `text` and status 500; when even that
@@ -82,6 +94,12 @@ void AnswerHostFailure(std::string_view text, CoreResponse* response) noexcept {
 }
 
 }  // namespace
+
+template <typename Record>
+void CoreHost::Keep(RecordWindow<Record>& window, Record record) {
+  size_t bytes = RecordBytes(record);
+  window.Add(std::move(record), bytes, options_.record_limit, options_.record_bytes_limit);
+}
 
 std::string RecordedRequest::ArgumentsJson() const {
   std::string json = "[";
@@ -414,8 +432,8 @@ int CoreHost::DeliverPending() {
       core_event.context = subscription.context;
       {
         std::lock_guard<std::mutex> lock(state_mutex_);
-        Keep(delivered_events_, RecordedEvent(event.name, subscription.flag, event.payload.Clone()),
-             options_.record_limit);
+        Keep(delivered_events_,
+             RecordedEvent(event.name, subscription.flag, event.payload.Clone()));
       }
       subscription.callback(&core_event);
       ++callbacks;
@@ -462,7 +480,7 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   std::function<void(const RecordedRequest&)> on_request;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
-    Keep(requests_, recorded, options_.record_limit);
+    Keep(requests_, recorded);
     const HandlerEntry* entry = FindHandler(recorded.method, recorded.path);
     if (entry != nullptr) handler = entry->handler;
     on_request = observer_.on_request;
@@ -492,7 +510,7 @@ void VYN_CDECL CoreHost::OnSendEvent(CoreFunctionTable* table, const CoreEvent* 
     std::function<void(const RecordedEvent&)> on_event;
     {
       std::lock_guard<std::mutex> lock(host->state_mutex_);
-      Keep(host->events_, recorded, host->options_.record_limit);
+      host->Keep(host->events_, recorded);
       host->pending_events_.emplace_back(recorded.name, recorded.flag, recorded.payload.Clone());
       on_event = host->observer_.on_event;
     }
@@ -507,7 +525,7 @@ void VYN_CDECL CoreHost::OnSubscribe(CoreFunctionTable* table, const char* name,
     CoreHost* host = FromTable(table);
     Subscription subscription{TextOrEmpty(name), plugin_id, callback, context, flag};
     std::lock_guard<std::mutex> lock(host->state_mutex_);
-    Keep(host->subscriptions_, subscription, host->options_.record_limit);
+    host->Keep(host->subscriptions_, subscription);
     host->active_subscriptions_.push_back(subscription);
   });
 }
@@ -519,8 +537,7 @@ void VYN_CDECL CoreHost::OnUnsubscribe(CoreFunctionTable* table, const char* nam
     CoreHost* host = FromTable(table);
     std::string event_name = TextOrEmpty(name);
     std::lock_guard<std::mutex> lock(host->state_mutex_);
-    Keep(host->unsubscriptions_, Unsubscription{event_name, plugin_id},
-         host->options_.record_limit);
+    host->Keep(host->unsubscriptions_, Unsubscription{event_name, plugin_id});
     std::erase_if(host->active_subscriptions_, [&](const Subscription& subscription) {
       return subscription.name == event_name && subscription.plugin_id == plugin_id;
     });
@@ -550,7 +567,7 @@ void VYN_CDECL CoreHost::OnBeginWait(CoreFunctionTable* table, const char* label
     std::function<void(const std::string&)> on_begin_wait;
     {
       std::lock_guard<std::mutex> lock(host->state_mutex_);
-      Keep(host->wait_labels_, text, host->options_.record_limit);
+      host->Keep(host->wait_labels_, text);
       on_begin_wait = host->observer_.on_begin_wait;
     }
     if (on_begin_wait) on_begin_wait(text);
@@ -574,7 +591,7 @@ void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const ch
     std::function<void(const LogLine&)> on_log;
     {
       std::lock_guard<std::mutex> lock(host->state_mutex_);
-      Keep(host->log_lines_, line, host->options_.record_limit);
+      host->Keep(host->log_lines_, line);
       on_log = host->observer_.on_log;
     }
     if (on_log) on_log(line);
@@ -586,22 +603,22 @@ void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const ch
 
 std::vector<RecordedRequest> CoreHost::requests() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(requests_);
+  return requests_.Copy();
 }
 
 std::vector<RecordedEvent> CoreHost::events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(events_);
+  return events_.Copy();
 }
 
 std::vector<RecordedEvent> CoreHost::delivered_events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(delivered_events_);
+  return delivered_events_.Copy();
 }
 
 std::vector<Subscription> CoreHost::subscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(subscriptions_);
+  return subscriptions_.Copy();
 }
 
 std::vector<Subscription> CoreHost::active_subscriptions() const {
@@ -611,12 +628,12 @@ std::vector<Subscription> CoreHost::active_subscriptions() const {
 
 std::vector<Unsubscription> CoreHost::unsubscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(unsubscriptions_);
+  return unsubscriptions_.Copy();
 }
 
 std::vector<std::string> CoreHost::wait_labels() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(wait_labels_);
+  return wait_labels_.Copy();
 }
 
 int CoreHost::end_wait_count() const {
@@ -631,7 +648,7 @@ int CoreHost::yield_count() const {
 
 std::vector<LogLine> CoreHost::log_lines() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return Copy(log_lines_);
+  return log_lines_.Copy();
 }
 
 size_t CoreHost::pending_event_count() const {
@@ -646,15 +663,15 @@ std::vector<RecordedEvent> CoreHost::pending_events() const {
 
 void CoreHost::ClearRecords() {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  requests_.clear();
-  events_.clear();
-  delivered_events_.clear();
-  subscriptions_.clear();
-  unsubscriptions_.clear();
-  wait_labels_.clear();
+  requests_.Clear();
+  events_.Clear();
+  delivered_events_.Clear();
+  subscriptions_.Clear();
+  unsubscriptions_.Clear();
+  wait_labels_.Clear();
   end_wait_count_ = 0;
   yield_count_ = 0;
-  log_lines_.clear();
+  log_lines_.Clear();
 }
 
 }  // namespace Kestrel::DevHost

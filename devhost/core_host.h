@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "devhost/host_value.h"
+#include "devhost/record_window.h"
 #include "devhost/scripted_response.h"
 #include "host_abi/host_records.h"
 #include "host_abi/http_method.h"
@@ -196,9 +197,11 @@ struct HostOptions {
   // Deliver queued events after every call into the plugin returns.
   bool deliver_after_calls = true;
   // How many of each kind of record (requests, events, delivered events,
-  // subscriptions, unsubscriptions, wait labels, log lines) are kept: the
-  // newest ones; 0 keeps all. A long-running server sets a bound.
+  // subscriptions, unsubscriptions, wait labels, log lines) are kept, and
+  // about how many bytes of each kind: the newest ones; 0 keeps all. A
+  // long-running server sets bounds.
   size_t record_limit = 0;
+  size_t record_bytes_limit = 0;
 };
 
 class CoreHost {
@@ -363,18 +366,22 @@ class CoreHost {
   // Handlers, subscriptions, the event queue and the records.
   mutable std::mutex state_mutex_;
   std::vector<HandlerEntry> handlers_;
-  std::deque<Subscription> subscriptions_;
+  RecordWindow<Subscription> subscriptions_;
   std::vector<Subscription> active_subscriptions_;
-  std::deque<Unsubscription> unsubscriptions_;
+  RecordWindow<Unsubscription> unsubscriptions_;
   std::deque<RecordedEvent> pending_events_;
-  std::deque<RecordedRequest> requests_;
-  std::deque<RecordedEvent> events_;
-  std::deque<RecordedEvent> delivered_events_;
-  std::deque<std::string> wait_labels_;
+  RecordWindow<RecordedRequest> requests_;
+  RecordWindow<RecordedEvent> events_;
+  RecordWindow<RecordedEvent> delivered_events_;
+  RecordWindow<std::string> wait_labels_;
   int end_wait_count_ = 0;
   int yield_count_ = 0;
-  std::deque<LogLine> log_lines_;
+  RecordWindow<LogLine> log_lines_;
   HostObserver observer_;
+
+  // Adds `record` to `window` within the options' bounds.
+  template <typename Record>
+  void Keep(RecordWindow<Record>& window, Record record);
 };
 
 }  // namespace Kestrel::DevHost

@@ -14,8 +14,9 @@ namespace {
 constexpr const char* kLogLevels[] = {"  OKAY", "  WARN", " ERROR", "ALWAYS"};
 
 // What a long-running server keeps of each kind of record: enough to look
-// at recent calls, bounded however long it runs.
+// at recent calls, bounded however long it runs and however large the calls.
 constexpr size_t kServeRecordLimit = 1000;
+constexpr size_t kServeRecordBytesLimit = size_t{4} * 1024 * 1024;
 
 // A host with the simulated peers, loaded and initialized from the options.
 struct RunningHost {
@@ -24,7 +25,8 @@ struct RunningHost {
 };
 
 MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSource& source,
-                                 const HostObserver& observer, size_t record_limit = 0) {
+                                 const HostObserver& observer, size_t record_limit = 0,
+                                 size_t record_bytes_limit = 0) {
   Roster roster = DefaultRoster();
   if (!options.roster_path.empty()) {
     MaybeType<Roster> loaded = LoadRosterFile(options.roster_path);
@@ -155,7 +157,8 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
     std::lock_guard<std::mutex> lock(*out_mutex);
     out << "log " << LogLevelText(line.level) << "| " << line.text << std::endl;
   };
-  MaybeType<RunningHost> running = StartHost(options, source, observer, kServeRecordLimit);
+  MaybeType<RunningHost> running =
+      StartHost(options, source, observer, kServeRecordLimit, kServeRecordBytesLimit);
   if (running.is_failure()) return Fail(err, running.failure());
   CoreHost& host = *running.value().host;
   int port = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "host_abi/core_value.h"
 #include "rapidjson/document.h"
@@ -298,6 +299,44 @@ CoreValue HostValue::Release() {
   CoreValue value = value_;
   value_ = CoreValue{};
   return value;
+}
+
+size_t CoreValueBytes(const CoreValue& value) {
+  // An explicit stack: values nest as deep as the plugin made them.
+  size_t bytes = 0;
+  std::vector<const CoreValue*> pending{&value};
+  while (!pending.empty()) {
+    const CoreValue* current = pending.back();
+    pending.pop_back();
+    bytes += sizeof(CoreValue);
+    switch (current->kind) {
+      case CoreValueKind::kOwnedString:
+      case CoreValueKind::kOwnedBlob:
+      case CoreValueKind::kBorrowedBlob:
+        bytes += current->bytes.length;
+        break;
+      case CoreValueKind::kBorrowedString:
+        bytes += CoreValueText(*current).size();
+        break;
+      case CoreValueKind::kCollection:
+        if (current->collection.items == nullptr) break;
+        for (uint32_t i = 0; i < current->collection.count; ++i) {
+          pending.push_back(&current->collection.items[i]);
+        }
+        break;
+      case CoreValueKind::kStructure:
+        if (current->structure.entries == nullptr) break;
+        for (uint32_t i = 0; i < current->structure.count; ++i) {
+          const CoreStructEntry& entry = current->structure.entries[i];
+          if (entry.name != nullptr) bytes += std::strlen(entry.name);
+          pending.push_back(&entry.value);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return bytes;
 }
 
 std::string ValidUtf8(std::string_view text) {

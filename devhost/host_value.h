@@ -81,6 +81,10 @@ class HostValue {
 // only read. Fails only by throwing std::bad_alloc.
 std::string CoreValueToJson(const CoreValue& value);
 
+// About how many bytes `value` and its parts take (texts, blobs, nested
+// values); used to bound what a host keeps.
+size_t CoreValueBytes(const CoreValue& value);
+
 // `text` with every byte that is not part of a valid UTF-8 sequence (a stray
 // continuation byte, a truncated or overlong sequence, a surrogate, a code
 // point above U+10FFFF) replaced by U+FFFD.

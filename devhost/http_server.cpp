@@ -15,11 +15,15 @@
 namespace Kestrel::DevHost {
 namespace {
 
-// Events kept for streams that are between two reads.
+// Events kept for streams that are between two reads: at most this many, and
+// about this many bytes (the newest event always stays).
 constexpr size_t kEventHistory = 1024;
+constexpr size_t kEventHistoryBytes = size_t{4} * 1024 * 1024;
 // How often an idle event stream checks whether its client or the server
 // went away.
 constexpr auto kStreamCheckInterval = std::chrono::milliseconds(200);
+// How long stopping waits for open streams to end.
+constexpr auto kStreamEndWait = std::chrono::seconds(2);
 
 // Whether the request's framing is ambiguous: two different Content-Length
 // values, or a Content-Length with a chunked body. Servers and proxies may
@@ -84,6 +88,7 @@ struct DevHttpServer::State {
   std::condition_variable changed;
   std::deque<std::string> frames;
   uint64_t first_number = 0;  // number of frames.front()
+  size_t frame_bytes = 0;
   bool stopping = false;
   bool running = false;   // `Run` entered the library's loop
   bool finished = false;  // and left it
@@ -249,8 +254,11 @@ DevHttpServer::DevHttpServer(CoreHost* host, HttpServerOptions options)
           return true;
         },
         [state](bool) {
-          std::lock_guard<std::mutex> lock(state->mutex);
-          --state->open_streams;
+          {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            --state->open_streams;
+          }
+          state->changed.notify_all();
         });
   });
 
@@ -316,6 +324,10 @@ void DevHttpServer::Stop() {
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->stopping = true;
   state_->changed.notify_all();
+  // Open streams end their chunked bodies first: once the library's loop is
+  // stopped it no longer asks a stream for more, and the stream would be cut
+  // off instead of ended.
+  state_->changed.wait_for(lock, kStreamEndWait, [&] { return state_->open_streams == 0; });
   // `Run` may be between entering and starting the library's loop, where a
   // stop request is not seen yet: repeat it until the loop has ended.
   while (state_->running && !state_->finished) {
@@ -332,7 +344,10 @@ void DevHttpServer::PublishEvent(const RecordedEvent& event) {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->frames.push_back(EventFrame(event));
-    if (state_->frames.size() > kEventHistory) {
+    state_->frame_bytes += state_->frames.back().size();
+    while (state_->frames.size() > 1 &&
+           (state_->frames.size() > kEventHistory || state_->frame_bytes > kEventHistoryBytes)) {
+      state_->frame_bytes -= state_->frames.front().size();
       state_->frames.pop_front();
       ++state_->first_number;
     }

@@ -36,13 +36,6 @@ std::string JsonString(std::string_view text) {
   return HostValue::String(text).ToJson();
 }
 
-// Appends `record` and drops the oldest records beyond `limit` (0: none).
-template <typename Record>
-void Keep(std::deque<Record>& records, Record record, size_t limit) {
-  records.push_back(std::move(record));
-  while (limit != 0 && records.size() > limit) records.pop_front();
-}
-
 }  // namespace
 
 void SimulatedPeers::Install(CoreHost* host) {
@@ -68,24 +61,25 @@ void SimulatedPeers::SetRoster(Roster roster) {
 
 std::vector<std::string> SimulatedPeers::launched_games() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {launched_games_.begin(), launched_games_.end()};
+  return launched_games_.Copy();
 }
 
 std::vector<std::pair<std::string, std::string>> SimulatedPeers::telemetry() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {telemetry_.begin(), telemetry_.end()};
+  return telemetry_.Copy();
 }
 
 std::vector<ServerCall> SimulatedPeers::server_calls() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {server_calls_.begin(), server_calls_.end()};
+  return server_calls_.Copy();
 }
 
 ScriptedResponse SimulatedPeers::OnGameflowLaunch(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Keep(launched_games_,
-       request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson(),
-       record_limit_);
+  std::string game =
+      request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson();
+  size_t bytes = game.size();
+  launched_games_.Add(std::move(game), bytes, record_limit_, record_bytes_limit_);
   if (roster_.gameflow.has_value()) {
     return ScriptedResponse::Error(roster_.gameflow->error, roster_.gameflow->status);
   }
@@ -103,7 +97,8 @@ MaybeType<std::string> SimulatedPeers::AnswerServerCall(const std::string& servi
     } else {
       call.answer = answer.value();
     }
-    Keep(server_calls_, call, record_limit_);
+    size_t bytes = call.payload.size() + call.answer.size() + call.error.size();
+    server_calls_.Add(call, bytes, record_limit_, record_bytes_limit_);
     return answer;
   };
   if (roster_.server.has_value()) return finish(Failure(0, "%1", roster_.server->error));
@@ -161,11 +156,11 @@ ScriptedResponse SimulatedPeers::OnServiceProxy(CoreHost* host, const RecordedRe
 
 ScriptedResponse SimulatedPeers::OnTelemetry(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Keep(telemetry_,
-       std::make_pair(
-           request.path.substr(std::string_view(kTelemetryPrefix).size()),
-           request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson()),
-       record_limit_);
+  std::pair<std::string, std::string> event(
+      request.path.substr(std::string_view(kTelemetryPrefix).size()),
+      request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson());
+  size_t bytes = event.first.size() + event.second.size();
+  telemetry_.Add(std::move(event), bytes, record_limit_, record_bytes_limit_);
   return ScriptedResponse::Nil();
 }
 
