@@ -34,9 +34,11 @@ MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSour
     roster = loaded.TakeValue();
   }
   RunningHost running;
-  running.host = std::make_unique<CoreHost>(
-      HostOptions{options.api_major, options.api_minor, options.api_patch, 1, true, record_limit});
-  running.peers = std::make_unique<SimulatedPeers>(std::move(roster), record_limit);
+  running.host = std::make_unique<CoreHost>(HostOptions{options.api_major, options.api_minor,
+                                                        options.api_patch, 1, true, record_limit,
+                                                        record_bytes_limit});
+  running.peers =
+      std::make_unique<SimulatedPeers>(std::move(roster), record_limit, record_bytes_limit);
   running.peers->Install(running.host.get());
   running.host->SetObserver(observer);
   MaybeType<void> loaded = source.entry != nullptr ? running.host->Load(source.entry)

@@ -283,5 +283,28 @@ TEST_F(ServingTest, StreamsEndWithTheEndOfTheChunkedBodyWhenTheServerStops) {
             std::string::npos);
 }
 
+// The host's side of a shutdown while calls wait: with the server's answers
+// held, an availability call waits inside the plugin; shutting the plugin
+// down ends it with "Finalizing" and the server goes on answering. Disabled
+// until the plugin keeps itself alive for the calls in progress at Shutdown
+// (the plugin's side of this case; without it the process crashes).
+TEST_F(ServingTest, DISABLED_ShutdownWhileACallWaitsEndsItWithFinalizing) {
+  Roster holding = DefaultRoster();
+  holding.hold_server_answers = true;
+  peers_.SetRoster(holding);
+  std::string answer;
+  std::thread caller([&] { answer = Availability(); });
+  for (int i = 0; i < 500 && peers_.server_calls().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(peers_.server_calls().size(), 1u);
+  host_.Shutdown();
+  caller.join();
+  EXPECT_EQ(answer.substr(0, 4), "500 ") << answer;
+  EXPECT_NE(answer.find("Finalizing"), std::string::npos) << answer;
+  RawAnswer after = Exchange("GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(after.status, 503);
+}
+
 }  // namespace
 }  // namespace Kestrel::DevHost
