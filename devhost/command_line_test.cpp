@@ -93,8 +93,8 @@ TEST(CommandLineTest, HelpForTheProgramAndEachCommand) {
   }
   EXPECT_NE(UsageText(DevHostCommand::kServe).find("--log LEVEL"), std::string::npos);
   EXPECT_NE(UsageText(DevHostCommand::kCall).find("--verbose"), std::string::npos);
-  EXPECT_EQ(ParseCommandLine({"fetch", "--help"}, "/d.so").failure().message(),
-            "Unknown command 'fetch'");
+  EXPECT_STREQ(ParseCommandLine({"fetch", "--help"}, "/d.so").failure().message(),
+               "Unknown command 'fetch'");
 }
 
 TEST(CommandLineTest, ServeTakesALogFilterAndABodyLimit) {
@@ -104,10 +104,10 @@ TEST(CommandLineTest, ServeTakesALogFilterAndABodyLimit) {
   EXPECT_EQ(serve.value().log, LogFilter::kAll);
   EXPECT_EQ(serve.value().max_body, 1024u);
   EXPECT_EQ(ParseCommandLine({"serve"}, "/d.so").value().log, LogFilter::kWarn);
-  EXPECT_EQ(ParseCommandLine({"serve", "--log", "loud"}, "/d.so").failure().message(),
-            "Bad --log 'loud': none, error, warn or all");
-  EXPECT_EQ(ParseCommandLine({"serve", "--max-body", "0"}, "/d.so").failure().message(),
-            "Bad --max-body '0': a number of bytes from 1");
+  EXPECT_STREQ(ParseCommandLine({"serve", "--log", "loud"}, "/d.so").failure().message(),
+               "Bad --log 'loud': none, error, warn or all");
+  EXPECT_STREQ(ParseCommandLine({"serve", "--max-body", "0"}, "/d.so").failure().message(),
+               "Bad --max-body '0': a number of bytes from 1");
   EXPECT_FALSE(ParseCommandLine({"call", "GET", "/x", "--log", "all"}, "/d.so").has_value());
 }
 
