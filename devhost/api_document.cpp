@@ -414,8 +414,9 @@ std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin
     Key(&writer, "name");
     String(&writer, Text(record.name));
     Key(&writer, "method");
-    String(&writer, function.method == kMethodCustom ? Text(function.method_name)
-                                                     : std::string(HttpMethodText(HttpMethodFromValue(function.method))));
+    String(&writer, function.method == kMethodCustom
+                        ? Text(function.method_name)
+                        : std::string(HttpMethodText(HttpMethodFromValue(function.method))));
     Key(&writer, "path");
     String(&writer, Text(function.path));
     Key(&writer, "description");

@@ -1,6 +1,7 @@
 #include "devhost/command_line.h"
 
 #include <charconv>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
@@ -35,14 +36,52 @@ MaybeType<std::pair<std::string, std::string>> SplitPair(const std::string& opti
 
 }  // namespace
 
-const char* UsageText() {
-  return "Usage:\n"
-         "  vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--roster FILE] [--plugin PATH]\n"
-         "  vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]\n"
-         "                   [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]\n"
-         "  vyn-devhost describe [--json | --openapi]\n"
-         "Every command also takes --plugin PATH, --roster FILE and --host-api X.Y.Z\n"
-         "(the plugin API version the host announces, 18.0.0 by default).\n";
+std::string UsageText(DevHostCommand topic) {
+  static constexpr char kCommon[] =
+      "Every command also takes --plugin PATH (the plugin library), --roster FILE (who the\n"
+      "simulated server knows and how peers fail; see the README), --host-api X.Y.Z (the\n"
+      "plugin API version the host announces, 18.0.0 by default) and --help.\n";
+  switch (topic) {
+    case DevHostCommand::kServe:
+      return std::string(
+                 "Usage: vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]\n"
+                 "                         [--log none|error|warn|all]\n"
+                 "Serves the plugin over HTTP until Ctrl-C. --port 0 picks a free port.\n"
+                 "  --max-body BYTES  larger request bodies get 413 (default 67108864, 64 MiB)\n"
+                 "  --log LEVEL       plugin log lines printed: none, error, warn (default:\n"
+                 "                    warnings and errors) or all (with per-call progress)\n") +
+             kCommon;
+    case DevHostCommand::kCall:
+      return std::string(
+                 "Usage: vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]\n"
+                 "                        [--arg NAME=JSON]... [--header NAME=VALUE]... "
+                 "[--verbose]\n"
+                 "Makes one call and prints its status and answer.\n"
+                 "  --body TEXT|@FILE      the body, or the bytes of FILE (JSON by default)\n"
+                 "  --content-type TYPE    the body's type (application/json, "
+                 "application/x-yaml,\n"
+                 "                         application/x-msgpack)\n"
+                 "  --arg NAME=JSON        an argument outside the body\n"
+                 "  --header NAME=VALUE    a request header\n"
+                 "  --verbose              first print what the plugin did meanwhile\n") +
+             kCommon;
+    case DevHostCommand::kDescribe:
+      return std::string(
+                 "Usage: vyn-devhost describe [--json | --openapi]\n"
+                 "Prints the plugin's API: as text, as JSON, or as an OpenAPI document.\n") +
+             kCommon;
+    case DevHostCommand::kHelp:
+      break;
+  }
+  return std::string(
+             "Usage:\n"
+             "  vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]\n"
+             "                    [--log none|error|warn|all]\n"
+             "  vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]\n"
+             "                   [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]\n"
+             "  vyn-devhost describe [--json | --openapi]\n"
+             "  vyn-devhost COMMAND --help\n") +
+         kCommon;
 }
 
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,
@@ -52,6 +91,20 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
   if (words.empty()) return Failure(2, "No command given");
   const std::string& command = words[0];
   size_t next = 1;
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (words[i] != "--help" && words[i] != "-h") continue;
+    options.command = DevHostCommand::kHelp;
+    if (command == "serve") {
+      options.help_topic = DevHostCommand::kServe;
+    } else if (command == "call") {
+      options.help_topic = DevHostCommand::kCall;
+    } else if (command == "describe") {
+      options.help_topic = DevHostCommand::kDescribe;
+    } else if (command != "help" && command != "--help" && command != "-h") {
+      return Failure(2, "Unknown command '%1'", command);
+    }
+    return options;
+  }
   if (command == "serve") {
     options.command = DevHostCommand::kServe;
   } else if (command == "describe") {
@@ -87,10 +140,12 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
       options.format = word == "--json" ? DescribeFormat::kJson : DescribeFormat::kOpenApi;
       continue;
     }
-    bool takes_value = word == "--plugin" || word == "--roster" || word == "--host-api" ||
-                       (is_serve && (word == "--bind" || word == "--port")) ||
-                       (is_call && (word == "--body" || word == "--content-type" ||
-                                    word == "--arg" || word == "--header"));
+    bool takes_value =
+        word == "--plugin" || word == "--roster" || word == "--host-api" ||
+        (is_serve &&
+         (word == "--bind" || word == "--port" || word == "--max-body" || word == "--log")) ||
+        (is_call &&
+         (word == "--body" || word == "--content-type" || word == "--arg" || word == "--header"));
     if (!takes_value) return Failure(2, "Unknown option '%1' for %2", word, command);
     if (i + 1 >= words.size()) return Failure(2, "%1 needs a value", word);
     const std::string& value = words[++i];
@@ -106,6 +161,26 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
       uint32_t port = 0;
       if (!ParseNumber(value, &port) || port > 65535) return Failure(2, "Bad port '%1'", value);
       options.port = static_cast<int>(port);
+    } else if (word == "--max-body") {
+      uint64_t bytes = 0;
+      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), bytes);
+      if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
+          bytes == 0 || bytes > SIZE_MAX) {
+        return Failure(2, "Bad --max-body '%1': a number of bytes from 1", value);
+      }
+      options.max_body = static_cast<size_t>(bytes);
+    } else if (word == "--log") {
+      if (value == "none") {
+        options.log = LogFilter::kNone;
+      } else if (value == "error") {
+        options.log = LogFilter::kError;
+      } else if (value == "warn") {
+        options.log = LogFilter::kWarn;
+      } else if (value == "all") {
+        options.log = LogFilter::kAll;
+      } else {
+        return Failure(2, "Bad --log '%1': none, error, warn or all", value);
+      }
     } else if (word == "--body") {
       options.body = value;
     } else if (word == "--content-type") {

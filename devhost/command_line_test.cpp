@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "devhost/core_host.h"
 
@@ -73,6 +76,39 @@ TEST(CommandLineTest, UsageErrorsNameTheWord) {
   }
   EXPECT_STREQ(ParseCommandLine({"describe"}, "").failure().message(),
                "No plugin library given (--plugin PATH)");
+}
+
+TEST(CommandLineTest, HelpForTheProgramAndEachCommand) {
+  const std::pair<std::vector<std::string>, DevHostCommand> cases[] = {
+      {{"--help"}, DevHostCommand::kHelp},
+      {{"serve", "--help"}, DevHostCommand::kServe},
+      {{"call", "-h"}, DevHostCommand::kCall},
+      {{"describe", "--json", "--help"}, DevHostCommand::kDescribe},
+  };
+  for (const auto& [words, topic] : cases) {
+    MaybeType<DevHostOptions> options = ParseCommandLine(words, "/default.so");
+    ASSERT_TRUE(options.has_value()) << words[0] << ": " << options.ToText();
+    EXPECT_EQ(options.value().command, DevHostCommand::kHelp);
+    EXPECT_EQ(options.value().help_topic, topic);
+  }
+  EXPECT_NE(UsageText(DevHostCommand::kServe).find("--log LEVEL"), std::string::npos);
+  EXPECT_NE(UsageText(DevHostCommand::kCall).find("--verbose"), std::string::npos);
+  EXPECT_STREQ(ParseCommandLine({"fetch", "--help"}, "/d.so").failure().message(),
+               "Unknown command 'fetch'");
+}
+
+TEST(CommandLineTest, ServeTakesALogFilterAndABodyLimit) {
+  MaybeType<DevHostOptions> serve =
+      ParseCommandLine({"serve", "--log", "all", "--max-body", "1024"}, "/d.so");
+  ASSERT_TRUE(serve.has_value()) << serve.ToText();
+  EXPECT_EQ(serve.value().log, LogFilter::kAll);
+  EXPECT_EQ(serve.value().max_body, 1024u);
+  EXPECT_EQ(ParseCommandLine({"serve"}, "/d.so").value().log, LogFilter::kWarn);
+  EXPECT_STREQ(ParseCommandLine({"serve", "--log", "loud"}, "/d.so").failure().message(),
+               "Bad --log 'loud': none, error, warn or all");
+  EXPECT_STREQ(ParseCommandLine({"serve", "--max-body", "0"}, "/d.so").failure().message(),
+               "Bad --max-body '0': a number of bytes from 1");
+  EXPECT_FALSE(ParseCommandLine({"call", "GET", "/x", "--log", "all"}, "/d.so").has_value());
 }
 
 TEST(CommandLineTest, BodiesComeFromTextOrFile) {

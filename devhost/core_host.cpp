@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <regex>
+#include <exception>
+#include <new>
 
-#include "platform/shared_library.h"
 #include "host_abi/core_value.h"
-#include "util/counting_allocator.h"
+#include "platform/shared_library.h"
+#include "util/path_template.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -16,9 +17,6 @@ using Client::CoreEvent;
 using Client::CoreHeader;
 using Client::CoreRequest;
 using Client::CoreResponse;
-
-// The content type of every response the host fills; never freed.
-constexpr char kEmptyText[] = "";
 
 // A streamed answer longer than this is cut off and reported as failed, so a
 // stream that never ends cannot exhaust the host.
@@ -32,71 +30,6 @@ std::string TextOrEmpty(const char* text) {
 std::string StripQuery(std::string_view path) {
   size_t query = path.find('?');
   return std::string(path.substr(0, query));
-}
-
-// The stream behind a scripted streamed response; owned by the response
-// until the plugin calls the release function.
-struct ScriptedStream {
-  std::vector<StreamChunk> chunks;
-  size_t chunk = 0;
-  size_t offset = 0;
-
-  static uint8_t VYN_CDECL Read(void* object, char* buffer, uint32_t* length, uint8_t* more) {
-    auto* stream = static_cast<ScriptedStream*>(object);
-    if (stream->chunk >= stream->chunks.size()) {
-      *length = 0;
-      *more = 0;
-      return 1;
-    }
-    const StreamChunk& current = stream->chunks[stream->chunk];
-    if (current.fail) return 0;
-    size_t left = current.data.size() - stream->offset;
-    size_t count = std::min<size_t>(left, *length);
-    if (count != 0) std::memcpy(buffer, current.data.data() + stream->offset, count);
-    *length = static_cast<uint32_t>(count);
-    stream->offset += count;
-    if (stream->offset < current.data.size()) {
-      *more = 1;
-    } else {
-      *more = current.more ? 1 : 0;
-      ++stream->chunk;
-      stream->offset = 0;
-    }
-    return 1;
-  }
-
-  static void VYN_CDECL Release(void* object) { delete static_cast<ScriptedStream*>(object); }
-};
-
-// Frees what the host put into a response it filled for the plugin.
-void VYN_CDECL ReleaseHostResponse(CoreResponse* response) {
-  if (response == nullptr) return;
-  Client::ReleaseCoreValue(&response->value);
-  if (response->error_flag != 0) CountingFree(response->error_text);
-  std::memset(static_cast<void*>(response), 0, sizeof(CoreResponse));
-}
-
-void FillResponse(ScriptedResponse scripted, CoreResponse* response) {
-  std::memset(static_cast<void*>(response), 0, sizeof(CoreResponse));
-  response->content_type = kEmptyText;
-  response->release = &ReleaseHostResponse;
-  response->status_code = scripted.status;
-  if (scripted.error) {
-    response->error_text = Client::CopyOwnedText(scripted.error_text);
-    response->error_flag = response->error_text != nullptr ? 1 : 0;
-    return;
-  }
-  if (scripted.streamed) {
-    auto* stream = new ScriptedStream{std::move(scripted.chunks)};
-    uint64_t size = 0;
-    for (const StreamChunk& chunk : stream->chunks) size += chunk.data.size();
-    response->stream = stream;
-    response->stream_size = size;
-    response->stream_read = &ScriptedStream::Read;
-    response->stream_release = &ScriptedStream::Release;
-    return;
-  }
-  response->value = scripted.value.Release();
 }
 
 RecordedRequest CopyRequest(const CoreRequest& request) {
@@ -115,43 +48,57 @@ RecordedRequest CopyRequest(const CoreRequest& request) {
   return recorded;
 }
 
+// About how many bytes a record holds.
+size_t RecordBytes(const RecordedRequest& request) {
+  size_t bytes = sizeof(request) + request.path.size();
+  for (const RecordedArgument& argument : request.arguments) {
+    bytes += sizeof(argument) + argument.name.size() + CoreValueBytes(argument.value.get());
+  }
+  return bytes;
+}
+size_t RecordBytes(const RecordedEvent& event) {
+  return sizeof(event) + event.name.size() + CoreValueBytes(event.payload.get());
+}
+size_t RecordBytes(const std::string& text) {
+  return sizeof(text) + text.size();
+}
+size_t RecordBytes(const LogLine& line) {
+  return sizeof(line) + line.text.size();
+}
+size_t RecordBytes(const Subscription& subscription) {
+  return sizeof(subscription) + subscription.name.size();
+}
+size_t RecordBytes(const Unsubscription& unsubscription) {
+  return sizeof(unsubscription) + unsubscription.name.size();
+}
+
+// Runs `body` and drops what it throws: the function table's call-backs run
+// on the plugin's stack, and nothing may be thrown into the plugin.
+template <typename Body>
+void Contained(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+// Answers the plugin's request with `text` and status 500; when even that
+// cannot be built, with status 500 and no text.
+void AnswerHostFailure(std::string_view text, CoreResponse* response) noexcept {
+  try {
+    FillResponse(ScriptedResponse::Error(std::string(text), 500), response);
+  } catch (...) {
+    std::memset(static_cast<void*>(response), 0, sizeof(CoreResponse));
+    response->status_code = 500;
+  }
+}
+
 }  // namespace
 
-bool PathMatchesTemplate(std::string_view path_template, std::string_view path) {
-  if (path_template.find('{') == std::string_view::npos) return path_template == path;
-  // The same translation the plugin's own router applies to its templates.
-  std::string pattern;
-  bool inside = false;
-  int kind = 1;
-  for (char c : path_template) {
-    if (!inside) {
-      if (c == '{') {
-        inside = true;
-        kind = 0;
-      } else if (c != '}') {
-        if (std::strchr("^$.*+?()[]|\\", c) != nullptr) pattern += '\\';
-        pattern += c;
-      }
-      continue;
-    }
-    if (kind == 0) {
-      kind = c == '+' ? 2 : c == '#' ? 3 : 1;
-      if (c == '}') {
-        pattern += "([^/]*)";
-        inside = false;
-      }
-      continue;
-    }
-    if (c == '}') {
-      pattern += kind == 1 ? "([^/]*)" : kind == 2 ? "(.*)" : "#(.*)";
-      inside = false;
-    }
-  }
-  try {
-    return std::regex_match(path.begin(), path.end(), std::regex(pattern));
-  } catch (const std::regex_error&) {
-    return false;
-  }
+template <typename Record>
+void CoreHost::Keep(RecordWindow<Record>& window, Record record) {
+  size_t bytes = RecordBytes(record);
+  window.Add(std::move(record), bytes, options_.record_limit, options_.record_bytes_limit);
 }
 
 std::string RecordedRequest::ArgumentsJson() const {
@@ -162,35 +109,6 @@ std::string RecordedRequest::ArgumentsJson() const {
   }
   json += ']';
   return json;
-}
-
-ScriptedResponse ScriptedResponse::Value(HostValue value) {
-  ScriptedResponse response;
-  response.value = std::move(value);
-  return response;
-}
-
-ScriptedResponse ScriptedResponse::Json(std::string_view text) {
-  MaybeType<HostValue> value = HostValue::FromJson(text);
-  if (value.is_failure()) {
-    return Error("Scripted response is not JSON: " + std::string(value.failure().message()), 500);
-  }
-  return Value(value.TakeValue());
-}
-
-ScriptedResponse ScriptedResponse::Error(std::string text, uint32_t status) {
-  ScriptedResponse response;
-  response.error = true;
-  response.error_text = std::move(text);
-  response.status = status;
-  return response;
-}
-
-ScriptedResponse ScriptedResponse::Stream(std::vector<StreamChunk> chunks) {
-  ScriptedResponse response;
-  response.streamed = true;
-  response.chunks = std::move(chunks);
-  return response;
 }
 
 CallRequest CallRequest::Json(uint32_t method, std::string path, std::string body) {
@@ -286,7 +204,10 @@ MaybeType<void> CoreHost::Initialize() {
 }
 
 void CoreHost::Shutdown() {
-  std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+  // Not under `call_mutex_`: a call may be waiting inside the plugin (in its
+  // `Yield`) on another thread, and a host at exit shuts the module down
+  // without waiting for it.
+  std::lock_guard<std::mutex> lock(shutdown_mutex_);
   if (entry_table_ == nullptr || shut_down_) return;
   shut_down_ = true;
   initialized_ = false;
@@ -349,8 +270,9 @@ MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
   const CoreFunctionDescriptor* function =
       FindFunction(request.method, request.path, request.method_name);
   if (function == nullptr) {
-    std::string method = request.method == kMethodCustom ? request.method_name
-                                                         : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
+    std::string method = request.method == kMethodCustom
+                             ? request.method_name
+                             : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
     return Failure(404, "No function for %1 %2", method, StripQuery(request.path));
   }
   return CallFunction(*function, request);
@@ -510,7 +432,8 @@ int CoreHost::DeliverPending() {
       core_event.context = subscription.context;
       {
         std::lock_guard<std::mutex> lock(state_mutex_);
-        delivered_events_.emplace_back(event.name, subscription.flag, event.payload.Clone());
+        Keep(delivered_events_,
+             RecordedEvent(event.name, subscription.flag, event.payload.Clone()));
       }
       subscription.callback(&core_event);
       ++callbacks;
@@ -535,7 +458,16 @@ CoreHost* CoreHost::FromTable(CoreFunctionTable* table) {
 void VYN_CDECL CoreHost::OnSendRequest(CoreFunctionTable* table, CoreResponse* response,
                                        const CoreRequest* request) {
   if (table == nullptr || response == nullptr) return;
-  FromTable(table)->HandleSendRequest(response, request);
+  try {
+    FromTable(table)->HandleSendRequest(response, request);
+  } catch (const std::bad_alloc&) {
+    AnswerHostFailure("The host ran out of memory while answering the request", response);
+  } catch (const std::exception& error) {
+    AnswerHostFailure(std::string("The host failed to answer the request: ") + error.what(),
+                      response);
+  } catch (...) {
+    AnswerHostFailure("The host failed to answer the request", response);
+  }
 }
 
 void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* request) {
@@ -548,7 +480,7 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   std::function<void(const RecordedRequest&)> on_request;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
-    requests_.push_back(recorded);
+    Keep(requests_, recorded);
     const HandlerEntry* entry = FindHandler(recorded.method, recorded.path);
     if (entry != nullptr) handler = entry->handler;
     on_request = observer_.on_request;
@@ -557,7 +489,9 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   if (!handler) {
     FillResponse(
         ScriptedResponse::Error(
-            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)), recorded.path), 404),
+            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)),
+                       recorded.path),
+            404),
         response);
     return;
   }
@@ -568,38 +502,45 @@ void VYN_CDECL CoreHost::OnReserved2(CoreFunctionTable*, uint32_t, uint32_t) {}
 
 void VYN_CDECL CoreHost::OnSendEvent(CoreFunctionTable* table, const CoreEvent* event) {
   if (table == nullptr || event == nullptr) return;
-  CoreHost* host = FromTable(table);
-  // The plugin frees the payload after the call: keep deep copies.
-  RecordedEvent recorded(TextOrEmpty(event->name), event->flag, HostValue::CopyOf(event->payload));
-  std::function<void(const RecordedEvent&)> on_event;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->events_.push_back(recorded);
-    host->pending_events_.emplace_back(recorded.name, recorded.flag, recorded.payload.Clone());
-    on_event = host->observer_.on_event;
-  }
-  if (on_event) on_event(recorded);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    // The plugin frees the payload after the call: keep deep copies.
+    RecordedEvent recorded(TextOrEmpty(event->name), event->flag,
+                           HostValue::CopyOf(event->payload));
+    std::function<void(const RecordedEvent&)> on_event;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      host->Keep(host->events_, recorded);
+      host->pending_events_.emplace_back(recorded.name, recorded.flag, recorded.payload.Clone());
+      on_event = host->observer_.on_event;
+    }
+    if (on_event) on_event(recorded);
+  });
 }
 
 void VYN_CDECL CoreHost::OnSubscribe(CoreFunctionTable* table, const char* name, uint32_t plugin_id,
                                      CoreEventCallback callback, void* context, uint32_t flag) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  Subscription subscription{TextOrEmpty(name), plugin_id, callback, context, flag};
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  host->subscriptions_.push_back(subscription);
-  host->active_subscriptions_.push_back(subscription);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    Subscription subscription{TextOrEmpty(name), plugin_id, callback, context, flag};
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    host->Keep(host->subscriptions_, subscription);
+    host->active_subscriptions_.push_back(subscription);
+  });
 }
 
 void VYN_CDECL CoreHost::OnUnsubscribe(CoreFunctionTable* table, const char* name,
                                        uint32_t plugin_id) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::string event_name = TextOrEmpty(name);
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  host->unsubscriptions_.push_back(Unsubscription{event_name, plugin_id});
-  std::erase_if(host->active_subscriptions_, [&](const Subscription& subscription) {
-    return subscription.name == event_name && subscription.plugin_id == plugin_id;
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::string event_name = TextOrEmpty(name);
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    host->Keep(host->unsubscriptions_, Unsubscription{event_name, plugin_id});
+    std::erase_if(host->active_subscriptions_, [&](const Subscription& subscription) {
+      return subscription.name == event_name && subscription.plugin_id == plugin_id;
+    });
   });
 }
 
@@ -608,45 +549,53 @@ void VYN_CDECL CoreHost::OnReserved6(CoreFunctionTable*, uint32_t, uint32_t, uin
 
 void VYN_CDECL CoreHost::OnYield(CoreFunctionTable* table) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    ++host->yield_count_;
-  }
-  host->DeliverPending();
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      ++host->yield_count_;
+    }
+    host->DeliverPending();
+  });
 }
 
 void VYN_CDECL CoreHost::OnBeginWait(CoreFunctionTable* table, const char* label, uint32_t) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::string text = TextOrEmpty(label);
-  std::function<void(const std::string&)> on_begin_wait;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->wait_labels_.push_back(text);
-    on_begin_wait = host->observer_.on_begin_wait;
-  }
-  if (on_begin_wait) on_begin_wait(text);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::string text = TextOrEmpty(label);
+    std::function<void(const std::string&)> on_begin_wait;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      host->Keep(host->wait_labels_, text);
+      on_begin_wait = host->observer_.on_begin_wait;
+    }
+    if (on_begin_wait) on_begin_wait(text);
+  });
 }
 
 void VYN_CDECL CoreHost::OnEndWait(CoreFunctionTable* table) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  std::lock_guard<std::mutex> lock(host->state_mutex_);
-  ++host->end_wait_count_;
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    std::lock_guard<std::mutex> lock(host->state_mutex_);
+    ++host->end_wait_count_;
+  });
 }
 
 void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const char* text) {
   if (table == nullptr) return;
-  CoreHost* host = FromTable(table);
-  LogLine line{level, TextOrEmpty(text)};
-  std::function<void(const LogLine&)> on_log;
-  {
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    host->log_lines_.push_back(line);
-    on_log = host->observer_.on_log;
-  }
-  if (on_log) on_log(line);
+  Contained([&] {
+    CoreHost* host = FromTable(table);
+    LogLine line{level, TextOrEmpty(text)};
+    std::function<void(const LogLine&)> on_log;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      host->Keep(host->log_lines_, line);
+      on_log = host->observer_.on_log;
+    }
+    if (on_log) on_log(line);
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -654,22 +603,22 @@ void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const ch
 
 std::vector<RecordedRequest> CoreHost::requests() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return requests_;
+  return requests_.Copy();
 }
 
 std::vector<RecordedEvent> CoreHost::events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return events_;
+  return events_.Copy();
 }
 
 std::vector<RecordedEvent> CoreHost::delivered_events() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return delivered_events_;
+  return delivered_events_.Copy();
 }
 
 std::vector<Subscription> CoreHost::subscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return subscriptions_;
+  return subscriptions_.Copy();
 }
 
 std::vector<Subscription> CoreHost::active_subscriptions() const {
@@ -679,12 +628,12 @@ std::vector<Subscription> CoreHost::active_subscriptions() const {
 
 std::vector<Unsubscription> CoreHost::unsubscriptions() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return unsubscriptions_;
+  return unsubscriptions_.Copy();
 }
 
 std::vector<std::string> CoreHost::wait_labels() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return wait_labels_;
+  return wait_labels_.Copy();
 }
 
 int CoreHost::end_wait_count() const {
@@ -699,7 +648,7 @@ int CoreHost::yield_count() const {
 
 std::vector<LogLine> CoreHost::log_lines() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  return log_lines_;
+  return log_lines_.Copy();
 }
 
 size_t CoreHost::pending_event_count() const {
@@ -714,15 +663,15 @@ std::vector<RecordedEvent> CoreHost::pending_events() const {
 
 void CoreHost::ClearRecords() {
   std::lock_guard<std::mutex> lock(state_mutex_);
-  requests_.clear();
-  events_.clear();
-  delivered_events_.clear();
-  subscriptions_.clear();
-  unsubscriptions_.clear();
-  wait_labels_.clear();
+  requests_.Clear();
+  events_.Clear();
+  delivered_events_.Clear();
+  subscriptions_.Clear();
+  unsubscriptions_.Clear();
+  wait_labels_.Clear();
   end_wait_count_ = 0;
   yield_count_ = 0;
-  log_lines_.clear();
+  log_lines_.Clear();
 }
 
 }  // namespace Kestrel::DevHost

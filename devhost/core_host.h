@@ -16,6 +16,8 @@
 // `Load*` and `Shutdown`. All public operations are safe to call from several
 // threads: calls into the plugin are serialised by one recursive lock, so a
 // plugin that yields inside a call gets its events on the calling thread.
+// Every call-back of the function table catches what the host's own code
+// throws (an allocation failure): nothing is thrown into the plugin.
 //
 //   CoreHost host;
 //   host.SetRequestHandler(kMethodPost, "/other/v1/thing",
@@ -26,6 +28,7 @@
 #ifndef VYN_DEVHOST_CORE_HOST_H_
 #define VYN_DEVHOST_CORE_HOST_H_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -38,6 +41,8 @@
 #include <vector>
 
 #include "devhost/host_value.h"
+#include "devhost/record_window.h"
+#include "devhost/scripted_response.h"
 #include "host_abi/host_records.h"
 #include "host_abi/http_method.h"
 #include "util/failure.h"
@@ -58,11 +63,6 @@ using Client::MemoryStats;
 
 // The name of the symbol the host looks up in a plugin library.
 inline constexpr const char* kPluginEntrySymbol = "load_vyn_spectator";
-
-// Whether `path` (without query) matches the route template `path_template`:
-// literal text must be equal, "{name}" matches one segment (no "/", possibly
-// empty), "{+name}" any rest, "{#name}" a "#" and any rest.
-bool PathMatchesTemplate(std::string_view path_template, std::string_view path);
 
 // One argument of a request: named, or positional (empty name).
 struct RecordedArgument {
@@ -143,37 +143,6 @@ struct LogLine {
   std::string text;
 };
 
-// One piece of a scripted response stream. A read returns at most the
-// reader's buffer size; a chunk larger than that is split over several reads
-// with "more" set, and its own `more` applies to its last piece. A chunk with
-// `fail` makes that read return false.
-struct StreamChunk {
-  std::string data;
-  bool more = true;
-  bool fail = false;
-};
-
-// How the host answers one outgoing request of the plugin.
-struct ScriptedResponse {
-  HostValue value;
-  bool error = false;
-  std::string error_text;
-  uint32_t status = 0;
-  bool streamed = false;
-  std::vector<StreamChunk> chunks;
-
-  // Success with `value` (nil: no value).
-  static ScriptedResponse Value(HostValue value);
-  static ScriptedResponse Nil() { return Value(HostValue()); }
-  // Success with the value parsed from JSON `text`; a text that does not
-  // parse gives an error response with status 500 naming the problem.
-  static ScriptedResponse Json(std::string_view text);
-  // An error response with `text` and `status` (0: none).
-  static ScriptedResponse Error(std::string text, uint32_t status);
-  // A streamed response made of `chunks` (and no value).
-  static ScriptedResponse Stream(std::vector<StreamChunk> chunks);
-};
-
 // Answers one outgoing request; called on the thread of the plugin's call.
 using RequestHandler = std::function<ScriptedResponse(const RecordedRequest&)>;
 
@@ -227,6 +196,12 @@ struct HostOptions {
   uint32_t plugin_id = 1;
   // Deliver queued events after every call into the plugin returns.
   bool deliver_after_calls = true;
+  // How many of each kind of record (requests, events, delivered events,
+  // subscriptions, unsubscriptions, wait labels, log lines) are kept, and
+  // about how many bytes of each kind: the newest ones; 0 keeps all. A
+  // long-running server sets bounds.
+  size_t record_limit = 0;
+  size_t record_bytes_limit = 0;
 };
 
 class CoreHost {
@@ -255,7 +230,10 @@ class CoreHost {
   MaybeType<void> Initialize();
 
   // Calls the module's `Shutdown` once (also when `Initialize` failed); does
-  // nothing when no module is loaded or it was already shut down.
+  // nothing when no module is loaded or it was already shut down. It does
+  // not wait for calls in progress on other threads (a call waiting for an
+  // answer ends with the plugin's "Finalizing"); calls that start after it
+  // are refused with status 503.
   void Shutdown();
 
   // Shuts down (if needed) and unloads the library; the host can load again.
@@ -378,25 +356,32 @@ class CoreHost {
   std::unique_ptr<Platform::SharedLibrary> library_;
   Client::CorePluginRecord record_{};
   const Client::ModuleEntryTable* entry_table_ = nullptr;
-  bool initialized_ = false;
-  bool shut_down_ = false;
+  // Read by calls without `call_mutex_`: `Shutdown` does not wait for calls
+  // in progress.
+  std::atomic<bool> initialized_{false};
+  std::atomic<bool> shut_down_{false};
+  std::mutex shutdown_mutex_;
   mutable std::recursive_mutex call_mutex_;
 
   // Handlers, subscriptions, the event queue and the records.
   mutable std::mutex state_mutex_;
   std::vector<HandlerEntry> handlers_;
-  std::vector<Subscription> subscriptions_;
+  RecordWindow<Subscription> subscriptions_;
   std::vector<Subscription> active_subscriptions_;
-  std::vector<Unsubscription> unsubscriptions_;
+  RecordWindow<Unsubscription> unsubscriptions_;
   std::deque<RecordedEvent> pending_events_;
-  std::vector<RecordedRequest> requests_;
-  std::vector<RecordedEvent> events_;
-  std::vector<RecordedEvent> delivered_events_;
-  std::vector<std::string> wait_labels_;
+  RecordWindow<RecordedRequest> requests_;
+  RecordWindow<RecordedEvent> events_;
+  RecordWindow<RecordedEvent> delivered_events_;
+  RecordWindow<std::string> wait_labels_;
   int end_wait_count_ = 0;
   int yield_count_ = 0;
-  std::vector<LogLine> log_lines_;
+  RecordWindow<LogLine> log_lines_;
   HostObserver observer_;
+
+  // Adds `record` to `window` within the options' bounds.
+  template <typename Record>
+  void Keep(RecordWindow<Record>& window, Record record);
 };
 
 }  // namespace Kestrel::DevHost

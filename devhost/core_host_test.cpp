@@ -12,13 +12,13 @@
 namespace Kestrel::DevHost {
 namespace {
 
-using Client::ReadPacked;
 using Client::CoreEvent;
 using Client::CorePluginRecord;
 using Client::CoreRequest;
 using Client::CoreResponse;
 using Client::CoreValueKind;
 using Client::ModuleEntryTable;
+using Client::ReadPacked;
 
 // ---------------------------------------------------------------------------
 // A tiny plugin that speaks the host records: three functions, one outgoing
@@ -540,18 +540,6 @@ TEST_F(CoreHostTest, OutgoingRequestsReachTheBestHandler) {
   finish(response);
 
   EXPECT_EQ(host_.requests().size(), 7u);
-}
-
-TEST(CoreHostPathsTest, TemplatesMatchSegmentsAndRests) {
-  EXPECT_TRUE(PathMatchesTemplate("/a/b", "/a/b"));
-  EXPECT_FALSE(PathMatchesTemplate("/a/b", "/a/b/"));
-  EXPECT_TRUE(PathMatchesTemplate("/items/{id}", "/items/7"));
-  EXPECT_TRUE(PathMatchesTemplate("/items/{id}", "/items/"));
-  EXPECT_FALSE(PathMatchesTemplate("/items/{id}", "/items/7/8"));
-  EXPECT_TRUE(PathMatchesTemplate("/files/{+rest}", "/files/a/b.c"));
-  EXPECT_TRUE(PathMatchesTemplate("/p{#frag}", "/p#x"));
-  EXPECT_FALSE(PathMatchesTemplate("/a.b/{x}", "/aXb/1"));  // "." is literal
-  EXPECT_TRUE(PathMatchesTemplate("/{a}/{b}", "/1/2"));
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ namespace {
 
 constexpr const char* kLogLevels[] = {"  OKAY", "  WARN", " ERROR", "ALWAYS"};
 
+// What a long-running server keeps of each kind of record: enough to look
+// at recent calls, bounded however long it runs and however large the calls.
+constexpr size_t kServeRecordLimit = 1000;
+constexpr size_t kServeRecordBytesLimit = size_t{4} * 1024 * 1024;
+
 // A host with the simulated peers, loaded and initialized from the options.
 struct RunningHost {
   std::unique_ptr<CoreHost> host;
@@ -20,7 +25,8 @@ struct RunningHost {
 };
 
 MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSource& source,
-                                 const HostObserver& observer) {
+                                 const HostObserver& observer, size_t record_limit = 0,
+                                 size_t record_bytes_limit = 0) {
   Roster roster = DefaultRoster();
   if (!options.roster_path.empty()) {
     MaybeType<Roster> loaded = LoadRosterFile(options.roster_path);
@@ -28,9 +34,11 @@ MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSour
     roster = loaded.TakeValue();
   }
   RunningHost running;
-  running.host = std::make_unique<CoreHost>(
-      HostOptions{options.api_major, options.api_minor, options.api_patch, 1, true});
-  running.peers = std::make_unique<SimulatedPeers>(std::move(roster));
+  running.host = std::make_unique<CoreHost>(HostOptions{options.api_major, options.api_minor,
+                                                        options.api_patch, 1, true, record_limit,
+                                                        record_bytes_limit});
+  running.peers =
+      std::make_unique<SimulatedPeers>(std::move(roster), record_limit, record_bytes_limit);
   running.peers->Install(running.host.get());
   running.host->SetObserver(observer);
   MaybeType<void> loaded = source.entry != nullptr ? running.host->Load(source.entry)
@@ -47,6 +55,20 @@ int Fail(std::ostream& err, const Failure& failure) {
 }
 
 }  // namespace
+
+bool ShowsLogLine(LogFilter filter, int32_t level) {
+  switch (filter) {
+    case LogFilter::kNone:
+      return false;
+    case LogFilter::kError:
+      return level == 2;
+    case LogFilter::kWarn:
+      return level == 1 || level == 2;
+    case LogFilter::kAll:
+      return true;
+  }
+  return true;
+}
 
 std::string LogLevelText(int32_t level) {
   if (level >= 0 && level < 4) return kLogLevels[level];
@@ -98,8 +120,8 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
   HostObserver observer;
   if (options.verbose) {
     observer.on_request = [&out](const RecordedRequest& sent) {
-      out << "request " << HttpMethodText(HttpMethodFromValue(sent.method)) << " " << sent.path << " "
-          << sent.ArgumentsJson() << "\n";
+      out << "request " << HttpMethodText(HttpMethodFromValue(sent.method)) << " " << sent.path
+          << " " << sent.ArgumentsJson() << "\n";
     };
     observer.on_event = [&out](const RecordedEvent& event) {
       out << "event " << event.name << " " << event.payload.ToJson() << "\n";
@@ -131,16 +153,21 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
              std::ostream& err, const std::function<void(int port)>& wait_for_stop) {
   auto out_mutex = std::make_shared<std::mutex>();
   HostObserver observer;
-  observer.on_log = [&out, out_mutex](const LogLine& line) {
+  const LogFilter filter = options.log;
+  observer.on_log = [&out, out_mutex, filter](const LogLine& line) {
+    if (!ShowsLogLine(filter, line.level)) return;
     std::lock_guard<std::mutex> lock(*out_mutex);
     out << "log " << LogLevelText(line.level) << "| " << line.text << std::endl;
   };
-  MaybeType<RunningHost> running = StartHost(options, source, observer);
+  MaybeType<RunningHost> running =
+      StartHost(options, source, observer, kServeRecordLimit, kServeRecordBytesLimit);
   if (running.is_failure()) return Fail(err, running.failure());
   CoreHost& host = *running.value().host;
   int port = 0;
   {
-    DevHttpServer server(&host);
+    HttpServerOptions server_options;
+    server_options.max_body = options.max_body;
+    DevHttpServer server(&host, server_options);
     // The server replaced the observer: keep printing log lines.
     HostObserver serving;
     serving.on_event = [&server](const RecordedEvent& event) { server.PublishEvent(event); };
@@ -161,10 +188,12 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
           << options.bind_address << ":" << port << std::endl;
     }
     wait_for_stop(port);
+    // The plugin first: calls waiting for an answer end ("Finalizing"), so
+    // the workers that serve them can finish and the server can stop.
+    host.Shutdown();
     server.Stop();
     thread.join();
   }
-  host.Shutdown();
   host.SetObserver(HostObserver{});
   host.Unload();
   {

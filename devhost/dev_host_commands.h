@@ -26,6 +26,9 @@ struct PluginSource {
   LoadPluginFunction entry = nullptr;
 };
 
+// Whether `serve` with `filter` prints a plugin log line of `level`.
+bool ShowsLogLine(LogFilter filter, int32_t level);
+
 // The text of a plugin log level: "  OKAY", "  WARN", " ERROR", "ALWAYS", or
 // the number for other levels.
 std::string LogLevelText(int32_t level);
@@ -40,9 +43,10 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
             std::ostream& err);
 
 // Serves HTTP until `wait_for_stop` returns (it is called once the server
-// runs, with the bound port), then stops the server, shuts the plugin down
-// and unloads it. Prints "listening on http://ADDRESS:PORT" when ready and
-// every plugin log line.
+// runs, with the bound port), then shuts the plugin down (calls that wait
+// end), stops the server and unloads the plugin. Prints "listening on
+// http://ADDRESS:PORT" when ready and the plugin log lines `options.log`
+// picks. The host and the simulated peers keep a bounded window of records.
 int RunServe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
              std::ostream& err, const std::function<void(int port)>& wait_for_stop);
 

@@ -1,8 +1,11 @@
 #include "devhost/host_value.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "host_abi/core_value.h"
 #include "rapidjson/document.h"
@@ -64,7 +67,64 @@ void CopyInto(const CoreValue& source, CoreValue* target, int depth) {
   }
 }
 
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+// The JSON writer's buffer allocator: the library writes through what its
+// allocator returns without a check, so a failed allocation throws instead.
+struct CheckedAllocator {
+  static const bool kNeedFree = true;
+  void* Malloc(size_t size) {
+    if (size == 0) return nullptr;
+    void* block = std::malloc(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+  void* Realloc(void* block, size_t, size_t new_size) {
+    if (new_size == 0) {
+      std::free(block);
+      return nullptr;
+    }
+    void* grown = std::realloc(block, new_size);
+    if (grown == nullptr) throw std::bad_alloc();
+    return grown;
+  }
+  static void Free(void* block) { std::free(block); }
+};
+
+using JsonBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, CheckedAllocator>;
+using JsonWriter =
+    rapidjson::Writer<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, CheckedAllocator>;
+
+// Length of the valid UTF-8 sequence at `text[at]`, or 0 when it is not one.
+size_t Utf8SequenceLength(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  }
+  unsigned char second = byte(at + 1);
+  if (lead == 0xE0 && second < 0xA0) return 0;   // overlong
+  if (lead == 0xED && second >= 0xA0) return 0;  // surrogate
+  if (lead == 0xF0 && second < 0x90) return 0;   // overlong
+  if (lead == 0xF4 && second >= 0x90) return 0;  // above U+10FFFF
+  return length;
+}
+
+void WriteText(std::string_view text, JsonWriter* writer) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) break;
+    at += length;
+  }
+  if (at == text.size()) {
+    writer->String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    return;
+  }
+  std::string valid = ValidUtf8(text);
+  writer->String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
+}
 
 void WriteJson(const CoreValue& value, JsonWriter* writer, int depth) {
   if (depth > kMaxCopyDepth) {
@@ -90,8 +150,7 @@ void WriteJson(const CoreValue& value, JsonWriter* writer, int depth) {
       return;
     case CoreValueKind::kBorrowedString:
     case CoreValueKind::kOwnedString: {
-      std::string_view text = CoreValueText(value);
-      writer->String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      WriteText(CoreValueText(value), writer);
       return;
     }
     case CoreValueKind::kBorrowedBlob:
@@ -118,7 +177,8 @@ void WriteJson(const CoreValue& value, JsonWriter* writer, int depth) {
         for (uint32_t i = 0; i < value.structure.count; ++i) {
           const CoreStructEntry& entry = value.structure.entries[i];
           const char* name = entry.name != nullptr ? entry.name : "";
-          writer->Key(name, static_cast<rapidjson::SizeType>(std::strlen(name)));
+          std::string valid = ValidUtf8(name);
+          writer->Key(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
           WriteJson(entry.value, writer, depth + 1);
         }
       }
@@ -241,8 +301,64 @@ CoreValue HostValue::Release() {
   return value;
 }
 
+size_t CoreValueBytes(const CoreValue& value) {
+  // An explicit stack: values nest as deep as the plugin made them.
+  size_t bytes = 0;
+  std::vector<const CoreValue*> pending{&value};
+  while (!pending.empty()) {
+    const CoreValue* current = pending.back();
+    pending.pop_back();
+    bytes += sizeof(CoreValue);
+    switch (current->kind) {
+      case CoreValueKind::kOwnedString:
+      case CoreValueKind::kOwnedBlob:
+      case CoreValueKind::kBorrowedBlob:
+        bytes += current->bytes.length;
+        break;
+      case CoreValueKind::kBorrowedString:
+        bytes += CoreValueText(*current).size();
+        break;
+      case CoreValueKind::kCollection:
+        if (current->collection.items == nullptr) break;
+        for (uint32_t i = 0; i < current->collection.count; ++i) {
+          pending.push_back(&current->collection.items[i]);
+        }
+        break;
+      case CoreValueKind::kStructure:
+        if (current->structure.entries == nullptr) break;
+        for (uint32_t i = 0; i < current->structure.count; ++i) {
+          const CoreStructEntry& entry = current->structure.entries[i];
+          if (entry.name != nullptr) bytes += std::strlen(entry.name);
+          pending.push_back(&entry.value);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return bytes;
+}
+
+std::string ValidUtf8(std::string_view text) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  std::string valid;
+  valid.reserve(text.size());
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) {
+      valid += kReplacement;
+      ++at;
+    } else {
+      valid.append(text, at, length);
+      at += length;
+    }
+  }
+  return valid;
+}
+
 std::string CoreValueToJson(const CoreValue& value) {
-  rapidjson::StringBuffer buffer;
+  JsonBuffer buffer;
   JsonWriter writer(buffer);
   WriteJson(value, &writer, 0);
   return std::string(buffer.GetString(), buffer.GetSize());

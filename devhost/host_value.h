@@ -58,7 +58,10 @@ class HostValue {
   HostValue Clone() const { return CopyOf(value_); }
 
   // Compact JSON text. Blobs become Base64 strings; a float that is not
-  // finite becomes null; an entry without a name gets the name "".
+  // finite becomes null; an entry without a name gets the name ""; in texts
+  // and names every byte that is not part of valid UTF-8 becomes U+FFFD, so
+  // the result is always valid JSON. Throws std::bad_alloc when memory runs
+  // out (never writes through a failed allocation).
   std::string ToJson() const;
 
   // The value itself; parts stay owned by this object.
@@ -75,8 +78,17 @@ class HostValue {
 };
 
 // Compact JSON text of any host value (see `HostValue::ToJson`); the value is
-// only read. Never fails.
+// only read. Fails only by throwing std::bad_alloc.
 std::string CoreValueToJson(const CoreValue& value);
+
+// About how many bytes `value` and its parts take (texts, blobs, nested
+// values); used to bound what a host keeps.
+size_t CoreValueBytes(const CoreValue& value);
+
+// `text` with every byte that is not part of a valid UTF-8 sequence (a stray
+// continuation byte, a truncated or overlong sequence, a surrogate, a code
+// point above U+10FFFF) replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
 
 // Returns the text of a string value (kinds 5 and 6), or "" for other kinds.
 // A borrowed string is read up to its NUL; an owned one by its length.

@@ -10,8 +10,8 @@
 namespace Kestrel::DevHost {
 namespace {
 
-using Client::ReadPacked;
 using Client::CoreValueKind;
+using Client::ReadPacked;
 
 TEST(HostValueTest, JsonRoundTripKeepsEveryKindAndOrder) {
   // Member order, nesting, escapes and the integer boundaries of both signs.
@@ -79,6 +79,25 @@ TEST(HostValueTest, UnusualValuesStillGiveValidJson) {
   EXPECT_EQ(CoreValueText(text), "");
   EXPECT_EQ(CoreValueText(Client::MakeSignedValue(3)), "");
   EXPECT_EQ(HostValue::String(std::string_view("a\0b", 3)).ToJson(), R"("a\u0000b")");
+}
+
+TEST(HostValueTest, TextsThatAreNotUtf8GetReplacementCharacters) {
+  const std::string kReplacement = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "plain"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"a\xFFz", "a" + kReplacement + "z"},                          // never a UTF-8 byte
+      {"\x80", kReplacement},                                        // stray continuation
+      {"\xC0\xAF", kReplacement + kReplacement},                     // overlong
+      {"\xE2\x82", kReplacement + kReplacement},                     // truncated
+      {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},  // surrogate
+      {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string valid = ValidUtf8(text);
+    EXPECT_EQ(valid, expected);
+    EXPECT_EQ(HostValue::String(text).ToJson(), "\"" + valid + "\"");
+  }
 }
 
 TEST(HostValueTest, BadJsonAndDeepNestingFail) {

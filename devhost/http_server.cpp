@@ -4,7 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <new>
 
 #include "devhost/api_document.h"
 #include "httplib.h"
@@ -13,16 +15,70 @@
 namespace Kestrel::DevHost {
 namespace {
 
-// Events kept for streams that are between two reads.
+// Events kept for streams that are between two reads: at most this many, and
+// about this many bytes (the newest event always stays).
 constexpr size_t kEventHistory = 1024;
+constexpr size_t kEventHistoryBytes = size_t{4} * 1024 * 1024;
 // How often an idle event stream checks whether its client or the server
 // went away.
 constexpr auto kStreamCheckInterval = std::chrono::milliseconds(200);
+// How long stopping waits for open streams to end.
+constexpr auto kStreamEndWait = std::chrono::seconds(2);
+
+// Whether the request's framing is ambiguous: two different Content-Length
+// values, or a Content-Length with a chunked body. Servers and proxies may
+// read such a request differently, so it is refused.
+bool HasConflictingFraming(const httplib::Request& req) {
+  size_t lengths = req.get_header_value_count("Content-Length");
+  if (lengths == 0) return false;
+  if (req.has_header("Transfer-Encoding")) return true;
+  std::string first = req.get_header_value("Content-Length", 0);
+  for (size_t i = 1; i < lengths; ++i) {
+    if (req.get_header_value("Content-Length", i) != first) return true;
+  }
+  return false;
+}
+
+void SetError(httplib::Response& res, int status, std::string_view text) {
+  res.status = status;
+  res.set_content(ErrorBody(text), "application/json");
+}
 
 }  // namespace
 
+std::string HttpErrorText(int status, size_t max_body) {
+  switch (status) {
+    case 400:
+      return "Bad request: the request line, a header or the body framing could not be read";
+    case 404:
+      return "Not found";
+    case 405:
+      return "Method not allowed";
+    case 408:
+      return "The request was not received in time";
+    case 413:
+      return FormatText("The request body is larger than the limit of %1 bytes (--max-body)",
+                        static_cast<uint64_t>(max_body));
+    case 414:
+      return "The request target (path and query) is too long";
+    case 416:
+      return "The requested range cannot be served";
+    case 431:
+      return "The request headers are too large";
+    case 500:
+      return "Internal error while serving the request";
+    case 501:
+      return "The request method is not implemented";
+    case 503:
+      return "The server cannot serve the request now";
+  }
+  return FormatText("The request failed with HTTP status %1", status);
+}
+
 struct DevHttpServer::State {
   CoreHost* host = nullptr;
+  HttpServerOptions options;
+  int listen_socket = -1;
   httplib::Server server;
   bool bound = false;
   std::atomic<uint32_t> next_caller{1};
@@ -32,6 +88,7 @@ struct DevHttpServer::State {
   std::condition_variable changed;
   std::deque<std::string> frames;
   uint64_t first_number = 0;  // number of frames.front()
+  size_t frame_bytes = 0;
   bool stopping = false;
   bool running = false;   // `Run` entered the library's loop
   bool finished = false;  // and left it
@@ -86,16 +143,58 @@ std::string EventFrame(const RecordedEvent& event) {
   return "event: " + name + "\ndata: " + event.payload.ToJson() + "\n\n";
 }
 
-DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>()) {
+DevHttpServer::DevHttpServer(CoreHost* host, HttpServerOptions options)
+    : state_(std::make_unique<State>()) {
   state_->host = host;
+  state_->options = options;
   State* state = state_.get();
   HostObserver observer;
   observer.on_event = [this](const RecordedEvent& event) { PublishEvent(event); };
   host->SetObserver(std::move(observer));
   // The library's default also shares the port with other listeners, which
-  // would hide a busy port.
-  state->server.set_socket_options(
-      [](socket_t socket) { Platform::SetListeningSocketOptions(socket); });
+  // would hide a busy port. Accepted connections inherit the disabled write
+  // delay.
+  state->server.set_socket_options([state](socket_t socket) {
+    state->listen_socket = socket;
+    Platform::SetListeningSocketOptions(socket);
+    Platform::DisableWriteDelay(socket);
+  });
+  const int workers = options.worker_threads;
+  state->server.new_task_queue = [workers] {
+    return new httplib::ThreadPool(static_cast<size_t>(workers));
+  };
+  state->server.set_keep_alive_max_count(static_cast<size_t>(options.keep_alive_requests));
+  state->server.set_read_timeout(options.read_timeout_ms / 1000,
+                                 (options.read_timeout_ms % 1000) * 1000);
+  state->server.set_payload_max_length(options.max_body);
+  const size_t max_body = options.max_body;
+  state->server.set_error_handler(httplib::Server::HandlerWithResponse(
+      [max_body](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        SetError(res, res.status, HttpErrorText(res.status, max_body));
+        return httplib::Server::HandlerResponse::Handled;
+      }));
+  state->server.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr thrown) {
+        std::string text = "Internal error while serving the request";
+        try {
+          std::rethrow_exception(thrown);
+        } catch (const std::bad_alloc&) {
+          text = "The host ran out of memory while serving the request";
+        } catch (const std::exception& error) {
+          text += std::string(": ") + error.what();
+        } catch (...) {
+        }
+        SetError(res, 500, text);
+      });
+  state->server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (!HasConflictingFraming(req)) return httplib::Server::HandlerResponse::Unhandled;
+    SetError(res, 400,
+             "Conflicting body framing: Content-Length headers that differ, or Content-Length "
+             "with Transfer-Encoding");
+    res.set_header("Connection", "close");
+    return httplib::Server::HandlerResponse::Handled;
+  });
 
   state->server.Get("/openapi.json", [state](const httplib::Request&, httplib::Response& res) {
     const ApiDescription* api = state->host->api();
@@ -111,6 +210,12 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
     uint64_t next = 0;
     {
       std::lock_guard<std::mutex> lock(state->mutex);
+      if (state->open_streams >= state->options.max_event_streams) {
+        SetError(res, 503,
+                 FormatText("Too many open event streams (at most %1)",
+                            state->options.max_event_streams));
+        return;
+      }
       next = state->first_number + state->frames.size();
       ++state->open_streams;
     }
@@ -131,7 +236,11 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
             state->changed.wait_for(lock, kStreamCheckInterval, [&] {
               return state->stopping || state->first_number + state->frames.size() > next;
             });
-            if (state->stopping) return false;
+            if (state->stopping) {
+              // The end of the chunked body: the client sees a complete answer.
+              sink.done();
+              return true;
+            }
             if (next < state->first_number) next = state->first_number;  // fell behind
             for (uint64_t n = next; n < state->first_number + state->frames.size(); ++n) {
               pending.push_back(state->frames[n - state->first_number]);
@@ -145,8 +254,11 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
           return true;
         },
         [state](bool) {
-          std::lock_guard<std::mutex> lock(state->mutex);
-          --state->open_streams;
+          {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            --state->open_streams;
+          }
+          state->changed.notify_all();
         });
   });
 
@@ -186,6 +298,8 @@ MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
     return Failure(503, "Cannot listen on %1:%2: the port is busy or the address is not available",
                    address, port);
   }
+  // The library asks for a backlog of 5, which refuses connections in a burst.
+  if (state_->listen_socket >= 0) Platform::UseSystemListenBacklog(state_->listen_socket);
   state_->bound = true;
   return bound_port;
 }
@@ -210,6 +324,10 @@ void DevHttpServer::Stop() {
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->stopping = true;
   state_->changed.notify_all();
+  // Open streams end their chunked bodies first: once the library's loop is
+  // stopped it no longer asks a stream for more, and the stream would be cut
+  // off instead of ended.
+  state_->changed.wait_for(lock, kStreamEndWait, [&] { return state_->open_streams == 0; });
   // `Run` may be between entering and starting the library's loop, where a
   // stop request is not seen yet: repeat it until the loop has ended.
   while (state_->running && !state_->finished) {
@@ -226,7 +344,10 @@ void DevHttpServer::PublishEvent(const RecordedEvent& event) {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->frames.push_back(EventFrame(event));
-    if (state_->frames.size() > kEventHistory) {
+    state_->frame_bytes += state_->frames.back().size();
+    while (state_->frames.size() > 1 &&
+           (state_->frames.size() > kEventHistory || state_->frame_bytes > kEventHistoryBytes)) {
+      state_->frame_bytes -= state_->frames.front().size();
       state_->frames.pop_front();
       ++state_->first_number;
     }

@@ -6,8 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "httplib.h"
 #include "host_abi/core_value.h"
+#include "httplib.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::DevHost {

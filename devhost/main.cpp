@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   }
   switch (options.value().command) {
     case DevHostCommand::kHelp:
-      std::cout << UsageText();
+      std::cout << UsageText(options.value().help_topic);
       return 0;
     case DevHostCommand::kDescribe:
       return RunDescribe(options.value(), PluginSource{}, std::cout, std::cerr);

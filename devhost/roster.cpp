@@ -110,6 +110,12 @@ MaybeType<Roster> ParseRoster(std::string_view text) {
     } else if (name == "server") {
       roster.server.emplace();
       done = ParsePeerFailure(entry.value, name, &*roster.server);
+    } else if (name == "holdServerAnswers") {
+      if (entry.value.kind != CoreValueKind::kBool) {
+        done = Failure(400, "holdServerAnswers must be true or false");
+      } else {
+        roster.hold_server_answers = entry.value.bool_value != 0;
+      }
     } else {
       done = Failure(400, "Unknown key '%1' in the roster", name);
     }

@@ -7,9 +7,13 @@
 //
 //   {"players": [{"name": "Ann", "inGame": true}, {"name": "Bob"}],
 //    "gameflow": {"error": "Gameflow is busy", "status": 503},
-//    "server": {"error": "Service unavailable"}}
+//    "server": {"error": "Service unavailable"},
+//    "holdServerAnswers": false}
 //
 // Every key is optional; "inGame" defaults to false, a peer "status" to 500.
+// "holdServerAnswers" keeps the server's answers back, so that calls wait
+// for them until the plugin shuts down (for trying a shutdown while calls
+// wait).
 // Unknown keys are refused so that a typo does not go unnoticed.
 #ifndef VYN_DEVHOST_ROSTER_H_
 #define VYN_DEVHOST_ROSTER_H_
@@ -39,6 +43,7 @@ struct Roster {
   std::vector<RosterPlayer> players;
   std::optional<PeerFailure> gameflow;
   std::optional<PeerFailure> server;
+  bool hold_server_answers = false;
 
   // Whether a player named exactly `name` is in a watchable game.
   bool IsInGame(std::string_view name) const;

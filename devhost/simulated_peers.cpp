@@ -61,23 +61,25 @@ void SimulatedPeers::SetRoster(Roster roster) {
 
 std::vector<std::string> SimulatedPeers::launched_games() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return launched_games_;
+  return launched_games_.Copy();
 }
 
 std::vector<std::pair<std::string, std::string>> SimulatedPeers::telemetry() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return telemetry_;
+  return telemetry_.Copy();
 }
 
 std::vector<ServerCall> SimulatedPeers::server_calls() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return server_calls_;
+  return server_calls_.Copy();
 }
 
 ScriptedResponse SimulatedPeers::OnGameflowLaunch(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  launched_games_.push_back(request.arguments.empty() ? std::string("null")
-                                                      : request.arguments[0].value.ToJson());
+  std::string game =
+      request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson();
+  size_t bytes = game.size();
+  launched_games_.Add(std::move(game), bytes, record_limit_, record_bytes_limit_);
   if (roster_.gameflow.has_value()) {
     return ScriptedResponse::Error(roster_.gameflow->error, roster_.gameflow->status);
   }
@@ -95,7 +97,8 @@ MaybeType<std::string> SimulatedPeers::AnswerServerCall(const std::string& servi
     } else {
       call.answer = answer.value();
     }
-    server_calls_.push_back(call);
+    size_t bytes = call.payload.size() + call.answer.size() + call.error.size();
+    server_calls_.Add(call, bytes, record_limit_, record_bytes_limit_);
     return answer;
   };
   if (roster_.server.has_value()) return finish(Failure(0, "%1", roster_.server->error));
@@ -133,12 +136,19 @@ ScriptedResponse SimulatedPeers::OnServiceProxy(CoreHost* host, const RecordedRe
   std::string answer_text = answer.has_value() ? answer.value() : std::string();
   std::string error = answer.has_value() ? std::string() : answer.failure().message();
   std::string status = answer.has_value() ? "200" : "500";
+  bool hold = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold = roster_.hold_server_answers;
+  }
   if (by_uuid) {
     std::string uuid = NewUuid();
+    if (hold) return ScriptedResponse::Value(HostValue::String(uuid));
     host->QueueEvent("OnServiceProxyUuidEvent",
                      ServiceProxyResponse(uuid, service, method, answer_text, status, error));
     return ScriptedResponse::Value(HostValue::String(uuid));
   }
+  if (hold) return ScriptedResponse::Nil();
   host->QueueEvent("OnServiceProxyMethodEvent",
                    ServiceProxyResponse("", service, reply_name, answer_text, status, error));
   return ScriptedResponse::Nil();
@@ -146,9 +156,11 @@ ScriptedResponse SimulatedPeers::OnServiceProxy(CoreHost* host, const RecordedRe
 
 ScriptedResponse SimulatedPeers::OnTelemetry(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  telemetry_.emplace_back(
+  std::pair<std::string, std::string> event(
       request.path.substr(std::string_view(kTelemetryPrefix).size()),
       request.arguments.empty() ? std::string("null") : request.arguments[0].value.ToJson());
+  size_t bytes = event.first.size() + event.second.size();
+  telemetry_.Add(std::move(event), bytes, record_limit_, record_bytes_limit_);
   return ScriptedResponse::Nil();
 }
 

@@ -10,7 +10,12 @@
 //   The server knows the `spectator` service's
 //   `getDropInSpectateAvailability`: the names asked for that the roster marks
 //   as in a game, in the order asked (or the roster's server error);
+//   With the roster's "holdServerAnswers" the server's answers are never
+//   queued, so calls that wait for them wait until the plugin shuts down;
 // - telemetry: POST "/telemetry/v1/events/<name>" is recorded.
+// The records (games, telemetry, server calls) keep the newest
+// `record_limit` entries and about `record_bytes_limit` bytes of each kind
+// (0: all).
 // The peers hold the roster and their records; they must outlive the host's
 // use of the handlers (the handlers point back to them).
 //
@@ -25,6 +30,7 @@
 #include <vector>
 
 #include "devhost/core_host.h"
+#include "devhost/record_window.h"
 #include "devhost/roster.h"
 
 namespace Kestrel::DevHost {
@@ -46,7 +52,10 @@ struct ServerCall {
 
 class SimulatedPeers {
  public:
-  explicit SimulatedPeers(Roster roster) : roster_(std::move(roster)) {}
+  explicit SimulatedPeers(Roster roster, size_t record_limit = 0, size_t record_bytes_limit = 0)
+      : roster_(std::move(roster)),
+        record_limit_(record_limit),
+        record_bytes_limit_(record_bytes_limit) {}
   SimulatedPeers(const SimulatedPeers&) = delete;
   SimulatedPeers& operator=(const SimulatedPeers&) = delete;
 
@@ -74,9 +83,11 @@ class SimulatedPeers {
 
   mutable std::mutex mutex_;
   Roster roster_;
-  std::vector<std::string> launched_games_;
-  std::vector<std::pair<std::string, std::string>> telemetry_;
-  std::vector<ServerCall> server_calls_;
+  size_t record_limit_ = 0;
+  size_t record_bytes_limit_ = 0;
+  RecordWindow<std::string> launched_games_;
+  RecordWindow<std::pair<std::string, std::string>> telemetry_;
+  RecordWindow<ServerCall> server_calls_;
 };
 
 // A fresh random uuid in its text form (8-4-4-4-12 lower-case hex digits).

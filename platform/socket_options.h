@@ -11,6 +11,17 @@ namespace Kestrel::Platform {
 // could not be set.
 bool SetListeningSocketOptions(int socket);
 
+// Turns off the delaying of small writes (Nagle's algorithm) on `socket`;
+// connections accepted from a listening socket inherit it. Without it, an
+// answer written in two pieces waits for the peer's delayed acknowledgement
+// (about 40 ms) on a reused connection. Returns false when it failed.
+bool DisableWriteDelay(int socket);
+
+// Lets the listening `socket` queue as many unaccepted connections as the
+// system allows by default (SOMAXCONN) instead of what its listener asked.
+// Returns false when it failed.
+bool UseSystemListenBacklog(int socket);
+
 }  // namespace Kestrel::Platform
 
 #endif  // VYN_PLATFORM_SOCKET_OPTIONS_H_

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/path_template_cases.h"
+
 namespace Kestrel {
 namespace {
 
@@ -197,6 +199,17 @@ TEST(MatchPathTest, EarlierParametersTakeAsMuchAsTheRestAllows) {
   ASSERT_TRUE(both.has_value());
   EXPECT_EQ(both->at("a"), "pq");
   EXPECT_EQ(both->at("b"), "");
+}
+
+// The cases the stand-in host's matcher (`PathMatchesTemplate`) is held to.
+TEST(MatchPathTest, AgreesWithTheSharedTableOfTemplateCases) {
+  for (const Testing::PathTemplateCase& c : Testing::kPathTemplateCases) {
+    FunctionRoute route(nullptr, "F", nullptr);
+    const CompiledRoute compiled = CompileRoute(nullptr, route, c.path_template);
+    std::vector<std::string_view> captures;
+    EXPECT_EQ(compiled.MatchCaptures(c.path, &captures), c.matches)
+        << "template '" << c.path_template << "' path '" << c.path << "'";
+  }
 }
 
 // The matcher must give exactly what an ECMAScript full match of the

@@ -1,0 +1,34 @@
+#include "util/path_template.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "util/path_template_cases.h"
+
+namespace Kestrel {
+namespace {
+
+TEST(PathTemplateTest, AgreesWithTheSharedTableOfCases) {
+  for (const Testing::PathTemplateCase& c : Testing::kPathTemplateCases) {
+    EXPECT_EQ(PathMatchesTemplate(c.path_template, c.path), c.matches)
+        << "template '" << c.path_template << "' path '" << c.path << "'";
+  }
+}
+
+// A regular expression built from the template recursed once per character
+// and ran out of stack on paths of this size.
+TEST(PathTemplateTest, MegabytePathsAreMatchedWithoutRecursion) {
+  const std::string value(1024 * 1024, 'a');
+  EXPECT_TRUE(PathMatchesTemplate("/items/{id}", "/items/" + value));
+  EXPECT_FALSE(PathMatchesTemplate("/items/{id}", "/items/" + value + "/"));
+
+  std::string nested = "/files/" + value;
+  for (std::size_t i = 7; i < nested.size(); i += 1000) nested[i] = '/';
+  EXPECT_TRUE(PathMatchesTemplate("/files/{+path}/{name}", nested + "/last"));
+  EXPECT_FALSE(PathMatchesTemplate("/files/{+path}/end", nested));
+  EXPECT_TRUE(PathMatchesTemplate("/p{#f}", "/p#" + value));
+}
+
+}  // namespace
+}  // namespace Kestrel
