@@ -48,7 +48,7 @@ CoreResponse ZeroedResponse() {
 // The GET of the current game as the host sends it to `descriptor`.
 CoreRequest CurrentGameRequest(const CoreFunctionDescriptor& descriptor) {
   CoreRequest request{};
-  request.method = DevHost::kMethodGet;
+  request.method = Kestrel::kMethodGet;
   request.path = Client::Spectator::kCurrentGamePath;
   request.function_context = ReadPacked(descriptor.function.function_context);
   request.content_type = "application/json";
@@ -64,7 +64,7 @@ const CoreFunctionDescriptor* StartForGet(benchmark::State& state, SpectatorInPr
     return nullptr;
   }
   const CoreFunctionDescriptor* get =
-      plugin.Find(DevHost::kMethodGet, Client::Spectator::kCurrentGamePath);
+      plugin.Find(Kestrel::kMethodGet, Client::Spectator::kCurrentGamePath);
   if (get == nullptr || ReadPacked(get->callback) == nullptr) {
     state.SkipWithError("no call-back for GET /vyn-spectator/v1/spectate");
     return nullptr;
@@ -149,13 +149,13 @@ void AvailabilityOurs(benchmark::State& state) {
     return;
   }
   const CoreFunctionDescriptor* post =
-      plugin.Find(DevHost::kMethodPost, Client::Spectator::kAvailabilityPath);
+      plugin.Find(Kestrel::kMethodPost, Client::Spectator::kAvailabilityPath);
   if (post == nullptr) {
     state.SkipWithError("no function for POST /vyn-spectator/v1/buddy/spectate");
     return;
   }
   const DevHost::CallRequest request = DevHost::CallRequest::Json(
-      DevHost::kMethodPost, Client::Spectator::kAvailabilityPath, kAvailabilityBody);
+      Kestrel::kMethodPost, Client::Spectator::kAvailabilityPath, kAvailabilityBody);
   const DevHost::CallOutcome first = plugin.host().CallFunction(*post, request);
   if (first.error || first.ValueJson() != R"({"availableForWatching":["Ann"]})") {
     state.SkipWithError(

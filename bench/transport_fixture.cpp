@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "devhost/roster.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"
 
@@ -102,7 +102,7 @@ MaybeType<void> SpectatorInProcess::Start() {
   MaybeType<void> started = host_.Initialize();
   if (started.is_failure()) return started;
   MaybeType<DevHost::CallOutcome> launched = host_.Call(DevHost::CallRequest::Json(
-      DevHost::kMethodPost, Client::Spectator::kLaunchPath, kLaunchedGameJson));
+      Kestrel::kMethodPost, Client::Spectator::kLaunchPath, kLaunchedGameJson));
   if (launched.is_failure()) return launched.failure();
   if (launched.value().error) return Failure("Launch failed: %1", launched.value().error_text);
   ForgetRecords();

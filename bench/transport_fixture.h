@@ -25,7 +25,7 @@
 
 #include "devhost/core_host.h"
 #include "devhost/simulated_peers.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "plugin/spectator/spectator_records.h"
 #include "util/failure.h"
 

@@ -25,11 +25,11 @@ TEST(TransportFixtureTest, HandWrittenGetAnswersWhatTheDescriptorCallBackAnswers
   MaybeType<void> started = plugin.Start();
   ASSERT_TRUE(started.has_value()) << started.ToText();
   const Client::CoreFunctionDescriptor* get =
-      plugin.Find(DevHost::kMethodGet, Client::Spectator::kCurrentGamePath);
+      plugin.Find(Kestrel::kMethodGet, Client::Spectator::kCurrentGamePath);
   ASSERT_NE(get, nullptr);
 
   CoreRequest request{};
-  request.method = DevHost::kMethodGet;
+  request.method = Kestrel::kMethodGet;
   request.path = Client::Spectator::kCurrentGamePath;
   request.function_context = ReadPacked(get->function.function_context);
   Client::Spectator::Api::SpectateGameInfoResource game = plugin.CurrentGame();

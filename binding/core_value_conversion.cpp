@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "binding/type_registry.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "util/format_text.h"
 
 namespace Kestrel {

@@ -30,7 +30,7 @@
 #include <string_view>
 
 #include "binding/binding_property.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 
 namespace Kestrel {
 

@@ -12,7 +12,7 @@
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "util/counting_allocator.h"
 
 namespace CoreProbe {

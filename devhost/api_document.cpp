@@ -354,7 +354,7 @@ std::string DescribeApiText(const ApiDescription& api, const std::string& plugin
     std::string method = function.method == kMethodCustom ? Text(function.method_name)
                          : function.method == kMethodNone
                              ? std::string("ANY")
-                             : std::string(MethodText(function.method));
+                             : std::string(HttpMethodText(HttpMethodFromValue(function.method)));
     text += "  " + method + " " + Text(function.path) + "  (" + Text(record.name) + ")" +
             Indented(Text(record.description)) + "\n";
     std::vector<uint32_t> locations = ArgumentLocations(function);
@@ -415,7 +415,7 @@ std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin
     String(&writer, Text(record.name));
     Key(&writer, "method");
     String(&writer, function.method == kMethodCustom ? Text(function.method_name)
-                                                     : std::string(MethodText(function.method)));
+                                                     : std::string(HttpMethodText(HttpMethodFromValue(function.method))));
     Key(&writer, "path");
     String(&writer, Text(function.path));
     Key(&writer, "description");

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 
 namespace Kestrel::DevHost {
 

@@ -59,7 +59,7 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
   } else if (command == "call") {
     options.command = DevHostCommand::kCall;
     if (words.size() < 3) return Failure(2, "call needs METHOD and PATH");
-    options.method = MethodFromText(words[1]);
+    options.method = static_cast<uint32_t>(HttpMethodFromText(words[1]));
     if (options.method == kMethodNone) return Failure(2, "Unknown method '%1'", words[1]);
     options.path = words[2];
     if (options.path.empty() || options.path[0] != '/') {

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "platform/shared_library.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::DevHost {
@@ -16,9 +16,6 @@ using Client::CoreEvent;
 using Client::CoreHeader;
 using Client::CoreRequest;
 using Client::CoreResponse;
-
-constexpr const char* kMethodTexts[] = {"",        "DELETE", "GET",  "HEAD",
-                                        "OPTIONS", "PATCH",  "POST", "PUT"};
 
 // The content type of every response the host fills; never freed.
 constexpr char kEmptyText[] = "";
@@ -119,17 +116,6 @@ RecordedRequest CopyRequest(const CoreRequest& request) {
 }
 
 }  // namespace
-
-const char* MethodText(uint32_t method) {
-  return method < std::size(kMethodTexts) ? kMethodTexts[method] : "";
-}
-
-uint32_t MethodFromText(std::string_view text) {
-  for (uint32_t method = 1; method < std::size(kMethodTexts); ++method) {
-    if (text == kMethodTexts[method]) return method;
-  }
-  return kMethodNone;
-}
 
 bool PathMatchesTemplate(std::string_view path_template, std::string_view path) {
   if (path_template.find('{') == std::string_view::npos) return path_template == path;
@@ -364,7 +350,7 @@ MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
       FindFunction(request.method, request.path, request.method_name);
   if (function == nullptr) {
     std::string method = request.method == kMethodCustom ? request.method_name
-                                                         : std::string(MethodText(request.method));
+                                                         : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
     return Failure(404, "No function for %1 %2", method, StripQuery(request.path));
   }
   return CallFunction(*function, request);
@@ -571,7 +557,7 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
   if (!handler) {
     FillResponse(
         ScriptedResponse::Error(
-            FormatText("No handler for %1 %2", MethodText(recorded.method), recorded.path), 404),
+            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)), recorded.path), 404),
         response);
     return;
   }

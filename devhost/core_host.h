@@ -38,7 +38,8 @@
 #include <vector>
 
 #include "devhost/host_value.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
+#include "host_abi/http_method.h"
 #include "util/failure.h"
 
 namespace Kestrel::Platform {
@@ -55,24 +56,8 @@ using Client::CoreInterface;
 using Client::LoadPluginFunction;
 using Client::MemoryStats;
 
-// Method numbers shared with the plugin (`CoreRequest::method`).
-inline constexpr uint32_t kMethodNone = 0;
-inline constexpr uint32_t kMethodDelete = 1;
-inline constexpr uint32_t kMethodGet = 2;
-inline constexpr uint32_t kMethodHead = 3;
-inline constexpr uint32_t kMethodOptions = 4;
-inline constexpr uint32_t kMethodPatch = 5;
-inline constexpr uint32_t kMethodPost = 6;
-inline constexpr uint32_t kMethodPut = 7;
-inline constexpr uint32_t kMethodCustom = 8;
-
 // The name of the symbol the host looks up in a plugin library.
 inline constexpr const char* kPluginEntrySymbol = "load_vyn_spectator";
-
-// Returns "DELETE", "GET", ... for methods 1 to 7, "" otherwise. Never nullptr.
-const char* MethodText(uint32_t method);
-// Returns the method number of an upper-case method name, or `kMethodNone`.
-uint32_t MethodFromText(std::string_view text);
 
 // Whether `path` (without query) matches the route template `path_template`:
 // literal text must be equal, "{name}" matches one segment (no "/", possibly

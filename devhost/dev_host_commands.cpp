@@ -98,7 +98,7 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
   HostObserver observer;
   if (options.verbose) {
     observer.on_request = [&out](const RecordedRequest& sent) {
-      out << "request " << MethodText(sent.method) << " " << sent.path << " "
+      out << "request " << HttpMethodText(HttpMethodFromValue(sent.method)) << " " << sent.path << " "
           << sent.ArgumentsJson() << "\n";
     };
     observer.on_event = [&out](const RecordedEvent& event) {

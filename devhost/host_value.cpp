@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "rapidjson/document.h"
 #include "rapidjson/error/en.h"
 #include "rapidjson/stringbuffer.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "util/failure.h"
 
 namespace Kestrel::DevHost {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 
 namespace Kestrel::DevHost {
 namespace {

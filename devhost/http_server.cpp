@@ -152,7 +152,7 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
 
   auto call = [state](const httplib::Request& req, httplib::Response& res) {
     CallRequest request;
-    request.method = MethodFromText(req.method);
+    request.method = static_cast<uint32_t>(HttpMethodFromText(req.method));
     request.path = req.target.empty() ? req.path : req.target;
     for (const auto& [name, value] : req.headers) request.headers.emplace_back(name, value);
     request.content_type = req.get_header_value("Content-Type");

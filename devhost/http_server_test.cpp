@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "httplib.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::DevHost {

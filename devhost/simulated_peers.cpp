@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 
 namespace Kestrel::DevHost {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 
 namespace Kestrel::DevHost {
 namespace {

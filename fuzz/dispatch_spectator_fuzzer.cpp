@@ -18,7 +18,7 @@
 #include "devhost/core_host.h"
 #include "fuzz/fuzz_request.h"
 #include "fuzz/fuzz_support.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"
 
@@ -92,7 +92,7 @@ std::string TextArgument(const RecordedRequest& request, std::size_t index) {
 class SpectatorHost {
  public:
   SpectatorHost() {
-    host_.SetRequestHandler(DevHost::kMethodPost, kGameflowPath, [this](const RecordedRequest&) {
+    host_.SetRequestHandler(Kestrel::kMethodPost, kGameflowPath, [this](const RecordedRequest&) {
       ++script_.gameflow_posts;
       if (script_.gameflow_fails) {
         return ScriptedResponse::Error(script_.gameflow_error, script_.gameflow_status);
@@ -100,7 +100,7 @@ class SpectatorHost {
       return ScriptedResponse::Nil();
     });
     host_.SetRequestHandler(
-        DevHost::kMethodPost, kUuidPath, [this](const RecordedRequest& request) {
+        Kestrel::kMethodPost, kUuidPath, [this](const RecordedRequest& request) {
           ++script_.login_posts;
           if (script_.login_fails) {
             return ScriptedResponse::Error(script_.login_error, script_.login_status);

@@ -14,7 +14,7 @@
 
 #include "fuzz/fuzz_request.h"
 #include "fuzz/fuzz_support.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "tests/remoting/test_module.h"
 
 namespace Kestrel::Fuzz {

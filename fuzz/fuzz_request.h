@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 
 namespace Kestrel::Fuzz {
 

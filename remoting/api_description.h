@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "remoting/route.h"
 
 namespace Kestrel {

@@ -26,7 +26,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "remoting/call_result.h"
 #include "remoting/function_handler.h"
 #include "remoting/route.h"

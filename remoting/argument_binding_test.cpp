@@ -9,7 +9,8 @@
 #include "formats/json_reader.h"
 #include "formats/msgpack_reader.h"
 #include "formats/yaml_reader.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
+#include "host_abi/http_method.h"
 #include "remoting/dispatch_test_support.h"
 #include "remoting/remoting_endpoints.h"
 
@@ -28,8 +29,6 @@ using RemotingTest::BindPoint;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
 
 // The message of a (failed) parse, copied out of the temporary result.
 std::string ErrorOf(const PropertyResult& result) {
@@ -123,7 +122,7 @@ class ArgumentBindingTest : public ::testing::Test {
     return response.failed() ? "error: " + response.error() : response.json();
   }
   std::string Echo(const std::string& path) {
-    RequestBuilder request(kPost, path);
+    RequestBuilder request(kMethodPost, path);
     return Echo(request);
   }
 
@@ -134,7 +133,7 @@ class ArgumentBindingTest : public ::testing::Test {
 
 TEST_F(ArgumentBindingTest, NamedSourcesAndTheirPrecedence) {
   auto prec = [this](const char* path, const char* header) {
-    RequestBuilder request(kPost, path);
+    RequestBuilder request(kMethodPost, path);
     if (header != nullptr) request.Header("id", header);
     ResponseHolder response;
     Call("PostPrecById", request, response);
@@ -146,19 +145,19 @@ TEST_F(ArgumentBindingTest, NamedSourcesAndTheirPrecedence) {
   EXPECT_EQ(prec("/prec/p?token=t", nullptr), "\"p?token=t|t\"");
 
   EXPECT_EQ(Echo("/echo/x"), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
-  RequestBuilder header_only(kPost, "/echo/x");
+  RequestBuilder header_only(kMethodPost, "/echo/x");
   header_only.Header("id", "h");
   EXPECT_EQ(Echo(header_only), R"({"count":0,"flag":false,"id":"h","p":{"x":0,"y":0},"token":""})");
-  RequestBuilder header_and_query(kPost, "/echo/x?id=q");
+  RequestBuilder header_and_query(kMethodPost, "/echo/x?id=q");
   header_and_query.Header("id", "h");
   EXPECT_EQ(Echo(header_and_query),
             R"({"count":0,"flag":false,"id":"q","p":{"x":0,"y":0},"token":""})");
 
   // Header names are matched against the lower-cased argument name.
-  RequestBuilder lower(kPost, "/echo/x");
+  RequestBuilder lower(kMethodPost, "/echo/x");
   lower.Header("x-token", "secret");
   EXPECT_EQ(Echo(lower), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":"secret"})");
-  RequestBuilder exact(kPost, "/echo/x");
+  RequestBuilder exact(kMethodPost, "/echo/x");
   exact.Header("X-Token", "secret");
   EXPECT_EQ(Echo(exact), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
 
@@ -181,7 +180,7 @@ TEST_F(ArgumentBindingTest, NamedBindingMessages) {
   EXPECT_EQ(calls_, 0);
 
   auto call_loc = [this](const char* path, const char* header) {
-    RequestBuilder request(kGet, path);
+    RequestBuilder request(kMethodGet, path);
     if (header != nullptr) request.Header("h", header);
     ResponseHolder response;
     Call("GetLocById", request, response);
@@ -271,39 +270,39 @@ TEST_F(ArgumentBindingTest, TextValuesOfCompositeArguments) {
 }
 
 TEST_F(ArgumentBindingTest, HostArguments) {
-  RequestBuilder named(kPost, "/echo/x");
+  RequestBuilder named(kMethodPost, "/echo/x");
   named.Argument("X-Token", Client::MakeBorrowedStringValue("t"))
       .Argument("count", Client::MakeSignedValue(5));
   EXPECT_EQ(Echo(named), R"({"count":5,"flag":false,"id":"","p":{"x":0,"y":0},"token":"t"})");
 
   // Unnamed entries start after the path parameters: entry 0 is argument 1.
-  RequestBuilder positional(kPost, "/prec/p");
+  RequestBuilder positional(kMethodPost, "/prec/p");
   positional.Argument(nullptr, Client::MakeBorrowedStringValue("t"));
   ResponseHolder response;
   Call("PostPrecById", positional, response);
   EXPECT_EQ(response.json(), "\"p|t\"");
-  RequestBuilder no_path(kPost, "/echo/x");
+  RequestBuilder no_path(kMethodPost, "/echo/x");
   no_path.Argument(nullptr, Client::MakeBorrowedStringValue("i"))
       .Argument(nullptr, Client::MakeBorrowedStringValue("t"))
       .Argument(nullptr, Client::MakeBoolValue(true));
   EXPECT_EQ(Echo(no_path), R"({"count":0,"flag":true,"id":"i","p":{"x":0,"y":0},"token":"t"})");
 
   // Host arguments come after the query.
-  RequestBuilder over_query(kPost, "/echo/x?count=1");
+  RequestBuilder over_query(kMethodPost, "/echo/x?count=1");
   over_query.Argument("count", Client::MakeSignedValue(9));
   EXPECT_EQ(Echo(over_query), R"({"count":9,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
 
-  RequestBuilder unknown(kPost, "/echo/x");
+  RequestBuilder unknown(kMethodPost, "/echo/x");
   unknown.Argument("nope", Client::MakeSignedValue(1));
   EXPECT_EQ(Echo(unknown), "error: Unknown argument 'nope' for 'PostEchoByTail'.");
 
-  RequestBuilder too_many(kPost, "/echo/x");
+  RequestBuilder too_many(kMethodPost, "/echo/x");
   for (int i = 0; i < 8; ++i) too_many.Argument(nullptr, Client::MakeNilValue());
   EXPECT_EQ(Echo(too_many), "error: Unknown argument '8' for 'PostEchoByTail'.");
 
   Client::CoreValue odd = Client::MakeNilValue();
   odd.kind = static_cast<Client::CoreValueKind>(11);
-  RequestBuilder bad_kind(kPost, "/echo/x");
+  RequestBuilder bad_kind(kMethodPost, "/echo/x");
   bad_kind.Argument("doc", odd);
   EXPECT_EQ(Echo(bad_kind),
             "error: Couldn't assign value to 'doc' of type object because the input is of an "
@@ -312,7 +311,7 @@ TEST_F(ArgumentBindingTest, HostArguments) {
 
 TEST_F(ArgumentBindingTest, BodiesByContentClass) {
   auto post = [this](const char* content_type, std::string body, uint32_t length = 0xFFFFFFFFu) {
-    RequestBuilder request(kPost, "/body");
+    RequestBuilder request(kMethodPost, "/body");
     request.Body(content_type, std::move(body));
     if (length != 0xFFFFFFFFu) request.BodyLength(length);
     ResponseHolder response;
@@ -344,13 +343,13 @@ TEST_F(ArgumentBindingTest, BodiesByContentClass) {
             "error: " + ErrorOf(ParseMessagePack(reinterpret_cast<const uint8_t*>(pack.data()), 1,
                                                  nullptr)));
   // A body argument is required unless declared optional.
-  RequestBuilder no_body(kPost, "/body");
+  RequestBuilder no_body(kMethodPost, "/body");
   ResponseHolder response;
   Call("PostBody", no_body, response);
   EXPECT_EQ(response.error(), "A value for 'first' is required.");
 
   // A function without a body argument ignores the body, whatever its type.
-  RequestBuilder ignored(kPost, "/echo/x");
+  RequestBuilder ignored(kMethodPost, "/echo/x");
   ignored.Body("text/plain", "whatever");
   EXPECT_EQ(Echo(ignored), R"({"count":0,"flag":false,"id":"","p":{"x":0,"y":0},"token":""})");
 }

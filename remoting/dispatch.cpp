@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "binding/core_value_conversion.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "remoting/argument_binding.h"
 #include "util/counting_allocator.h"
 #include "util/format_text.h"

@@ -20,7 +20,7 @@
 #include <span>
 #include <string_view>
 
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "remoting/call_result.h"
 #include "remoting/route.h"
 

@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "binding/type_registry.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
+#include "host_abi/http_method.h"
 #include "remoting/api_description.h"
 #include "remoting/call_result.h"
 #include "remoting/dispatch_test_support.h"
@@ -24,8 +25,6 @@ namespace {
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
 
 bool AllZero(const Client::CoreResponse& response) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(&response);
@@ -104,7 +103,7 @@ TEST_F(DispatchTest, LiteralAndPatternRoutesMatchOrAnswerInvalidFunction) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    RequestBuilder request(kGet, c.path);
+    RequestBuilder request(kMethodGet, c.path);
     ResponseHolder response;
     Call(c.function, request, response);
     EXPECT_EQ(Client::CoreResponseReleaseFunction{response.raw().release}, &ResetResponse);
@@ -136,13 +135,13 @@ TEST_F(DispatchTest, MethodRulesOfRoutes) {
     bool matches;
   };
   const Case cases[] = {
-      {"GetA", "/a", kGet, nullptr, true},   {"GetA", "/a", kPost, nullptr, false},
+      {"GetA", "/a", kMethodGet, nullptr, true},   {"GetA", "/a", kMethodPost, nullptr, false},
       {"GetA", "/a", 9, nullptr, false},      // 9 reads as 0, which is not GET
       {"GetA", "/a", 0x102, nullptr, false},  // so does any larger value
       {"Any", "Any", 9, nullptr, true},       // a route without method takes every method
-      {"Any", "Any", kPost, nullptr, true},  {"Any", "Any", 8, "PATCHY", true},
+      {"Any", "Any", kMethodPost, nullptr, true},  {"Any", "Any", 8, "PATCHY", true},
       {"B", "/b", 8, "PURGE", true},         {"B", "/b", 8, "purge", false},
-      {"B", "/b", 8, nullptr, false},        {"B", "/b", kGet, "PURGE", false},
+      {"B", "/b", 8, nullptr, false},        {"B", "/b", kMethodGet, "PURGE", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.function << " " << c.method);
@@ -178,7 +177,7 @@ TEST_F(DispatchTest, HandlerFailuresCarryMessageAndStatus) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    RequestBuilder request(kGet, c.path);
+    RequestBuilder request(kMethodGet, c.path);
     ResponseHolder response;
     Call(c.function, request, response);
     EXPECT_EQ(response.failed(), c.error[0] != '\0');
@@ -201,7 +200,7 @@ TEST_F(DispatchTest, HandlerSetsContentTypeHeadersAndStream) {
     result.stream = std::make_unique<CountingStream>(&destroyed, "hello world");
     return {};
   });
-  RequestBuilder request(kGet, "/download");
+  RequestBuilder request(kMethodGet, "/download");
   ResponseHolder response;
   Call("GetDownload", request, response);
   const Client::CoreResponse& raw = response.raw();
@@ -251,7 +250,7 @@ TEST_F(DispatchTest, RequestRecordReachesHandlersOfBothTypes) {
       .Argument("tag");
 
   const uint64_t before = RequestTimestampNow();
-  RequestBuilder who(kPost, "/who/42?x");
+  RequestBuilder who(kMethodPost, "/who/42?x");
   who.Header("Accept", "a").Header("accept", "b").Header("Accept", "c").CallerId(77);
   ResponseHolder response;
   // The query names no argument: the call fails before the handler runs.
@@ -259,7 +258,7 @@ TEST_F(DispatchTest, RequestRecordReachesHandlersOfBothTypes) {
   EXPECT_EQ(response.error(), "Unknown argument 'x' for 'PostWhoById'.");
   EXPECT_EQ(seen.caller_id, 0u);
 
-  RequestBuilder who_again(kPost, "/who/42");
+  RequestBuilder who_again(kMethodPost, "/who/42");
   who_again.Header("Accept", "a").Header("accept", "b").Header("Accept", "c").CallerId(77);
   ResponseHolder second;
   Call("PostWhoById", who_again, second);
@@ -309,7 +308,7 @@ TEST_F(DispatchTest, ExceptionsBecomeInternalErrorsAtTheCallBack) {
     SCOPED_TRACE(c.path);
     auto context = endpoints_.contexts().find(c.function);
     ASSERT_NE(context, endpoints_.contexts().end());
-    RequestBuilder request(kGet, c.path);
+    RequestBuilder request(kMethodGet, c.path);
     request.Context(const_cast<FunctionContext*>(&context->second));
     ResponseHolder response;
     CallFunctionDescriptor(response.get(), &request.Build());
@@ -319,7 +318,7 @@ TEST_F(DispatchTest, ExceptionsBecomeInternalErrorsAtTheCallBack) {
   }
 
   // No context at all: nothing to call.
-  RequestBuilder request(kGet, "/oom");
+  RequestBuilder request(kMethodGet, "/oom");
   ResponseHolder response;
   CallFunctionDescriptor(response.get(), &request.Build());
   EXPECT_EQ(response.error(), "Invalid function");
@@ -337,7 +336,7 @@ TEST_F(DispatchTest, ReleasingTheResponseFreesEverythingTheCallAllocated) {
   for (const char* path : {"/doc", "/bad"}) {
     SCOPED_TRACE(path);
     const std::string name = path == std::string("/doc") ? "GetDoc" : "GetBad";
-    RequestBuilder request(kGet, path);
+    RequestBuilder request(kMethodGet, path);
     {
       ResponseHolder warm_up;  // first use fills process-wide caches
       Call(name, request, warm_up);

@@ -13,7 +13,7 @@
 
 #include "binding/core_value_conversion.h"
 #include "formats/json_writer.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "remoting/dispatch.h"
 
 namespace Kestrel::RemotingTest {

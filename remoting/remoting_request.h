@@ -19,8 +19,8 @@
 #include <unordered_map>
 
 #include "binding/static_type.h"
-#include "plugin/host/abi/host_records.h"
-#include "remoting/http_method.h"
+#include "host_abi/host_records.h"
+#include "host_abi/http_method.h"
 
 namespace Kestrel {
 

@@ -35,7 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "remoting/http_method.h"
+#include "host_abi/http_method.h"
 
 namespace Kestrel {
 

@@ -26,7 +26,7 @@
 
 #include "binding/type_registry.h"
 #include "remoting/function_handler.h"
-#include "remoting/http_method.h"
+#include "host_abi/http_method.h"
 #include "remoting/route.h"
 
 namespace Kestrel {

@@ -40,7 +40,7 @@
 #include "binding/convert_native.h"
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "plugin/host/module_events.h"
 #include "plugin/host/plugin_name.h"
 #include "plugin/host/semantic_version.h"

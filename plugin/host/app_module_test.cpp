@@ -19,8 +19,8 @@ namespace {
 using DevHost::CallRequest;
 using DevHost::CoreHost;
 using DevHost::HostOptions;
-using DevHost::kMethodGet;
-using DevHost::kMethodPost;
+using Kestrel::kMethodGet;
+using Kestrel::kMethodPost;
 using DevHost::ScriptedResponse;
 
 HostOptions HostAt(uint32_t major, uint32_t minor, uint32_t patch) {

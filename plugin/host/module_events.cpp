@@ -8,7 +8,7 @@
 #include "binding/convert_native.h"
 #include "binding/core_value_conversion.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "plugin/host/app_module.h"
 
 namespace Kestrel::Client {

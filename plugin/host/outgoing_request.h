@@ -33,9 +33,9 @@
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "plugin/host/app_module.h"
-#include "remoting/http_method.h"
+#include "host_abi/http_method.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client {

@@ -8,7 +8,7 @@
 
 #include "binding/core_value_conversion.h"
 #include "devhost/core_host.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "plugin/host/host_test_module.h"
 #include "plugin/host/telemetry.h"
 #include "util/counting_allocator.h"
@@ -234,7 +234,7 @@ TEST(Telemetry, PostsThePayloadToTheEventPath) {
   ASSERT_TRUE(host.Initialize().has_value());
   TestModule* module = ModuleOf(host);
   host.SetRequestHandler(
-      DevHost::kMethodPost, "/telemetry/v1/events/x",
+      Kestrel::kMethodPost, "/telemetry/v1/events/x",
       [](const DevHost::RecordedRequest&) { return DevHost::ScriptedResponse::Nil(); });
   BindingProperty payload;
   payload.Field("seconds").SetSigned(12);

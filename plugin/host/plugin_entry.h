@@ -18,7 +18,7 @@
 #include <string>
 #include <type_traits>
 
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "plugin/host/app_module.h"
 #include "plugin/host/plugin_name.h"
 #include "plugin/host/semantic_version.h"

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "log/log_target.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 
 namespace Kestrel::Client {
 

@@ -8,7 +8,7 @@
 #include "devhost/core_host.h"
 #include "formats/json_writer.h"
 #include "log/capturing_log_target.h"
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 #include "plugin/host/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {
@@ -27,7 +27,7 @@ using DevHost::CallOutcome;
 using DevHost::CallRequest;
 using DevHost::CoreHost;
 using DevHost::HostValue;
-using DevHost::kMethodPost;
+using Kestrel::kMethodPost;
 using DevHost::RecordedRequest;
 using DevHost::ScriptedResponse;
 

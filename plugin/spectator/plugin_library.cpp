@@ -2,7 +2,7 @@
 // loading the library. Everything else in the library is internal (hidden
 // visibility and a version script), so the host sees this one symbol.
 #include "log/tracing.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"
 

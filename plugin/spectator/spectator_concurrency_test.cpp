@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/host/abi/core_value.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/core_value.h"
+#include "host_abi/host_records.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"
 

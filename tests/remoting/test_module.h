@@ -30,7 +30,7 @@
 #include "binding/binding_property.h"
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 #include "remoting/remoting_endpoints.h"
 
 namespace Kestrel::Testing {

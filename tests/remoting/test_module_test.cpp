@@ -11,6 +11,7 @@
 #include "binding/core_value_conversion.h"
 #include "formats/json_reader.h"
 #include "formats/json_writer.h"
+#include "host_abi/http_method.h"
 #include "remoting/argument_binding.h"
 #include "remoting/dispatch_test_support.h"
 #include "util/counting_allocator.h"
@@ -22,12 +23,6 @@ using Client::ReadPacked;
 using RemotingTest::RequestBuilder;
 using RemotingTest::ResponseHolder;
 
-constexpr uint32_t kDelete = 1;
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kHead = 3;
-constexpr uint32_t kPost = 6;
-constexpr uint32_t kPut = 7;
-constexpr uint32_t kCustom = 8;
 
 // What a call answered, copied out of the response record.
 struct Reply {
@@ -90,10 +85,10 @@ class TestModuleTest : public ::testing::Test {
   }
   // The error of a call of the scalars function with `query`, "" on success.
   std::string ScalarsError(const std::string& query) {
-    return Call(kScalarsFunction, kGet, "/scalars/x?" + query).error;
+    return Call(kScalarsFunction, kMethodGet, "/scalars/x?" + query).error;
   }
   std::string VectorsError(const std::string& query) {
-    return Call(kVectorsFunction, kPost, "/vectors/x?" + query).error;
+    return Call(kVectorsFunction, kMethodPost, "/vectors/x?" + query).error;
   }
 
   std::unique_ptr<TestModule> module_;
@@ -112,11 +107,11 @@ TEST_F(TestModuleTest, DescriptorsDescribeEveryRoute) {
 
   const auto* put = module_->FindDescriptor(kPutRecordFunction);
   ASSERT_NE(put, nullptr);
-  EXPECT_EQ(ReadPacked(put->method), kPut);
+  EXPECT_EQ(ReadPacked(put->method), kMethodPut);
   EXPECT_STREQ(put->path, "/records/{id}");
-  EXPECT_EQ(ReadPacked(module_->FindDescriptor(kDeleteRecordFunction)->method), kDelete);
+  EXPECT_EQ(ReadPacked(module_->FindDescriptor(kDeleteRecordFunction)->method), kMethodDelete);
   const auto* purge = module_->FindDescriptor(kPurgeFunction);
-  EXPECT_EQ(ReadPacked(purge->method), kCustom);
+  EXPECT_EQ(ReadPacked(purge->method), kMethodCustom);
   EXPECT_STREQ(purge->method_name, "PURGE");
   EXPECT_EQ(ReadPacked(module_->FindDescriptor(kAnyMethodFunction)->method), 0u);
   const auto* echo = module_->FindDescriptor(kHostArgumentsFunction);
@@ -141,13 +136,13 @@ TEST_F(TestModuleTest, DescriptorsDescribeEveryRoute) {
   }
 
   // A path no route takes.
-  Reply missing = Call(kScalarsFunction, kGet, "/nothing");
+  Reply missing = Call(kScalarsFunction, kMethodGet, "/nothing");
   EXPECT_EQ(missing.error, "Invalid function");
   EXPECT_EQ(missing.status, 404u);
 }
 
 TEST_F(TestModuleTest, EveryScalarKindFromTheQuery) {
-  Reply reply = Call(kScalarsFunction, kGet,
+  Reply reply = Call(kScalarsFunction, kMethodGet,
                      "/scalars/x?flag&int8=-128&uint8=255&int16=0x7FFF&uint16=65535"
                      "&int32=-2147483648&uint32=4294967295&int64=-9223372036854775808"
                      "&uint64=18446744073709551615&single=1.5&real=-2.25&text=a%20b+c"
@@ -172,7 +167,7 @@ TEST_F(TestModuleTest, EveryScalarKindFromTheQuery) {
   EXPECT_EQ(reply.Json("tone"), "\"High\"");
 
   // Octal, a text object, an enum by number, a 1-byte enum, optional ones left out.
-  reply = Call(kScalarsFunction, kGet, "/scalars/x?int8=017&object=abc&shade=1&tone=0x1");
+  reply = Call(kScalarsFunction, kMethodGet, "/scalars/x?int8=017&object=abc&shade=1&tone=0x1");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.value.GetField("int8").GetSigned(), 15);
   EXPECT_EQ(reply.Json("object"), "\"abc\"");
@@ -216,40 +211,40 @@ TEST_F(TestModuleTest, NamedBindingMessages) {
   EXPECT_EQ(ScalarsError("int8=1&&int16=2"), "Unknown argument '' for 'GetScalarsByRest'.");
   EXPECT_EQ(ScalarsError("nope.0=1"), "Unknown argument 'nope' for 'GetScalarsByRest'.");
   // An argument whose location is fixed, named from another source.
-  Reply reply = Call(kLocatedFunction, kGet, "/located/1/x?id=5");
+  Reply reply = Call(kLocatedFunction, kMethodGet, "/located/1/x?id=5");
   EXPECT_EQ(reply.error,
             "Argument 'id' for 'GetLocatedByIdByRest' was specified in an invalid location.");
-  reply = Call(kLocatedFunction, kGet, "/located/1/x?X-Trace=5");
+  reply = Call(kLocatedFunction, kMethodGet, "/located/1/x?X-Trace=5");
   EXPECT_EQ(reply.error,
             "Argument 'X-Trace' for 'GetLocatedByIdByRest' was specified in an invalid location.");
   // Expected value: an empty value for a kind that has no empty form.
   EXPECT_EQ(ScalarsError("int32="), "Expected value for argument 'int32'.");
   EXPECT_EQ(ScalarsError("text"), "Expected value for argument 'text'.");
   // Empty values of the kinds that have one.
-  reply = Call(kScalarsFunction, kGet, "/scalars/x?flag=&object=");
+  reply = Call(kScalarsFunction, kMethodGet, "/scalars/x?flag=&object=");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_TRUE(reply.value.GetField("flag").GetBool());
   EXPECT_EQ(reply.Json("object"), "{}");
-  reply = Call(kScalarsFunction, kGet, "/scalars/x?flag=0");
+  reply = Call(kScalarsFunction, kMethodGet, "/scalars/x?flag=0");
   EXPECT_FALSE(reply.value.GetField("flag").GetBool());
-  reply = Call(kVectorsFunction, kPost, "/vectors/x?int32s=&inner=");
+  reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?int32s=&inner=");
   EXPECT_EQ(reply.error,
             "Couldn't assign value to 'inner' of type Inner because the input structure doesn't "
             "have required field 'id'.");
-  reply = Call(kVectorsFunction, kPost, "/vectors/x?int32s=");
+  reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?int32s=");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(WriteJson(reply.value.GetField("vectors").GetField("int32s")), "[]");
   // A later duplicate replaces the earlier value.
-  reply = Call(kScalarsFunction, kGet, "/scalars/x?int16=1&int16=2");
+  reply = Call(kScalarsFunction, kMethodGet, "/scalars/x?int16=1&int16=2");
   EXPECT_EQ(reply.value.GetField("int16").GetSigned(), 2);
   // "?" at the end means no query.
-  reply = Call(kScalarsFunction, kGet, "/scalars/x?");
+  reply = Call(kScalarsFunction, kMethodGet, "/scalars/x?");
   EXPECT_FALSE(reply.failed) << reply.error;
 }
 
 TEST_F(TestModuleTest, ContainersFromTheQuery) {
   Reply reply =
-      Call(kVectorsFunction, kPost,
+      Call(kVectorsFunction, kMethodPost,
            "/vectors/x?int32s=[1,-2,3]&bools.1=true&items.2=c&items.0=a"
            "&inner.id=4&inner.label=four&inner_map.k.id=9"
            "&nested=---%0A- [1, 2]%0A- []%0A&int16s=%92%01%02&counts.b=2&counts.a=1"
@@ -308,7 +303,7 @@ TEST_F(TestModuleTest, ContainersFromTheQuery) {
             "'PostVectorsByRest': Invalid MessagePack data at position 2. Map keys must be "
             "strings.");
   // A MessagePack array that ends early keeps the elements read so far.
-  Reply short_array = Call(kVectorsFunction, kPost, "/vectors/x?int16s=%92%01");
+  Reply short_array = Call(kVectorsFunction, kMethodPost, "/vectors/x?int16s=%92%01");
   ASSERT_FALSE(short_array.failed) << short_array.error;
   EXPECT_EQ(WriteJson(short_array.value.GetField("vectors").GetField("int16s")), "[1]");
   // A dotted name's decoding message names its last segment; dotted values are strings.
@@ -325,18 +320,18 @@ TEST_F(TestModuleTest, DottedIndexesAreBounded) {
   EXPECT_EQ(VectorsError("items.99999999999999999999999=a"),
             "Index 99999999999999999999999 is out of range");
   // Hexadecimal and octal indexes.
-  Reply reply = Call(kVectorsFunction, kPost, "/vectors/x?items.0x2=h&items.03=o");
+  Reply reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?items.0x2=h&items.03=o");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(WriteJson(reply.value.GetField("vectors").GetField("texts")),
             "[\"\",\"\",\"h\",\"o\"]");
 
   // Growth is bounded by 65,536 past the current size.
   EXPECT_EQ(VectorsError("items.65536=a"), "Index 65536 is out of range");
-  reply = Call(kVectorsFunction, kPost, "/vectors/x?items.65535=a");
+  reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?items.65535=a");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.value.GetField("vectors").GetField("texts").Size(), 65536u);
   EXPECT_EQ(VectorsError("items=[%22a%22,%22b%22]&items.65538=z"), "Index 65538 is out of range");
-  reply = Call(kVectorsFunction, kPost, "/vectors/x?items=[%22a%22,%22b%22]&items.65537=z");
+  reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?items=[%22a%22,%22b%22]&items.65537=z");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.value.GetField("vectors").GetField("texts").Size(), 65538u);
 
@@ -362,7 +357,7 @@ TEST_F(TestModuleTest, DottedIndexesAreBounded) {
   for (int i = 0; i < 511; ++i) levels += ".0";
   {
     // The echo is deeper than a host value may be read back, so look at the record.
-    RequestBuilder request(kPost, "/vectors/x?" + levels + ".a=1");
+    RequestBuilder request(kMethodPost, "/vectors/x?" + levels + ".a=1");
     ResponseHolder response;
     CallDescriptor(*module_->FindDescriptor(kVectorsFunction), response.get(), request.Build());
     EXPECT_FALSE(response.failed()) << response.error();
@@ -372,14 +367,14 @@ TEST_F(TestModuleTest, DottedIndexesAreBounded) {
             "Argument 'objects' for 'PostVectorsByRest' is nested deeper than 512 levels.");
   // Nested indexes are bounded at each level.
   EXPECT_EQ(VectorsError("objects.0.70000=a"), "Index 70000 is out of range");
-  reply = Call(kVectorsFunction, kPost, "/vectors/x?objects.1.2=a");
+  reply = Call(kVectorsFunction, kMethodPost, "/vectors/x?objects.1.2=a");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(WriteJson(reply.value.GetField("vectors").GetField("objects")),
             "[null,[null,null,\"a\"]]");
 }
 
 TEST_F(TestModuleTest, HeadersAndPathParameters) {
-  RequestBuilder request(kGet, "/located/12/a/b?q=1&any=query");
+  RequestBuilder request(kMethodGet, "/located/12/a/b?q=1&any=query");
   request.Header("x-trace", "t1").Header("any", "header").Header("q", "ignored");
   Reply reply = Call(kLocatedFunction, request);
   ASSERT_FALSE(reply.failed) << reply.error;
@@ -388,36 +383,36 @@ TEST_F(TestModuleTest, HeadersAndPathParameters) {
             "\"toggle\":false,\"trace\":\"t1\"}");
 
   // The argument "X-Trace" is looked up as "x-trace" only; a later duplicate wins.
-  RequestBuilder upper(kGet, "/located/1/x");
+  RequestBuilder upper(kMethodGet, "/located/1/x");
   upper.Header("X-Trace", "t2").Header("any", "first").Header("any", "second");
   reply = Call(kLocatedFunction, upper);
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json("trace"), "\"\"");
   EXPECT_EQ(reply.Json("any"), "\"second\"");
   // A header for an argument of another location is not a candidate at all.
-  RequestBuilder header_only(kDelete, "/records/77");
+  RequestBuilder header_only(kMethodDelete, "/records/77");
   header_only.Header("if-match", "etag").Header("id", "5");
   reply = Call(kDeleteRecordFunction, header_only);
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json(), "{\"id\":77,\"match\":\"etag\"}");
 
   // A simple parameter is decoded and never spans '/'.
-  reply = Call(kLocatedFunction, kGet, "/located/a%2Fb/x");
+  reply = Call(kLocatedFunction, kMethodGet, "/located/a%2Fb/x");
   EXPECT_EQ(reply.error, "Value a/b for 'id' of type int32 is in an incorrect format");
-  EXPECT_EQ(Call(kLocatedFunction, kGet, "/located/x").error, "Invalid function");
+  EXPECT_EQ(Call(kLocatedFunction, kMethodGet, "/located/x").error, "Invalid function");
   // The query stays in a simple parameter's value and is still bound.
-  reply = Call(kPutRecordFunction, kPut, "/records/5?x=1");
+  reply = Call(kPutRecordFunction, kMethodPut, "/records/5?x=1");
   EXPECT_EQ(reply.error, "Unknown argument 'x' for 'PutRecordsById'.");
-  reply = Call(kPutRecordFunction, kPut, "/records/5?");
+  reply = Call(kPutRecordFunction, kMethodPut, "/records/5?");
   EXPECT_EQ(reply.error, "Value 5? for 'id' of type uint32 is in an incorrect format");
   // Fragment parameters need a '#'.
-  reply = Call(kDocsFunction, kGet, "/docs/intro#set%20up");
+  reply = Call(kDocsFunction, kMethodGet, "/docs/intro#set%20up");
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json(), "{\"page\":\"intro\",\"section\":\"set up\"}");
-  EXPECT_EQ(Call(kDocsFunction, kGet, "/docs/intro").error, "Invalid function");
-  EXPECT_EQ(Call(kDocsFunction, kGet, "/docs/p#").error, "Expected value for argument 'section'.");
+  EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/intro").error, "Invalid function");
+  EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/p#").error, "Expected value for argument 'section'.");
   // Reserved parameters span '/'; '%' among the last two characters is dropped.
-  RequestBuilder purge(kCustom, "/cache/%41+b/c/100%");
+  RequestBuilder purge(kMethodCustom, "/cache/%41+b/c/100%");
   purge.MethodName("PURGE");
   reply = Call(kPurgeFunction, purge);
   ASSERT_FALSE(reply.failed) << reply.error;
@@ -427,34 +422,34 @@ TEST_F(TestModuleTest, HeadersAndPathParameters) {
 TEST_F(TestModuleTest, MethodsAndCustomMethods) {
   // The custom method's name must match exactly, for method 8 only.
   for (const char* name : {"purge", "PURGE ", ""}) {
-    RequestBuilder request(kCustom, "/cache/k");
+    RequestBuilder request(kMethodCustom, "/cache/k");
     request.MethodName(name);
     EXPECT_EQ(Call(kPurgeFunction, request).error, "Invalid function") << name;
   }
-  EXPECT_EQ(Call(kPurgeFunction, kCustom, "/cache/k").error, "Invalid function");  // no name
-  EXPECT_EQ(Call(kPurgeFunction, kGet, "/cache/k").error, "Invalid function");
+  EXPECT_EQ(Call(kPurgeFunction, kMethodCustom, "/cache/k").error, "Invalid function");  // no name
+  EXPECT_EQ(Call(kPurgeFunction, kMethodGet, "/cache/k").error, "Invalid function");
   // Method-bound routes refuse other methods.
-  EXPECT_EQ(Call(kScalarsFunction, kPost, "/scalars/x").status, 404u);
-  EXPECT_EQ(Call(kDeleteRecordFunction, kPut, "/records/1").status, 404u);
+  EXPECT_EQ(Call(kScalarsFunction, kMethodPost, "/scalars/x").status, 404u);
+  EXPECT_EQ(Call(kDeleteRecordFunction, kMethodPut, "/records/1").status, 404u);
 
   // A route without a method takes every method; 9 and above read as none.
-  for (uint32_t method : {0u, kHead, kPost, 9u, 0xFFFFFFFFu}) {
+  for (uint32_t method : {0u, kMethodHead, kMethodPost, 9u, 0xFFFFFFFFu}) {
     Reply reply = Call(kAnyMethodFunction, method, "/any/p");
     ASSERT_FALSE(reply.failed) << reply.error;
     EXPECT_EQ(reply.value.GetField("method").GetUnsigned(), method <= 8 ? method : 0u);
   }
-  RequestBuilder custom(kCustom, "/any/p");
+  RequestBuilder custom(kMethodCustom, "/any/p");
   custom.MethodName("LINK");
   Reply reply = Call(kAnyMethodFunction, custom);
   EXPECT_EQ(reply.Json(), "{\"method\":8,\"method_name\":\"LINK\",\"rest\":\"p\"}");
 
   // A function without a path answers only to its own name.
-  RequestBuilder named(kGet, "EchoArguments");
+  RequestBuilder named(kMethodGet, "EchoArguments");
   HostValues values;
   named.Argument(nullptr, values.FromJson("1")).Argument(nullptr, values.FromJson("\"t\""));
   reply = Call(kHostArgumentsFunction, named);
   ASSERT_FALSE(reply.failed) << reply.error;
-  EXPECT_EQ(Call(kHostArgumentsFunction, kGet, "/EchoArguments").error, "Invalid function");
+  EXPECT_EQ(Call(kHostArgumentsFunction, kMethodGet, "/EchoArguments").error, "Invalid function");
 }
 
 TEST_F(TestModuleTest, BodiesOfEveryContentClass) {
@@ -469,7 +464,7 @@ TEST_F(TestModuleTest, BodiesOfEveryContentClass) {
       "\"ignored\":1}";
   for (const char* type :
        {"application/json", "Application/JSON; charset=utf-8", "application/vnd.api+json"}) {
-    RequestBuilder request(kPut, "/records/42");
+    RequestBuilder request(kMethodPut, "/records/42");
     request.Body(type, json);
     Reply reply = Call(kPutRecordFunction, request);
     ASSERT_FALSE(reply.failed) << type << ": " << reply.error;
@@ -490,7 +485,7 @@ TEST_F(TestModuleTest, BodiesOfEveryContentClass) {
   }
 
   // YAML.
-  RequestBuilder yaml(kPut, "/records/1");
+  RequestBuilder yaml(kMethodPut, "/records/1");
   yaml.Body("application/x-yaml", "inner:\n  id: 6\nscalars:\n  text: word\n  uint16: 0x10\n");
   Reply reply = Call(kPutRecordFunction, yaml);
   ASSERT_FALSE(reply.failed) << reply.error;
@@ -501,50 +496,50 @@ TEST_F(TestModuleTest, BodiesOfEveryContentClass) {
 
   // MessagePack, read over the body's length: {"inner":{"id":1}}.
   const std::string msgpack("\x81\xA5inner\x81\xA2id\x01", 12);
-  RequestBuilder packed(kPut, "/records/1");
+  RequestBuilder packed(kMethodPut, "/records/1");
   packed.Body("application/x-msgpack-ext", msgpack);
   reply = Call(kPutRecordFunction, packed);
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.value.GetField("record").GetField("inner").GetField("id").GetSigned(), 1);
-  RequestBuilder extra(kPut, "/records/1");
+  RequestBuilder extra(kMethodPut, "/records/1");
   extra.Body("application/x-msgpack", msgpack + '\xC0');
   EXPECT_EQ(Call(kPutRecordFunction, extra).error, "Extra MessgePack data found in body");
-  RequestBuilder embedded_nul(kPut, "/records/1");
+  RequestBuilder embedded_nul(kMethodPut, "/records/1");
   embedded_nul.Body("application/x-msgpack", std::string("\x81\xA5inner\x81\xA2id\x00", 12));
   reply = Call(kPutRecordFunction, embedded_nul);
   EXPECT_EQ(reply.value.GetField("record").GetField("inner").GetField("id").GetSigned(), 0);
   EXPECT_FALSE(reply.failed) << reply.error;
 
   // Unsupported, missing and malformed bodies.
-  RequestBuilder plain(kPut, "/records/1");
+  RequestBuilder plain(kMethodPut, "/records/1");
   plain.Body("text/plain", json);
   EXPECT_EQ(Call(kPutRecordFunction, plain).error, "Unsupported body content type");
-  RequestBuilder untyped(kPut, "/records/1");
+  RequestBuilder untyped(kMethodPut, "/records/1");
   untyped.Body("", json);
   EXPECT_EQ(Call(kPutRecordFunction, untyped).error, "Unsupported body content type");
-  EXPECT_EQ(Call(kPutRecordFunction, kPut, "/records/1").error,
+  EXPECT_EQ(Call(kPutRecordFunction, kMethodPut, "/records/1").error,
             "A value for 'record' is required.");
-  RequestBuilder broken(kPut, "/records/1");
+  RequestBuilder broken(kMethodPut, "/records/1");
   broken.Body("application/json", "{\"inner\":");
   EXPECT_EQ(Call(kPutRecordFunction, broken).error, "Error: Invalid value. at offset 9.");
-  RequestBuilder no_id(kPut, "/records/1");
+  RequestBuilder no_id(kMethodPut, "/records/1");
   no_id.Body("application/json", "{\"inner\":{}}");
   EXPECT_EQ(Call(kPutRecordFunction, no_id).error,
             "Couldn't assign value to 'inner' of type Inner because the input structure doesn't "
             "have required field 'id'.");
-  RequestBuilder not_struct(kPut, "/records/1");
+  RequestBuilder not_struct(kMethodPut, "/records/1");
   not_struct.Body("application/json", "[1]");
   EXPECT_EQ(Call(kPutRecordFunction, not_struct).error,
             "Couldn't assign value to 'record' of type Everything because the input not a "
             "structure.");
 
   // Only the first body argument is served; a body to a function without one is ignored.
-  RequestBuilder bodies(kPost, "/bodies");
+  RequestBuilder bodies(kMethodPost, "/bodies");
   bodies.Body("application/json", "[1,2]");
   reply = Call(kBodiesFunction, bodies);
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json(), "{\"count\":0,\"first\":[1,2],\"second\":null}");
-  RequestBuilder ignored(kGet, "/scalars/x");
+  RequestBuilder ignored(kMethodGet, "/scalars/x");
   ignored.Body("text/plain", "anything");
   EXPECT_FALSE(Call(kScalarsFunction, ignored).failed);
 }
@@ -552,7 +547,7 @@ TEST_F(TestModuleTest, BodiesOfEveryContentClass) {
 TEST_F(TestModuleTest, HostArguments) {
   HostValues values;
   // Positional and named entries; an unnamed entry follows the path parameters.
-  RequestBuilder request(kGet, "EchoArguments");
+  RequestBuilder request(kMethodGet, "EchoArguments");
   request.Argument(nullptr, values.FromJson("-7"))
       .Argument(nullptr, values.FromJson("\"text\""))
       .Argument("inner", values.FromJson("{\"id\":\"12\",\"label\":\"x\"}"))
@@ -563,14 +558,14 @@ TEST_F(TestModuleTest, HostArguments) {
             "{\"extra\":{\"any\":[true,null,1.5]},\"inner\":{\"id\":12,\"label\":\"x\"},"
             "\"number\":-7,\"text\":\"text\"}");
 
-  RequestBuilder located(kGet, "/located/3/r");
+  RequestBuilder located(kMethodGet, "/located/3/r");
   located.Argument(nullptr, values.FromJson("\"from host\""));
   reply = Call(kLocatedFunction, located);
   ASSERT_FALSE(reply.failed) << reply.error;
   EXPECT_EQ(reply.Json("q"), "\"from host\"");
 
   // Every scalar kind as a named host value.
-  RequestBuilder scalars(kGet, "/scalars/x");
+  RequestBuilder scalars(kMethodGet, "/scalars/x");
   BindingProperty blob;
   blob.SetBlob(std::vector<uint8_t>{0, 1, 255});
   scalars.Argument("int8", values.FromJson("-5"))
@@ -596,41 +591,41 @@ TEST_F(TestModuleTest, HostArguments) {
   EXPECT_EQ(reply.value.GetField("uint16").GetUnsigned(), 32u);
 
   // Host values are converted by the native rules, never implicitly.
-  RequestBuilder wrong(kGet, "/scalars/x");
+  RequestBuilder wrong(kMethodGet, "/scalars/x");
   wrong.Argument("flag", values.FromJson("1"));
   EXPECT_EQ(Call(kScalarsFunction, wrong).error,
             "Couldn't assign value to 'flag' of type bool because the input is of an invalid type "
             "unsigned.");
-  RequestBuilder wrong_text(kGet, "/scalars/x");
+  RequestBuilder wrong_text(kMethodGet, "/scalars/x");
   wrong_text.Argument("text", values.FromJson("1"));
   EXPECT_EQ(Call(kScalarsFunction, wrong_text).error,
             "Couldn't assign value to 'text' because the input is not a string.");
-  RequestBuilder wrong_blob(kGet, "/scalars/x");
+  RequestBuilder wrong_blob(kMethodGet, "/scalars/x");
   wrong_blob.Argument("blob", values.FromJson("1"));
   EXPECT_EQ(Call(kScalarsFunction, wrong_blob).error,
             "Couldn't assign value to 'blob' of type blob because the input is not a blob.");
-  RequestBuilder wrong_shade(kGet, "/scalars/x");
+  RequestBuilder wrong_shade(kMethodGet, "/scalars/x");
   wrong_shade.Argument("shade", values.FromJson("1.5"));
   EXPECT_EQ(Call(kScalarsFunction, wrong_shade).error,
             "Couldn't assign value to 'shade' of enum type because the input is of an invalid "
             "type float.");
 
   // Required and unknown arguments.
-  RequestBuilder missing(kGet, "EchoArguments");
+  RequestBuilder missing(kMethodGet, "EchoArguments");
   missing.Argument("text", values.FromJson("\"t\""));
   EXPECT_EQ(Call(kHostArgumentsFunction, missing).error, "A value for 'number' is required.");
-  RequestBuilder unknown(kGet, "EchoArguments");
+  RequestBuilder unknown(kMethodGet, "EchoArguments");
   unknown.Argument("nope", values.FromJson("1"));
   EXPECT_EQ(Call(kHostArgumentsFunction, unknown).error,
             "Unknown argument 'nope' for 'EchoArguments'.");
-  RequestBuilder too_many(kGet, "EchoArguments");
+  RequestBuilder too_many(kMethodGet, "EchoArguments");
   for (int i = 0; i < 5; ++i) too_many.Argument(nullptr, values.FromJson("1"));
   EXPECT_EQ(Call(kHostArgumentsFunction, too_many).error,
             "Unknown argument '4' for 'EchoArguments'.");
   // A host value of an unknown kind.
   Client::CoreValue bad{};
   bad.kind = static_cast<Client::CoreValueKind>(77);
-  RequestBuilder bad_kind(kGet, "EchoArguments");
+  RequestBuilder bad_kind(kMethodGet, "EchoArguments");
   bad_kind.Argument("extra", bad);
   Reply bad_reply = Call(kHostArgumentsFunction, bad_kind);
   EXPECT_TRUE(bad_reply.failed);
@@ -640,7 +635,7 @@ TEST_F(TestModuleTest, HostArguments) {
 }
 
 TEST_F(TestModuleTest, RequestRecordAndResponseShape) {
-  RequestBuilder request(kGet, "/request/a/b?status=202");
+  RequestBuilder request(kMethodGet, "/request/a/b?status=202");
   request.Header("X-One", "1").Header("two", "2").Header("two", "3").CallerId(77);
   const Client::CoreFunctionDescriptor* descriptor = module_->FindDescriptor(kRequestFunction);
   ASSERT_NE(descriptor, nullptr);
@@ -662,22 +657,22 @@ TEST_F(TestModuleTest, RequestRecordAndResponseShape) {
   EXPECT_EQ(ReadPacked(raw.release), &ResetResponse);
 
   // A handler's failure carries its code as status, or none.
-  Reply reply = Call(kFailFunction, kGet, "/fail/418");
+  Reply reply = Call(kFailFunction, kMethodGet, "/fail/418");
   EXPECT_EQ(reply.error, "Failed with code 418");
   EXPECT_EQ(reply.status, 418u);
-  reply = Call(kFailFunction, kGet, "/fail/0");
+  reply = Call(kFailFunction, kMethodGet, "/fail/0");
   EXPECT_EQ(reply.error, "Failed with code 0");
   EXPECT_EQ(reply.status, 0u);
   // A binding failure has no status and an empty content type, never null.
   ResponseHolder failed;
-  RequestBuilder bad(kGet, "/scalars/x?nope");
+  RequestBuilder bad(kMethodGet, "/scalars/x?nope");
   CallDescriptor(*module_->FindDescriptor(kScalarsFunction), failed.get(), bad.Build());
   EXPECT_EQ(failed.status(), 0u);
   ASSERT_NE(ReadPacked(failed.raw().content_type), nullptr);
   EXPECT_STREQ(failed.raw().content_type, "");
   // A request without a function context matches nothing.
   ResponseHolder orphan;
-  RequestBuilder lost(kGet, "/scalars/x");
+  RequestBuilder lost(kMethodGet, "/scalars/x");
   CallFunctionDescriptor(orphan.get(), &lost.Build());
   EXPECT_EQ(orphan.error(), "Invalid function");
   EXPECT_EQ(orphan.status(), 404u);
@@ -686,60 +681,60 @@ TEST_F(TestModuleTest, RequestRecordAndResponseShape) {
 TEST_F(TestModuleTest, HostilePathsAreAnsweredWithoutCrashing) {
   const std::size_t kSize = 4u << 20;
   // A long path through a reserved parameter.
-  Reply reply = Call(kScalarsFunction, kGet, "/scalars/" + std::string(kSize, 'a'));
+  Reply reply = Call(kScalarsFunction, kMethodGet, "/scalars/" + std::string(kSize, 'a'));
   EXPECT_FALSE(reply.failed) << reply.error.substr(0, 200);
   // A long simple parameter, then the same length that no route takes.
-  reply = Call(kLocatedFunction, kGet, "/located/" + std::string(kSize, '9') + "/x");
+  reply = Call(kLocatedFunction, kMethodGet, "/located/" + std::string(kSize, '9') + "/x");
   EXPECT_EQ(reply.error.substr(0, 6), "Value ");
-  EXPECT_EQ(Call(kLocatedFunction, kGet, "/located/" + std::string(kSize, '/')).error,
+  EXPECT_EQ(Call(kLocatedFunction, kMethodGet, "/located/" + std::string(kSize, '/')).error,
             "Expected value for argument 'id'.");  // an empty id, the rest is slashes
-  EXPECT_EQ(Call(kDocsFunction, kGet, "/docs/" + std::string(kSize, '#')).status, 0u);
+  EXPECT_EQ(Call(kDocsFunction, kMethodGet, "/docs/" + std::string(kSize, '#')).status, 0u);
 
   // Many distinct query names: the first unknown name ends the call.
   std::string query = "/scalars/x?";
   for (std::size_t i = 0; query.size() < kSize; ++i) query += "n" + std::to_string(i) + "=&";
-  EXPECT_EQ(Call(kScalarsFunction, kGet, query).error,
+  EXPECT_EQ(Call(kScalarsFunction, kMethodGet, query).error,
             "Unknown argument 'n0' for 'GetScalarsByRest'.");
   // Many repeats of one name.
   std::string repeats = "/scalars/x?";
   while (repeats.size() < kSize) repeats += "int8=1&";
-  EXPECT_EQ(Call(kScalarsFunction, kGet, repeats).error,
+  EXPECT_EQ(Call(kScalarsFunction, kMethodGet, repeats).error,
             "Unknown argument '' for 'GetScalarsByRest'.");  // the trailing empty piece
   // Deeply dotted names of fields and of indexes.
   std::string deep = "/vectors/x?objects.0";
   while (deep.size() < kSize) deep += ".a";
   deep += "=1";
-  EXPECT_EQ(Call(kVectorsFunction, kPost, deep).error,
+  EXPECT_EQ(Call(kVectorsFunction, kMethodPost, deep).error,
             "Argument 'objects' for 'PostVectorsByRest' is nested deeper than 512 levels.");
   std::string deep_indexes = "/vectors/x?objects";
   while (deep_indexes.size() < kSize) deep_indexes += ".0";
   deep_indexes += "=1";
-  EXPECT_EQ(Call(kVectorsFunction, kPost, deep_indexes).error,
+  EXPECT_EQ(Call(kVectorsFunction, kMethodPost, deep_indexes).error,
             "Argument 'objects' for 'PostVectorsByRest' is nested deeper than 512 levels.");
 }
 
 TEST_F(TestModuleTest, CallsLeaveNoLiveBytesBehind) {
   auto run_all = [&] {
     HostValues values;
-    Call(kScalarsFunction, kGet, "/scalars/x?flag&int8=1&text=t&blob=aGk%3D&object=%7B%7D");
-    Call(kScalarsFunction, kGet, "/scalars/x?int8=999");
-    Call(kVectorsFunction, kPost, "/vectors/x?items.3=a&inners=[{%22id%22:1}]&nested=[[1]]");
-    Call(kVectorsFunction, kPost, "/vectors/x?items.200000000=a");
-    Call(kVectorsFunction, kPost, "/vectors/x?int16s=%92%01");
-    RequestBuilder body(kPut, "/records/1");
+    Call(kScalarsFunction, kMethodGet, "/scalars/x?flag&int8=1&text=t&blob=aGk%3D&object=%7B%7D");
+    Call(kScalarsFunction, kMethodGet, "/scalars/x?int8=999");
+    Call(kVectorsFunction, kMethodPost, "/vectors/x?items.3=a&inners=[{%22id%22:1}]&nested=[[1]]");
+    Call(kVectorsFunction, kMethodPost, "/vectors/x?items.200000000=a");
+    Call(kVectorsFunction, kMethodPost, "/vectors/x?int16s=%92%01");
+    RequestBuilder body(kMethodPut, "/records/1");
     body.Body("application/json", "{\"inner\":{\"id\":1},\"vectors\":{\"texts\":[\"a\"]}}");
     Call(kPutRecordFunction, body);
-    RequestBuilder yaml(kPut, "/records/1");
+    RequestBuilder yaml(kMethodPut, "/records/1");
     yaml.Body("application/x-yaml", "inner: [");
     Call(kPutRecordFunction, yaml);
-    RequestBuilder request(kGet, "/request/x");
+    RequestBuilder request(kMethodGet, "/request/x");
     request.Header("a", "b");
     Call(kRequestFunction, request);
-    Call(kFailFunction, kGet, "/fail/500");
-    RequestBuilder host(kGet, "EchoArguments");
+    Call(kFailFunction, kMethodGet, "/fail/500");
+    RequestBuilder host(kMethodGet, "EchoArguments");
     host.Argument(nullptr, values.FromJson("1")).Argument("text", values.FromJson("\"t\""));
     Call(kHostArgumentsFunction, host);
-    Call(kLocatedFunction, kGet, "/nothing");
+    Call(kLocatedFunction, kMethodGet, "/nothing");
   };
   run_all();  // first calls may fill caches that live as long as the process
   const uint64_t start = ReadAllocatorCounters().live_bytes();

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/host_records.h"
 
 namespace Kestrel::Client {
 

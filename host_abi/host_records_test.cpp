@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "plugin/host/abi/core_value.h"
-#include "plugin/host/abi/host_records.h"
+#include "host_abi/core_value.h"
+#include "host_abi/host_records.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::Client {

@@ -1,4 +1,4 @@
-#include "remoting/http_method.h"
+#include "host_abi/http_method.h"
 
 #include <iterator>
 
@@ -19,6 +19,13 @@ HttpMethod HttpMethodFromValue(uint32_t value) {
 const char* HttpMethodText(HttpMethod method) {
   const auto index = static_cast<uint32_t>(method);
   return index < std::size(kMethodTexts) ? kMethodTexts[index] : "";
+}
+
+HttpMethod HttpMethodFromText(std::string_view text) {
+  for (uint32_t index = kMethodDelete; index <= kMethodPut; ++index) {
+    if (text == kMethodTexts[index]) return static_cast<HttpMethod>(index);
+  }
+  return HttpMethod::kNone;
 }
 
 }  // namespace Kestrel

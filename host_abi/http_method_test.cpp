@@ -1,4 +1,4 @@
-#include "remoting/http_method.h"
+#include "host_abi/http_method.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,14 @@ TEST(HttpMethodTest, ValuesAboveEightReadAsNoneAndTextsFollowTheNumbering) {
   EXPECT_STREQ(HttpMethodText(HttpMethod::kPut), "PUT");
   EXPECT_STREQ(HttpMethodText(HttpMethod::kNone), "");
   EXPECT_STREQ(HttpMethodText(static_cast<HttpMethod>(42)), "");
+}
+
+TEST(HttpMethodTest, TextsReadBackOnlyInUpperCase) {
+  EXPECT_EQ(HttpMethodFromText("DELETE"), HttpMethod::kDelete);
+  EXPECT_EQ(HttpMethodFromText("PUT"), HttpMethod::kPut);
+  EXPECT_EQ(HttpMethodFromText("post"), HttpMethod::kNone);
+  EXPECT_EQ(HttpMethodFromText(""), HttpMethod::kNone);
+  EXPECT_EQ(HttpMethodFromText("CONNECT"), HttpMethod::kNone);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "plugin/host/abi/core_value.h"
+#include "host_abi/core_value.h"
 
 #include <cstring>
 #include <limits>
