@@ -1,5 +1,6 @@
 // The Windows services observed through the system itself: the memory
-// manager, the C runtime's heap and the debugger channel.
+// manager, the C runtime's heap and the debugger channel (through the
+// vectored exception handler of DebugOutputCapture).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/debug_output_capture.h"
 #include "platform/heap.h"
 #include "platform/virtual_memory.h"
 
@@ -51,28 +53,16 @@ TEST(HeapWindowsTest, BlockSizeIsWhatTheRuntimeHeapHoldsForTheBlock) {
   EXPECT_EQ(HeapAllocateAligned(32, 64), nullptr);
 }
 
-// Windows delivers OutputDebugStringA to a debugger as the debug-print
-// exception, which a vectored handler sees first.
-std::vector<std::string>* g_debugger_texts = nullptr;
-
-LONG CALLBACK SeeDebugPrint(EXCEPTION_POINTERS* exception) {
-  const EXCEPTION_RECORD* record = exception->ExceptionRecord;
-  if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && g_debugger_texts != nullptr) {
-    g_debugger_texts->push_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
-  }
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-
 TEST(DebugOutputWindowsTest, TextReachesOutputDebugStringA) {
+  ASSERT_TRUE(DebugOutputCapture::IsSupported());
   std::vector<std::string> texts;
-  g_debugger_texts = &texts;
-  void* handler = AddVectoredExceptionHandler(1, &SeeDebugPrint);
-  ASSERT_NE(handler, nullptr);
-  WriteDebugOutput("first line\n");
-  WriteDebugOutput(nullptr);
-  WriteDebugOutput("second line\n");
-  RemoveVectoredExceptionHandler(handler);
-  g_debugger_texts = nullptr;
+  {
+    DebugOutputCapture capture;
+    WriteDebugOutput("first line\n");
+    WriteDebugOutput(nullptr);
+    WriteDebugOutput("second line\n");
+    texts = capture.texts();
+  }
   EXPECT_EQ(texts, (std::vector<std::string>{"first line\n", "second line\n"}));
 }
 
