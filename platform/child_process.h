@@ -69,8 +69,8 @@ class ChildProcess {
   std::string buffer_;
 };
 
-// Whether a process with `pid` exists (zombies, and on Windows ended processes
-// that someone still holds a handle to, included).
+// Whether a process with `pid` exists: on Linux zombies included, on Windows
+// only while it runs.
 bool ProcessExists(int pid);
 
 }  // namespace Kestrel::Platform

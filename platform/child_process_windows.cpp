@@ -148,11 +148,14 @@ int ChildProcess::Wait() {
 }
 
 bool ProcessExists(int pid) {
+  // An ended process may linger as an object while anyone holds a handle to
+  // it; it counts as gone once it has ended.
   if (pid <= 0) return false;
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
   CloseHandle(process);
-  return true;
+  return running;
 }
 
 }  // namespace Kestrel::Platform
