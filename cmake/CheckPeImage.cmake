@@ -4,6 +4,7 @@
 # export and import tables.
 #   cmake -DOBJDUMP=i686-w64-mingw32-objdump -DIMAGE=x.dll -DEXPORTS=name
 #         -DIMPORTS=KERNEL32.dll;msvcrt.dll -P CheckPeImage.cmake
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE listing RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${IMAGE}")
