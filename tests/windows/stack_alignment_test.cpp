@@ -20,10 +20,13 @@ using Client::CorePluginRecord;
 using Client::ModuleEntryTable;
 
 // Compiled with the library's flags: a 16-byte-aligned local stays aligned
-// whatever the alignment of the stack it is entered from.
+// whatever the alignment of the stack it is entered from (without
+// -mincoming-stack-boundary=2 the remainder is the stack's offset).
 [[gnu::noinline]] uint32_t AlignedLocalRemainder() {
   alignas(16) volatile char local[16] = {};
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&local[0]) % 16);
+  uintptr_t address = reinterpret_cast<uintptr_t>(&local[0]);
+  asm("" : "+r"(address));  // the optimiser would fold the remainder it believes to 0
+  return static_cast<uint32_t>(address % 16);
 }
 
 // The plugin's export and entry table, reached through the trampoline.
