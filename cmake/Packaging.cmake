@@ -5,6 +5,9 @@
 #            vyn-devhost
 # Everything sits in the archive's top folder, so the stand-in host finds the
 # plugin beside it.
+# `install` (and so CPack) takes what is built: scripts/package builds just
+# these two targets, not the tests and their libraries.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS vyn_spectator vyn-devhost
   RUNTIME DESTINATION . LIBRARY DESTINATION . ARCHIVE EXCLUDE_FROM_ALL)
 if(WIN32)
@@ -17,5 +20,5 @@ else()
 endif()
 set(CPACK_PACKAGE_NAME vyn-spectator)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/dist)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_SOURCE_DIR}/dist)
 include(CPack)

@@ -3,8 +3,8 @@
 # vyn-devhost.exe runs under Wine against the vyn_spectator.dll beside it.
 #   package_test.sh WINEPREFIX ARCHIVE.zip
 set -euo pipefail
-export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-archive=$2
+export WINEPREFIX=$(realpath "$1") WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+archive=$(realpath "$2")
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 (cd "$folder" && cmake -E tar xf "$archive")
