@@ -5,7 +5,10 @@
 # heap allocation the code under test makes.
 if(VYN_BUILD_TESTS)
   enable_testing()
-  find_package(GTest REQUIRED)
+  # The Windows build makes GoogleTest from source (cmake/Windows.cmake).
+  if(NOT TARGET GTest::gtest)
+    find_package(GTest REQUIRED)
+  endif()
 endif()
 
 function(vyn_add_test name)

@@ -16,6 +16,9 @@
 #include "platform/child_process.h"
 #include "rapidjson/document.h"
 
+// On Windows the HTTP library's system headers define LoadLibrary as a macro.
+#undef LoadLibrary
+
 namespace Kestrel::DevHost {
 namespace {
 

@@ -61,7 +61,8 @@ TEST(AssertionReportTest, ReportIsLoggedAsAnErrorInTheDebugGroup) {
   // The built-in debugger target shows it too.
   char thread[16];
   std::snprintf(thread, sizeof(thread), "%08X", Platform::CurrentThreadId());
-  EXPECT_EQ(debugger, std::string("assertion_report_test(") + thread + "):  ERROR| " + text + "\n");
+  EXPECT_EQ(debugger, std::string("assertion_report_test") + Platform::kExecutableSuffix + "(" +
+                          thread + "):  ERROR| " + text + "\n");
 
   Platform::SetDebugOutputObserver(previous, nullptr);
   capture.Detach();

@@ -81,7 +81,7 @@ TEST(ConsoleTargetsTest, StandardErrorWritesFormattedLines) {
 TEST(ConsoleTargetsTest, StandardOutputFlushesEachLineOnlyWithItsFlag) {
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / "console_targets_test_stdout.txt";
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");  // no line-end translation
   ASSERT_NE(file, nullptr);
   // Fully buffered, so only a flush makes text visible to another reader.
   static char buffer[1 << 16];

@@ -71,7 +71,8 @@ TEST(LogFormatTest, ProcessNameIsTheLastPathComponent) {
   EXPECT_EQ(ExtractProcessName("/a/longname", buffer, 5), 4u);
   EXPECT_STREQ(buffer, "long");
 
-  EXPECT_STREQ(ProcessName(), "log_format_test");
+  EXPECT_EQ(std::string(ProcessName()),
+            std::string("log_format_test") + Platform::kExecutableSuffix);
 }
 
 TEST(LogFormatTest, DefaultFormatExpandsEveryField) {
@@ -81,8 +82,9 @@ TEST(LogFormatTest, DefaultFormatExpandsEveryField) {
 
   char thread[16];
   std::snprintf(thread, sizeof(thread), "%08X", Platform::CurrentThreadId());
-  EXPECT_EQ(Line("#E(#T): #L| #M", record),
-            std::string("log_format_test(") + thread + "):   WARN| hello\n");
+  EXPECT_EQ(Line("#E(#T): #L| #M", record), std::string("log_format_test") +
+                                                Platform::kExecutableSuffix + "(" + thread +
+                                                "):   WARN| hello\n");
 
   // A record without groups shows an empty group field.
   const LogRecord plain = MakeLogRecord(kLogLevelAlways, 0, "x", SampleTime());

@@ -111,7 +111,8 @@ TEST_F(LoggerTest, StartsWithTheDefaultSettingsAndBuiltInTargets) {
     EXPECT_EQ(api_->FindTarget(target.name), target.attached ? table : nullptr) << target.name;
   }
   EXPECT_EQ(StdOut()->flush_flag(), 0);
-  EXPECT_STREQ(api_->ProcessName(), "logger_test");
+  EXPECT_EQ(std::string(api_->ProcessName()),
+            std::string("logger_test") + Platform::kExecutableSuffix);
 }
 
 TEST_F(LoggerTest, DefaultFilteringAndConsoleLines) {

@@ -66,9 +66,9 @@ void TraceProvider::ApplyControl(uint32_t control_code, uint8_t level, uint64_t 
   event_bits_.store(bits, std::memory_order_relaxed);
 }
 
-void TraceProvider::EnableCallback(const TraceGuid*, uint32_t control_code, uint8_t level,
-                                   uint64_t match_any, uint64_t match_all, const void*,
-                                   void* context) {
+void VYN_SYSTEM_API TraceProvider::EnableCallback(const TraceGuid*, uint32_t control_code,
+                                                  uint8_t level, uint64_t match_any,
+                                                  uint64_t match_all, const void*, void* context) {
   if (context == nullptr) return;
   static_cast<TraceProvider*>(context)->ApplyControl(control_code, level, match_any, match_all);
 }

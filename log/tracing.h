@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/system_library.h"
+
 namespace Kestrel {
 
 // A provider identity, laid out as the operating system expects.
@@ -63,15 +65,20 @@ inline constexpr uint32_t kTraceControlEnable = 1;
 
 // The operating system's call-back into a provider. `source` and `filter` are
 // not used by this library; `context` is the provider given at registration.
-using TraceEnableCallback = void (*)(const TraceGuid* source, uint32_t control_code, uint8_t level,
-                                     uint64_t match_any, uint64_t match_all, const void* filter,
-                                     void* context);
-// The three system functions. Each returns 0 on success.
-using EventRegisterFunction = uint32_t (*)(const TraceGuid* provider, TraceEnableCallback callback,
-                                           void* context, uint64_t* handle);
-using EventWriteFunction = uint32_t (*)(uint64_t handle, const TraceEventDescriptor* descriptor,
-                                        uint32_t item_count, const TraceDataItem* items);
-using EventUnregisterFunction = uint32_t (*)(uint64_t handle);
+using TraceEnableCallback = void(VYN_SYSTEM_API*)(const TraceGuid* source, uint32_t control_code,
+                                                  uint8_t level, uint64_t match_any,
+                                                  uint64_t match_all, const void* filter,
+                                                  void* context);
+// The three system functions (in the system libraries' calling convention).
+// Each returns 0 on success.
+using EventRegisterFunction = uint32_t(VYN_SYSTEM_API*)(const TraceGuid* provider,
+                                                        TraceEnableCallback callback, void* context,
+                                                        uint64_t* handle);
+using EventWriteFunction = uint32_t(VYN_SYSTEM_API*)(uint64_t handle,
+                                                     const TraceEventDescriptor* descriptor,
+                                                     uint32_t item_count,
+                                                     const TraceDataItem* items);
+using EventUnregisterFunction = uint32_t(VYN_SYSTEM_API*)(uint64_t handle);
 
 // The system functions found at load; each may be nullptr.
 struct TraceApi {
@@ -120,9 +127,9 @@ class TraceProvider {
 
   // The call-back registered for every provider; `context` is the provider.
   // A nullptr context is ignored.
-  static void EnableCallback(const TraceGuid* source, uint32_t control_code, uint8_t level,
-                             uint64_t match_any, uint64_t match_all, const void* filter,
-                             void* context);
+  static void VYN_SYSTEM_API EnableCallback(const TraceGuid* source, uint32_t control_code,
+                                            uint8_t level, uint64_t match_any, uint64_t match_all,
+                                            const void* filter, void* context);
 
  private:
   TraceGuid id_;

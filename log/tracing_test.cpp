@@ -50,8 +50,8 @@ struct FakeTracing {
 
 FakeTracing* g_fake = nullptr;
 
-uint32_t FakeRegister(const TraceGuid* provider, TraceEnableCallback callback, void* context,
-                      uint64_t* handle) {
+uint32_t VYN_SYSTEM_API FakeRegister(const TraceGuid* provider, TraceEnableCallback callback,
+                                     void* context, uint64_t* handle) {
   if (g_fake->register_status != 0) return g_fake->register_status;
   const uint64_t new_handle = 0x1000 + g_fake->registrations.size();
   g_fake->registrations.push_back({*provider, callback, context, new_handle});
@@ -65,8 +65,8 @@ uint32_t FakeRegister(const TraceGuid* provider, TraceEnableCallback callback, v
   return 0;
 }
 
-uint32_t FakeWrite(uint64_t handle, const TraceEventDescriptor* descriptor, uint32_t count,
-                   const TraceDataItem* items) {
+uint32_t VYN_SYSTEM_API FakeWrite(uint64_t handle, const TraceEventDescriptor* descriptor,
+                                  uint32_t count, const TraceDataItem* items) {
   FakeTracing::Written written{handle, *descriptor, {}};
   for (uint32_t i = 0; i < count; ++i) {
     const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(items[i].address));
@@ -76,7 +76,7 @@ uint32_t FakeWrite(uint64_t handle, const TraceEventDescriptor* descriptor, uint
   return 0;
 }
 
-uint32_t FakeUnregister(uint64_t handle) {
+uint32_t VYN_SYSTEM_API FakeUnregister(uint64_t handle) {
   g_fake->unregistered.push_back(handle);
   return 0;
 }
@@ -108,6 +108,7 @@ const TraceGuid kExpectedGuids[kTraceProviderCount] = {
 class TracingTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    UnregisterTraceProviders();  // what the load step registered, where the system traces
     g_fake = &fake_;
     previous_ = Platform::SetSystemFunctionResolverForTesting(&FakeResolver);
   }
@@ -124,6 +125,81 @@ class TracingTest : public ::testing::Test {
   Platform::SystemFunctionResolver previous_ = nullptr;
 };
 
+#ifdef _WIN32
+// The system's own functions, watched on their way: the resolver hands out
+// wrappers that record each call and pass it to the real Advapi32 function.
+struct SystemTracing {
+  EventRegisterFunction event_register = nullptr;
+  EventWriteFunction event_write = nullptr;
+  EventUnregisterFunction event_unregister = nullptr;
+  std::vector<TraceGuid> registered;
+  std::vector<uint64_t> handles;
+  std::vector<uint32_t> statuses;
+  std::vector<uint64_t> unregistered;
+};
+SystemTracing* g_system = nullptr;
+
+uint32_t VYN_SYSTEM_API WatchRegister(const TraceGuid* provider, TraceEnableCallback callback,
+                                      void* context, uint64_t* handle) {
+  const uint32_t status = g_system->event_register(provider, callback, context, handle);
+  g_system->registered.push_back(*provider);
+  g_system->handles.push_back(*handle);
+  g_system->statuses.push_back(status);
+  return status;
+}
+
+uint32_t VYN_SYSTEM_API WatchUnregister(uint64_t handle) {
+  g_system->unregistered.push_back(handle);
+  g_system->statuses.push_back(g_system->event_unregister(handle));
+  return g_system->statuses.back();
+}
+
+void* WatchingResolver(const char* library, const char* symbol) {
+  if (std::strcmp(library, "Advapi32.dll") != 0) return nullptr;
+  if (symbol == nullptr) return g_system;  // the library itself
+  if (std::strcmp(symbol, "EventWrite") == 0) return reinterpret_cast<void*>(g_system->event_write);
+  if (std::strcmp(symbol, "EventRegister") == 0) return reinterpret_cast<void*>(&WatchRegister);
+  if (std::strcmp(symbol, "EventUnregister") == 0) {
+    return reinterpret_cast<void*>(&WatchUnregister);
+  }
+  return nullptr;
+}
+
+TEST(TracingWithSystemTest, ProvidersRegisterAndUnregisterThroughAdvapi32) {
+  // The load step already ran before main, through the system's functions.
+  for (int i = 0; i < kTraceProviderCount; ++i) EXPECT_NE(TraceProviderAt(i)->handle(), 0u) << i;
+  SystemTracing system;
+  system.event_register = reinterpret_cast<EventRegisterFunction>(
+      Platform::FindSystemFunction("Advapi32.dll", "EventRegister"));
+  system.event_write = reinterpret_cast<EventWriteFunction>(
+      Platform::FindSystemFunction("Advapi32.dll", "EventWrite"));
+  system.event_unregister = reinterpret_cast<EventUnregisterFunction>(
+      Platform::FindSystemFunction("Advapi32.dll", "EventUnregister"));
+  ASSERT_NE(system.event_register, nullptr);
+  ASSERT_NE(system.event_write, nullptr);
+  ASSERT_NE(system.event_unregister, nullptr);
+  UnregisterTraceProviders();
+  g_system = &system;
+  Platform::SystemFunctionResolver previous =
+      Platform::SetSystemFunctionResolverForTesting(&WatchingResolver);
+
+  RegisterTraceProviders();
+  ASSERT_EQ(system.registered.size(), 4u);
+  for (int i = 0; i < kTraceProviderCount; ++i) {
+    EXPECT_EQ(system.registered[i], kExpectedGuids[i]) << i;
+    EXPECT_NE(system.handles[i], 0u) << i;
+    EXPECT_EQ(TraceProviderAt(i)->handle(), system.handles[i]) << i;
+  }
+  UnregisterTraceProviders();
+  EXPECT_EQ(system.unregistered, (std::vector<uint64_t>{system.handles[3], system.handles[2],
+                                                        system.handles[1], system.handles[0]}));
+  EXPECT_EQ(system.statuses, std::vector<uint32_t>(8, 0u));  // every call succeeded
+  for (int i = 0; i < kTraceProviderCount; ++i) EXPECT_EQ(TraceProviderAt(i)->handle(), 0u) << i;
+
+  Platform::SetSystemFunctionResolverForTesting(previous);
+  g_system = nullptr;
+}
+#else
 TEST(TracingWithoutSystemTest, NothingIsRegisteredWhereTheSystemOffersNoTracing) {
   // The load step already ran before main; this platform has no tracing library.
   for (int i = 0; i < kTraceProviderCount; ++i) EXPECT_EQ(TraceProviderAt(i)->handle(), 0u);
@@ -133,6 +209,7 @@ TEST(TracingWithoutSystemTest, NothingIsRegisteredWhereTheSystemOffersNoTracing)
   EXPECT_EQ(TraceProviderAt(-1), nullptr);
   EXPECT_EQ(TraceProviderAt(kTraceProviderCount), nullptr);
 }
+#endif
 
 TEST(TracingWithoutSystemTest, ProvidersDeclareTheirEventsAndDescriptorIsFixed) {
   const uint64_t keywords[kTraceProviderCount][2] = {{1, 0}, {1, 0}, {0, 0}, {1, 2}};

@@ -1,100 +1,23 @@
 #include "platform/child_process.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
-
 namespace Kestrel::Platform {
-
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& arguments,
-                                                  std::string* error) {
-  if (arguments.empty()) {
-    if (error != nullptr) *error = "no program to start";
-    return nullptr;
-  }
-  int output[2];
-  int report[2];  // carries errno from a failed exec back to the parent
-  if (pipe(output) != 0) {
-    if (error != nullptr) *error = std::strerror(errno);
-    return nullptr;
-  }
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    if (error != nullptr) *error = std::strerror(errno);
-    close(output[0]);
-    close(output[1]);
-    return nullptr;
-  }
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  pid_t pid = fork();
-  if (pid < 0) {
-    if (error != nullptr) *error = std::strerror(errno);
-    close(output[0]);
-    close(output[1]);
-    close(report[0]);
-    close(report[1]);
-    return nullptr;
-  }
-  if (pid == 0) {
-    // The child starts with default signal handling and mask.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    dup2(output[1], 1);
-    dup2(output[1], 2);
-    close(output[0]);
-    close(output[1]);
-    close(report[0]);
-    execv(argv[0], argv.data());
-    int code = errno;
-    (void)!write(report[1], &code, sizeof(code));
-    _exit(127);
-  }
-  close(output[1]);
-  close(report[1]);
-  int code = 0;
-  ssize_t got = read(report[0], &code, sizeof(code));
-  close(report[0]);
-  std::unique_ptr<ChildProcess> child(new ChildProcess(pid, output[0]));
-  if (got == sizeof(code)) {
-    if (error != nullptr) *error = "cannot execute " + arguments[0] + ": " + std::strerror(code);
-    child->Wait();
-    return nullptr;
-  }
-  return child;
-}
-
-ChildProcess::~ChildProcess() {
-  if (!reaped_) {
-    Terminate();
-    Wait();
-  }
-  close(output_);
-}
 
 bool ChildProcess::ReadLine(std::string* line) {
   for (;;) {
-    size_t newline = buffer_.find('\n');
+    std::size_t newline = buffer_.find('\n');
     if (newline != std::string::npos) {
       *line = buffer_.substr(0, newline);
       buffer_.erase(0, newline + 1);
       return true;
     }
     char chunk[4096];
-    ssize_t got = read(output_, chunk, sizeof(chunk));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
+    std::size_t got = ReadChunk(chunk, sizeof(chunk));
+    if (got == 0) {
       *line = buffer_;
       buffer_.clear();
       return false;
     }
-    buffer_.append(chunk, static_cast<size_t>(got));
+    buffer_.append(chunk, got);
   }
 }
 
@@ -102,39 +25,8 @@ std::string ChildProcess::ReadAll() {
   std::string text = std::move(buffer_);
   buffer_.clear();
   char chunk[4096];
-  for (;;) {
-    ssize_t got = read(output_, chunk, sizeof(chunk));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(chunk, static_cast<size_t>(got));
-  }
+  for (std::size_t got; (got = ReadChunk(chunk, sizeof(chunk))) != 0;) text.append(chunk, got);
   return text;
-}
-
-void ChildProcess::Terminate() {
-  if (!reaped_) kill(pid_, SIGTERM);
-}
-
-int ChildProcess::Wait() {
-  if (reaped_) return status_;
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0) {
-    if (errno != EINTR) {
-      status = 0;
-      break;
-    }
-  }
-  reaped_ = true;
-  if (WIFEXITED(status)) {
-    status_ = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    status_ = 128 + WTERMSIG(status);
-  }
-  return status_;
-}
-
-bool ProcessExists(int pid) {
-  return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
 }
 
 }  // namespace Kestrel::Platform

@@ -11,6 +11,8 @@
 #ifndef VYN_PLATFORM_CHILD_PROCESS_H_
 #define VYN_PLATFORM_CHILD_PROCESS_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +39,10 @@ class ChildProcess {
   // Reads the rest of the output until the child closes it.
   std::string ReadAll();
 
-  // Sends the terminate signal; does nothing once the child was reaped.
+  // Asks the child to stop as the terminate signal does (on Windows: through
+  // its termination request, see termination_signal.h, or by ending it with
+  // exit code 128 plus that signal's number when it takes no requests); does
+  // nothing once the child was reaped.
   void Terminate();
 
   // Waits for the child to end and reaps it. Returns its exit code, or 128
@@ -49,16 +54,23 @@ class ChildProcess {
   int pid() const { return pid_; }
 
  private:
-  ChildProcess(int pid, int output) : pid_(pid), output_(output) {}
+  ChildProcess(int pid, std::intptr_t process, std::intptr_t output)
+      : pid_(pid), process_(process), output_(output) {}
+
+  // Reads at most `size` bytes of output into `buffer`; returns how many, 0 at
+  // the end of the output or on a read error. Defined by the system's half.
+  std::size_t ReadChunk(char* buffer, std::size_t size);
 
   int pid_;
-  int output_;
+  std::intptr_t process_;  // the process handle on Windows; unused on Linux
+  std::intptr_t output_;   // the pipe's read end: a descriptor on Linux, a handle on Windows
   bool reaped_ = false;
   int status_ = 0;
   std::string buffer_;
 };
 
-// Whether a process with `pid` exists (zombies included).
+// Whether a process with `pid` exists: on Linux zombies included, on Windows
+// only while it runs.
 bool ProcessExists(int pid);
 
 }  // namespace Kestrel::Platform

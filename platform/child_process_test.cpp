@@ -11,8 +11,7 @@ namespace {
 
 TEST(ChildProcessTest, CapturesOutputOfBothStreamsAndTheExitCode) {
   std::string error;
-  std::unique_ptr<ChildProcess> child = ChildProcess::Start(
-      {"/bin/sh", "-c", "echo one; echo two >&2; printf three; exit 3"}, &error);
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start({VYN_TEST_PROGRAM, "streams"}, &error);
   ASSERT_NE(child, nullptr) << error;
   std::string line;
   ASSERT_TRUE(child->ReadLine(&line));
@@ -28,8 +27,7 @@ TEST(ChildProcessTest, CapturesOutputOfBothStreamsAndTheExitCode) {
 
 TEST(ChildProcessTest, TerminateEndsAWaitingChildAndMissingProgramsFail) {
   std::string error;
-  std::unique_ptr<ChildProcess> child =
-      ChildProcess::Start({"/bin/sh", "-c", "echo ready; exec sleep 600"}, &error);
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start({VYN_TEST_PROGRAM, "sleep"}, &error);
   ASSERT_NE(child, nullptr) << error;
   std::string line;
   ASSERT_TRUE(child->ReadLine(&line));
@@ -42,6 +40,18 @@ TEST(ChildProcessTest, TerminateEndsAWaitingChildAndMissingProgramsFail) {
   EXPECT_NE(error.find("cannot execute /nonexistent/program"), std::string::npos) << error;
   EXPECT_EQ(ChildProcess::Start({}, &error), nullptr);
   EXPECT_EQ(error, "no program to start");
+}
+
+TEST(ChildProcessTest, TerminateLetsAChildThatWaitsForTheSignalShutDownInOrder) {
+  std::string error;
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start({VYN_TEST_PROGRAM, "wait"}, &error);
+  ASSERT_NE(child, nullptr) << error;
+  std::string line;
+  ASSERT_TRUE(child->ReadLine(&line));
+  EXPECT_EQ(line, "ready");
+  child->Terminate();
+  EXPECT_EQ(child->ReadAll(), "signal " + std::to_string(TerminateSignalNumber()) + "\n");
+  EXPECT_EQ(child->Wait(), 0);
 }
 
 TEST(TerminationSignalTest, ABlockedSignalIsTakenByTheWait) {

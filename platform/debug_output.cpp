@@ -9,7 +9,9 @@ void* g_observer_context = nullptr;
 }  // namespace
 
 void WriteDebugOutput(const char* text) {
-  if (text != nullptr && g_observer != nullptr) g_observer(text, g_observer_context);
+  if (text == nullptr) return;
+  Detail::WriteSystemDebugOutput(text);
+  if (g_observer != nullptr) g_observer(text, g_observer_context);
 }
 
 DebugOutputObserver SetDebugOutputObserver(DebugOutputObserver observer, void* context) {

@@ -1,6 +1,7 @@
-// The debugger output channel (where a debugger attached to the host would
-// show text). Linux has no such channel, so text written here goes nowhere
-// unless an observer is installed; tests install one to see what a target wrote.
+// The debugger output channel (where a debugger attached to the host shows
+// text). On Windows each text goes to OutputDebugStringA; Linux has no such
+// channel, so there it goes nowhere. Either way an installed observer sees
+// every text too; tests install one to see what a target wrote.
 #ifndef VYN_PLATFORM_DEBUG_OUTPUT_H_
 #define VYN_PLATFORM_DEBUG_OUTPUT_H_
 
@@ -16,6 +17,12 @@ void WriteDebugOutput(const char* text);
 // Installs `observer` (nullptr removes it) and returns the previous one.
 // Not synchronised with concurrent writers: install it before logging starts.
 DebugOutputObserver SetDebugOutputObserver(DebugOutputObserver observer, void* context);
+
+namespace Detail {
+// The operating system's half (debug_output_posix.cpp, debug_output_windows.cpp):
+// hands a non-null `text` to the system's debugger channel, if there is one.
+void WriteSystemDebugOutput(const char* text);
+}  // namespace Detail
 
 }  // namespace Kestrel::Platform
 

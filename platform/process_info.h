@@ -21,6 +21,13 @@ struct LocalTime {
   int32_t millisecond = 0;
 };
 
+// The ending of a program's file name on this system.
+#ifdef _WIN32
+inline constexpr char kExecutableSuffix[] = ".exe";
+#else
+inline constexpr char kExecutableSuffix[] = "";
+#endif
+
 // Returns the absolute path of the running executable; empty when unknown.
 std::string ExecutablePath();
 

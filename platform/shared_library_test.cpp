@@ -7,6 +7,24 @@
 namespace Kestrel::Platform {
 namespace {
 
+// `path` with the system's folder separator, as the loader reports it.
+std::string Native(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) c = c == '/' ? '\\' : c;
+#endif
+  return path;
+}
+
+// A system library that is not in the test's working directory, and how the
+// loader names the file it looked for instead (in the working directory).
+#ifdef _WIN32
+constexpr char kSystemLibrary[] = "kernel32.dll";
+constexpr char kSystemLibraryInWorkingDirectory[] = "\\kernel32.dll";
+#else
+constexpr char kSystemLibrary[] = "libc.so.6";
+constexpr char kSystemLibraryInWorkingDirectory[] = "./libc.so.6";
+#endif
+
 TEST(SharedLibraryTest, LoadsALibraryAndFindsOnlyItsExports) {
   std::string error;
   std::unique_ptr<SharedLibrary> library = SharedLibrary::Open(VYN_TEST_MODULE_PATH, &error);
@@ -23,7 +41,7 @@ TEST(SharedLibraryTest, LoadsALibraryAndFindsOnlyItsExports) {
 TEST(SharedLibraryTest, MissingOrInvalidFilesFailWithTheLoaderReason) {
   std::string error;
   EXPECT_EQ(SharedLibrary::Open("/nonexistent/libnothing.so", &error), nullptr);
-  EXPECT_NE(error.find("/nonexistent/libnothing.so"), std::string::npos) << error;
+  EXPECT_NE(error.find(Native("/nonexistent/libnothing.so")), std::string::npos) << error;
 
   // A file that exists but is not a library (this test's own source).
   error.clear();
@@ -31,10 +49,10 @@ TEST(SharedLibraryTest, MissingOrInvalidFilesFailWithTheLoaderReason) {
   EXPECT_FALSE(error.empty());
 
   // A bare name is taken relative to the working directory, not searched for
-  // on the library path: libc's soname is not in the test's directory.
+  // on the library path: the system library is not in the test's directory.
   error.clear();
-  EXPECT_EQ(SharedLibrary::Open("libc.so.6", &error), nullptr);
-  EXPECT_NE(error.find("./libc.so.6"), std::string::npos) << error;
+  EXPECT_EQ(SharedLibrary::Open(kSystemLibrary, &error), nullptr);
+  EXPECT_NE(error.find(kSystemLibraryInWorkingDirectory), std::string::npos) << error;
 
   // A null error pointer is allowed.
   EXPECT_EQ(SharedLibrary::Open("/nonexistent/libnothing.so", nullptr), nullptr);

@@ -1,14 +1,25 @@
 // Looking up functions of an operating-system library at run time.
 //
-// The event-tracing functions live in a system library ("Advapi32.dll") that
-// this platform does not have, so a lookup normally finds nothing and tracing
-// stays off. Tests install a resolver of their own to offer such functions.
+// The event-tracing functions live in the system library "Advapi32.dll". On
+// Windows it is loaded from the system folder on first use and stays loaded
+// for the life of the process, so the addresses found stay valid; Linux has
+// no such library, so a lookup there finds nothing and tracing stays off.
+// Tests install a resolver of their own to offer or observe such functions.
 #ifndef VYN_PLATFORM_SYSTEM_LIBRARY_H_
 #define VYN_PLATFORM_SYSTEM_LIBRARY_H_
 
+// The calling convention of the system libraries' functions and of the
+// call-backs they make (stdcall on 32-bit Windows, the default elsewhere).
+#if defined(_WIN32) && defined(__i386__)
+#define VYN_SYSTEM_API __attribute__((stdcall))
+#else
+#define VYN_SYSTEM_API
+#endif
+
 namespace Kestrel::Platform {
 
-// Answers the address of `symbol` in `library`, or nullptr.
+// Answers the address of `symbol` in `library` (for a null `symbol`, any
+// non-null value when the library exists), or nullptr.
 using SystemFunctionResolver = void* (*)(const char* library, const char* symbol);
 
 // Returns true when `library` can be loaded at all (a library that cannot be
@@ -22,6 +33,12 @@ void* FindSystemFunction(const char* library, const char* symbol);
 // Replaces the loader with `resolver` (nullptr restores the system loader) and
 // returns the previous resolver. For tests; not synchronised.
 SystemFunctionResolver SetSystemFunctionResolverForTesting(SystemFunctionResolver resolver);
+
+namespace Detail {
+// The operating system's loader (system_library_posix.cpp,
+// system_library_windows.cpp); same contract as `SystemFunctionResolver`.
+void* ResolveWithSystemLoader(const char* library, const char* symbol);
+}  // namespace Detail
 
 }  // namespace Kestrel::Platform
 

@@ -5,6 +5,12 @@
 // inherits the mask; its main thread then waits for one of them and shuts
 // down in order instead of being killed in the middle of a call.
 //
+// Windows has no such signals: there the first call installs a console
+// control handler (Ctrl-C counts as the interrupt signal; Ctrl-Break, closing
+// the console, logoff and shutdown as the terminate signal) and creates the
+// process's termination request, a named event that another process sets
+// through `Detail::RequestTermination` to stop it as the terminate signal does.
+//
 //   BlockTerminationSignals();            // before creating threads
 //   std::thread worker(...);
 //   int signal_number = WaitForTerminationSignal();
@@ -14,8 +20,8 @@
 namespace Kestrel::Platform {
 
 // Blocks the interrupt and terminate signals in the calling thread (and in
-// the threads it creates afterwards). Returns false when the mask could not
-// be changed.
+// the threads it creates afterwards); on Windows installs the handler and the
+// request. Returns false when that failed.
 bool BlockTerminationSignals();
 
 // Waits until an interrupt or terminate signal is pending for the process and
@@ -29,6 +35,12 @@ void RaiseTerminationSignal();
 // The numbers of the two signals, for messages and tests.
 int InterruptSignalNumber();
 int TerminateSignalNumber();
+
+namespace Detail {
+// Asks process `pid` to stop as the terminate signal does. Returns false when
+// it cannot be asked (it does not exist, or on Windows it made no request).
+bool RequestTermination(int pid);
+}  // namespace Detail
 
 }  // namespace Kestrel::Platform
 

@@ -10,8 +10,7 @@ void* ReserveRegion(std::size_t size) {
   // (MAP_POPULATE): a small tree uses one page of its region, and zeroing all
   // sixteen made each small request several times slower, while large trees
   // measured the same either way.
-  void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return region == MAP_FAILED ? nullptr : region;
 }
 

@@ -32,6 +32,10 @@ void RaiseTerminationSignal() {
   kill(getpid(), SIGTERM);
 }
 
+bool Detail::RequestTermination(int pid) {
+  return pid > 0 && kill(pid, SIGTERM) == 0;
+}
+
 int InterruptSignalNumber() {
   return SIGINT;
 }

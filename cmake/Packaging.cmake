@@ -1,0 +1,24 @@
+# Release packages (scripts/package runs CPack in a Release build):
+#   Windows  vyn-spectator-<version>-win32.zip         vyn_spectator.dll,
+#            vyn-devhost.exe, INSTALL.txt
+#   Linux    vyn-spectator-<version>-linux-i386.tar.gz  libvyn_spectator.so,
+#            vyn-devhost
+# Everything sits in the archive's top folder, so the stand-in host finds the
+# plugin beside it.
+# `install` (and so CPack) takes what is built: scripts/package builds just
+# these two targets, not the tests and their libraries.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+install(TARGETS vyn_spectator vyn-devhost
+  RUNTIME DESTINATION . LIBRARY DESTINATION . ARCHIVE EXCLUDE_FROM_ALL)
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/windows-install.txt DESTINATION . RENAME INSTALL.txt)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME vyn-spectator-${PROJECT_VERSION}-win32)
+else()
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_PACKAGE_FILE_NAME vyn-spectator-${PROJECT_VERSION}-linux-${VYN_ARCH})
+endif()
+set(CPACK_PACKAGE_NAME vyn-spectator)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_SOURCE_DIR}/dist)
+include(CPack)
