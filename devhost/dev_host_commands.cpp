@@ -141,6 +141,7 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
   int port = 0;
   {
     DevHttpServer server(&host);
+    server.ServeRoster(running.value().peers.get());
     // The server replaced the observer: keep printing log lines.
     HostObserver serving;
     serving.on_event = [&server](const RecordedEvent& event) { server.PublishEvent(event); };

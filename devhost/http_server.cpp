@@ -7,6 +7,8 @@
 #include <mutex>
 
 #include "devhost/api_document.h"
+#include "devhost/page_files.h"
+#include "devhost/roster_endpoint.h"
 #include "httplib.h"
 #include "platform/socket_options.h"
 
@@ -36,6 +38,8 @@ struct DevHttpServer::State {
   bool running = false;   // `Run` entered the library's loop
   bool finished = false;  // and left it
   int open_streams = 0;
+
+  SimulatedPeers* peers = nullptr;  // for the roster endpoint; set before `Run`
 };
 
 HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome) {
@@ -150,6 +154,25 @@ DevHttpServer::DevHttpServer(CoreHost* host) : state_(std::make_unique<State>())
         });
   });
 
+  // The host's own page and roster endpoint (page_files.h, roster_endpoint.h).
+  auto send = [](httplib::Response& res, const HttpAnswer& answer) {
+    res.status = answer.status;
+    res.set_content(answer.body, answer.content_type);
+  };
+  auto page = [send](const httplib::Request& req, httplib::Response& res) {
+    send(res, PageAnswer(DefaultPageFolder(), req.path));
+  };
+  state->server.Get("/", page);
+  state->server.Get("/page/.*", page);
+  state->server.Get(kRosterEndpointPath,
+                    [state, send](const httplib::Request&, httplib::Response& res) {
+                      send(res, RosterAnswer(state->peers));
+                    });
+  state->server.Put(kRosterEndpointPath,
+                    [state, send](const httplib::Request& req, httplib::Response& res) {
+                      send(res, ReplaceRosterAnswer(state->peers, req.body));
+                    });
+
   auto call = [state](const httplib::Request& req, httplib::Response& res) {
     CallRequest request;
     request.method = static_cast<uint32_t>(HttpMethodFromText(req.method));
@@ -188,6 +211,10 @@ MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
   }
   state_->bound = true;
   return bound_port;
+}
+
+void DevHttpServer::ServeRoster(SimulatedPeers* peers) {
+  state_->peers = peers;
 }
 
 bool DevHttpServer::Run() {

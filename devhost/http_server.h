@@ -8,8 +8,9 @@
 // response's status (500 when it set none). Unknown paths get 404.
 // `GET /events` streams every event the plugin publishes as Server-Sent
 // Events; `GET /openapi.json` serves the OpenAPI document of the plugin's
-// API. The server borrows the host, which must outlive it; the HTTP library
-// stays behind this header.
+// API; `GET /` serves the host's page (page_files.h) and `/devhost/roster`
+// the roster endpoint (roster_endpoint.h). The server borrows the host, which must outlive it; the
+// HTTP library stays behind this header.
 //
 //   DevHttpServer server(&host);
 //   MaybeType<int> port = server.Bind("127.0.0.1", 0);   // 0: any free port
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "devhost/core_host.h"
+#include "devhost/simulated_peers.h"
 #include "util/failure.h"
 
 namespace Kestrel::DevHost {
@@ -57,6 +59,10 @@ class DevHttpServer {
   // or fails with status 503 when the address cannot be bound (busy port,
   // bad address).
   MaybeType<int> Bind(const std::string& address, int port);
+
+  // Serves `/devhost/roster` from `peers` (borrowed, must outlive the
+  // server); without it the endpoint answers 404. Call before `Run`.
+  void ServeRoster(SimulatedPeers* peers);
 
   // Serves until `Stop`; returns false when it could not serve (not bound).
   bool Run();
