@@ -1,8 +1,8 @@
 #include "devhost/page_files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #ifndef VYN_DEFAULT_PAGE_FOLDER
