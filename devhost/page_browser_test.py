@@ -2,8 +2,8 @@
 """End to end through the vyn-devhost page in headless Chromium.
 
 Starts `vyn-devhost serve --port 0` with a roster file, opens the page and,
-through the page itself: calls availability with a JSON and a MessagePack
-body, launches a game and finds the launch event in the events panel under
+through the page itself: calls availability with a JSON, a MessagePack and
+a YAML body, launches a game and finds the launch event in the events panel under
 both its names, reads the current game, sends a body of the wrong shape and
 reads the error, changes the roster in the roster panel and sees the next
 availability answer change. Saves a screenshot after the launch in the output
@@ -157,6 +157,7 @@ def main():
         raise SystemExit(__doc__)
     program, folder = sys.argv[1], sys.argv[2]
     os.makedirs(folder, exist_ok=True)
+    started = time.monotonic()
     driver = start_browser()
     server, address = start_server(program, folder)
     failures = []
@@ -181,7 +182,12 @@ def main():
         check(status == 200 and json.loads(text)["availableForWatching"] == ["Cleo"],
               f"availability with a MessagePack body answers Cleo ({status} {text})")
 
-        status, text = page.call("PostVynSpectatorV1SpectateLaunch", json.dumps(GAME))
+        status, text = page.call(available, "- Bob\n- Ann\n", "application/x-yaml")
+        check(status == 200 and json.loads(text)["availableForWatching"] == ["Ann"],
+              f"availability with a YAML body answers Ann ({status} {text})")
+
+        status, text = page.call("PostVynSpectatorV1SpectateLaunch", json.dumps(GAME),
+                                 "application/json")
         check(status == 204, f"launch answers 204 ({status} {text})")
         page.wait_for_events(LAUNCH_EVENTS)
         payloads = [p.text for p in driver.find_elements(page.by.CSS_SELECTOR,
@@ -224,6 +230,7 @@ def main():
             server.wait(TIMEOUT)
         except subprocess.TimeoutExpired:
             server.kill()
+    print(f"page browser test took {time.monotonic() - started:.1f} s")
     print(f"{len(checked) - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
