@@ -240,7 +240,9 @@ TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
   EXPECT_STREQ(schemas["SummonerOrTeamAvailabilty"]["properties"]["availableForWatching"]["type"]
                    .GetString(),
                "array");
-  EXPECT_STREQ(schemas["PluginResourceEventType"]["enum"][0].GetString(), "Create");
+  // Types no operation uses are left out; events name their payload type.
+  EXPECT_FALSE(schemas.HasMember("PluginResourceEventType"));
+  EXPECT_STREQ(doc["x-events"][1]["payloadType"].GetString(), "PluginResourceEvent");
 }
 
 // ---------------------------------------------------------------------------
