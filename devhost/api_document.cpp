@@ -2,8 +2,10 @@
 
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "devhost/core_host.h"
+#include "rapidjson/document.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
 
@@ -38,6 +40,79 @@ constexpr uint32_t kLocationBody = 5;
 constexpr const char* kBodyTypes[] = {"application/json", "application/x-yaml",
                                       "application/x-msgpack"};
 
+// The tag of the host's own endpoints, apart from the plugin's.
+constexpr const char kHostTags[] =
+    R"([{"name": "vyn-devhost", "description": "The stand-in host's own endpoints, not the plugin's"}])";
+
+// The host's roster endpoint (roster_endpoint.h) and its schemas.
+constexpr const char kRosterPathItem[] = R"json({
+  "get": {
+    "operationId": "GetDevhostRoster",
+    "summary": "The roster the simulated game server answers from",
+    "description": "Who the simulated server knows, who of them is in a game that can be watched, and how the simulated peers fail. The stand-in host's own endpoint, not the plugin's.",
+    "tags": ["vyn-devhost"],
+    "responses": {
+      "200": {"description": "The roster",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+      "404": {"description": "This host serves no roster",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  },
+  "put": {
+    "operationId": "PutDevhostRoster",
+    "summary": "Replace the roster while the server runs",
+    "description": "The next availability and launch calls are answered from this roster. The stand-in host's own endpoint, not the plugin's.",
+    "tags": ["vyn-devhost"],
+    "requestBody": {"required": true,
+                    "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+    "responses": {
+      "200": {"description": "The roster now in force",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+      "400": {"description": "The roster does not parse; the message names the bad key and the roster is left as it was",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  }
+})json";
+
+constexpr const char kRosterSchemas[] = R"json({
+  "DevhostRoster": {
+    "type": "object",
+    "additionalProperties": false,
+    "properties": {
+      "players": {"type": "array", "items": {"$ref": "#/components/schemas/DevhostRosterPlayer"}},
+      "gameflow": {"$ref": "#/components/schemas/DevhostPeerFailure"},
+      "server": {"$ref": "#/components/schemas/DevhostPeerFailure"}
+    },
+    "example": {"players": [{"name": "Ann", "inGame": true}, {"name": "Bob", "inGame": false}]}
+  },
+  "DevhostRosterPlayer": {
+    "type": "object",
+    "additionalProperties": false,
+    "required": ["name"],
+    "properties": {"name": {"type": "string", "minLength": 1},
+                   "inGame": {"type": "boolean", "default": false}}
+  },
+  "DevhostPeerFailure": {
+    "type": "object",
+    "additionalProperties": false,
+    "required": ["error"],
+    "properties": {"error": {"type": "string", "minLength": 1},
+                   "status": {"type": "integer", "minimum": 100, "maximum": 599, "default": 500}}
+  }
+})json";
+
+// The error answers every plugin operation can get, as response components.
+constexpr const char kErrorResponses[] = R"json({
+  "Refused": {
+    "description": "The host refused the request before the plugin saw it: an unreadable request (400), a body or path too long (413, 414), headers too large (431)",
+    "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}
+  },
+  "CallFailed": {
+    "description": "The plugin failed the call (500 unless it set a status); the message says why, for example a body that does not parse or does not fit the argument's type, or a peer's error",
+    "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}
+  }
+})json";
+
 std::string Text(const char* text) {
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -48,6 +123,38 @@ void String(Writer* writer, const std::string& text) {
 
 void Key(Writer* writer, const char* key) {
   writer->Key(key);
+}
+
+// Writes the JSON text `json` (a constant of this file, so it parses) as one value.
+void WriteJsonText(Writer* writer, const char* json) {
+  rapidjson::Document document;
+  document.Parse(json);
+  document.Accept(*writer);
+}
+
+// Writes each member of the JSON object text `json` as a key and value of the
+// object being written.
+void WriteJsonMembers(Writer* writer, const char* json) {
+  rapidjson::Document document;
+  document.Parse(json);
+  for (const auto& member : document.GetObject()) {
+    writer->Key(member.name.GetString(), member.name.GetStringLength());
+    member.value.Accept(*writer);
+  }
+}
+
+// The registered type a type id refers to by name ("" for none).
+std::string ReferencedTypeName(const CoreTypeId& type) {
+  bool container = type.kind == kKindVector || type.kind == kKindMap;
+  uint32_t kind = container ? type.element_kind : type.kind;
+  return kind == kKindEnum || kind == kKindStruct ? Text(type.type_name) : std::string();
+}
+
+// The first sentence of `description`, or `fallback` when it is empty.
+std::string Summary(const std::string& description, const std::string& fallback) {
+  if (description.empty()) return fallback;
+  size_t end = description.find(". ");
+  return end == std::string::npos ? description : description.substr(0, end + 1);
 }
 
 std::string ElementText(uint32_t kind, const std::string& type_name) {
@@ -199,6 +306,8 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
   Key(writer, "operationId");
   String(writer, Text(record.name));
   std::string description = Text(record.description);
+  Key(writer, "summary");
+  String(writer, Summary(description, Text(record.name)));
   if (!description.empty()) {
     Key(writer, "description");
     String(writer, description);
@@ -277,24 +386,44 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
   Key(writer, "description");
   writer->String("Success without a value");
   writer->EndObject();
-  Key(writer, "default");
-  writer->StartObject();
-  Key(writer, "description");
-  writer->String("The call failed");
-  Key(writer, "content");
-  writer->StartObject();
-  Key(writer, "application/json");
-  writer->StartObject();
-  Key(writer, "schema");
-  writer->StartObject();
-  Key(writer, "$ref");
-  writer->String("#/components/schemas/Error");
+  for (const auto& [status, response] : {std::pair{"4XX", "Refused"}, {"5XX", "CallFailed"}}) {
+    Key(writer, status);
+    writer->StartObject();
+    Key(writer, "$ref");
+    String(writer, std::string("#/components/responses/") + response);
+    writer->EndObject();
+  }
   writer->EndObject();
   writer->EndObject();
-  writer->EndObject();
-  writer->EndObject();
-  writer->EndObject();
-  writer->EndObject();
+}
+
+// The names of the registered types the operations of `functions` use,
+// directly or through the fields of types they use.
+std::set<std::string> UsedTypeNames(const ApiDescription& api,
+                                    const std::vector<const CoreFunctionDescriptor*>& functions) {
+  std::map<std::string, const CoreTypeRecord*> types;
+  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
+    types.emplace(Text(api.types[i].name), &api.types[i]);
+  }
+  std::vector<std::string> pending;
+  for (const CoreFunctionDescriptor* function : functions) {
+    const Client::CoreFunctionRecord& record = function->function;
+    pending.push_back(ReferencedTypeName(record.result_type));
+    for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
+      pending.push_back(ReferencedTypeName(record.arguments[a].type));
+    }
+  }
+  std::set<std::string> used;
+  while (!pending.empty()) {
+    std::string name = std::move(pending.back());
+    pending.pop_back();
+    auto type = types.find(name);
+    if (name.empty() || type == types.end() || !used.insert(name).second) continue;
+    for (uint32_t m = 0; type->second->fields != nullptr && m < type->second->member_count; ++m) {
+      pending.push_back(ReferencedTypeName(type->second->fields[m].type));
+    }
+  }
+  return used;
 }
 
 std::string Indented(const std::string& text) {
@@ -519,13 +648,16 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   // Paths keep the order of their first function; methods group under them.
   std::vector<std::string> path_order;
   std::map<std::string, std::vector<const CoreFunctionDescriptor*>> by_path;
+  std::vector<const CoreFunctionDescriptor*> documented;
   for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
     const CoreFunctionDescriptor& function = api.functions[i];
     if (OpenApiMethod(function.method)[0] == '\0') continue;
     std::string path = Text(function.path);
     if (by_path.find(path) == by_path.end()) path_order.push_back(path);
     by_path[path].push_back(&function);
+    documented.push_back(&function);
   }
+  std::set<std::string> used_types = UsedTypeNames(api, documented);
 
   rapidjson::StringBuffer buffer;
   Writer writer(buffer);
@@ -538,7 +670,23 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   String(&writer, plugin_name);
   Key(&writer, "version");
   writer.String("1.0.0");
+  Key(&writer, "description");
+  String(&writer, "The API of the plugin " + plugin_name +
+                      " as the stand-in host vyn-devhost serves it, and the host's own "
+                      "endpoints (tag vyn-devhost).");
+  Key(&writer, "license");
+  WriteJsonText(&writer, R"({"name": "Proprietary"})");
   writer.EndObject();
+  // Relative: the address the document is served from.
+  Key(&writer, "servers");
+  WriteJsonText(&writer,
+                R"([{"url": "/", "description": "The vyn-devhost serving this document"}])");
+  // Neither the plugin nor the host asks for credentials.
+  Key(&writer, "security");
+  writer.StartArray();
+  writer.EndArray();
+  Key(&writer, "tags");
+  WriteJsonText(&writer, kHostTags);
   Key(&writer, "paths");
   writer.StartObject();
   for (const std::string& path : path_order) {
@@ -550,28 +698,24 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
     }
     writer.EndObject();
   }
+  Key(&writer, "/devhost/roster");
+  WriteJsonText(&writer, kRosterPathItem);
   writer.EndObject();
   Key(&writer, "components");
   writer.StartObject();
+  Key(&writer, "responses");
+  WriteJsonText(&writer, kErrorResponses);
   Key(&writer, "schemas");
   writer.StartObject();
   Key(&writer, "Error");
-  writer.StartObject();
-  Key(&writer, "type");
-  writer.String("object");
-  Key(&writer, "properties");
-  writer.StartObject();
-  Key(&writer, "message");
-  writer.StartObject();
-  Key(&writer, "type");
-  writer.String("string");
-  writer.EndObject();
-  writer.EndObject();
-  writer.EndObject();
+  WriteJsonText(&writer, R"({"type": "object", "required": ["message"],)"
+                         R"( "properties": {"message": {"type": "string"}}})");
   for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
+    if (used_types.count(Text(api.types[i].name)) == 0) continue;
     Key(&writer, Text(api.types[i].name).c_str());
     WriteTypeRecordSchema(&writer, api.types[i]);
   }
+  WriteJsonMembers(&writer, kRosterSchemas);
   writer.EndObject();
   writer.EndObject();
   Key(&writer, "x-events");
@@ -581,11 +725,9 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
     writer.StartObject();
     Key(&writer, "name");
     String(&writer, Text(event.name));
-    Key(&writer, "payload");
-    writer.StartObject();
-    Key(&writer, "$ref");
-    String(&writer, "#/components/schemas/" + Text(event.payload_type_name));
-    writer.EndObject();
+    // By name: a payload type no operation uses has no schema here.
+    Key(&writer, "payloadType");
+    String(&writer, Text(event.payload_type_name));
     Key(&writer, "description");
     String(&writer, Text(event.description));
     writer.EndObject();

@@ -41,8 +41,13 @@ std::string DescribeApiText(const Client::ApiDescription& api, const std::string
 // The same content as pretty-printed JSON.
 std::string DescribeApiJson(const Client::ApiDescription& api, const std::string& plugin_name);
 
-// An OpenAPI 3.0 document (pretty-printed JSON). Functions without a method or
-// with a custom method are left out; events are listed under "x-events".
+// An OpenAPI 3.0 document (pretty-printed JSON) of the plugin's functions and
+// the host's own roster endpoint (tag "vyn-devhost"), served relative to the
+// address it is served from, with no security. Each operation has a summary
+// (the first sentence of its description, else its name), and 4XX/5XX answers
+// of the `{"message"}` schema; components hold only the types the operations
+// use. Functions without a method or with a custom method are left out;
+// events are listed under "x-events" with their payload type's name.
 std::string BuildOpenApiDocument(const Client::ApiDescription& api, const std::string& plugin_name);
 
 }  // namespace Kestrel::DevHost

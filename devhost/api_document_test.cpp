@@ -107,8 +107,12 @@ TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
   ASSERT_FALSE(doc.HasParseError());
   EXPECT_STREQ(doc["openapi"].GetString(), "3.0.3");
   EXPECT_STREQ(doc["info"]["title"].GetString(), "tmx-be-things");
+  EXPECT_TRUE(doc["info"]["license"].HasMember("name"));
+  EXPECT_STREQ(doc["servers"][0]["url"].GetString(), "/");  // where it is served from
+  EXPECT_EQ(doc["security"].Size(), 0u);
   const rapidjson::Value& post = doc["paths"]["/things/v1/find"]["post"];
   EXPECT_STREQ(post["operationId"].GetString(), "PostThingsV1Find");
+  EXPECT_STREQ(post["summary"].GetString(), "Finds things.");
   ASSERT_EQ(post["parameters"].Size(), 2u);  // the body argument is the request body
   EXPECT_STREQ(post["parameters"][0]["in"].GetString(), "query");
   EXPECT_FALSE(post["parameters"][0]["required"].GetBool());
@@ -122,20 +126,37 @@ TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
   EXPECT_STREQ(
       post["responses"]["200"]["content"]["application/json"]["schema"]["$ref"].GetString(),
       "#/components/schemas/Thing");
+  EXPECT_STREQ(post["responses"]["4XX"]["$ref"].GetString(), "#/components/responses/Refused");
+  EXPECT_STREQ(post["responses"]["5XX"]["$ref"].GetString(), "#/components/responses/CallFailed");
+  EXPECT_FALSE(post["responses"].HasMember("default"));
 
   const rapidjson::Value& schemas = doc["components"]["schemas"];
   EXPECT_STREQ(schemas["Thing"]["properties"]["color"]["$ref"].GetString(),
                "#/components/schemas/Color");
   EXPECT_STREQ(schemas["Thing"]["required"][0].GetString(), "name");
-  EXPECT_STREQ(schemas["Color"]["enum"][0].GetString(), "Blue");
-  EXPECT_STREQ(schemas["Empty"]["type"].GetString(), "object");
-  EXPECT_TRUE(schemas.HasMember("Error"));
+  EXPECT_STREQ(schemas["Color"]["enum"][0].GetString(), "Blue");  // used through Thing
+  EXPECT_FALSE(schemas.HasMember("Empty"));                       // used by no operation
+  EXPECT_STREQ(schemas["Error"]["required"][0].GetString(), "message");
   EXPECT_STREQ(doc["x-events"][0]["name"].GetString(), "OnThing");
+  EXPECT_STREQ(doc["x-events"][0]["payloadType"].GetString(), "Thing");
 
-  // Functions without a method are left out of the paths.
+  // The host's own endpoint, under its own tag.
+  const rapidjson::Value& roster = doc["paths"]["/devhost/roster"];
+  EXPECT_STREQ(roster["put"]["tags"][0].GetString(), "vyn-devhost");
+  EXPECT_STREQ(roster["get"]["responses"]["200"]["content"]["application/json"]["schema"]["$ref"]
+                   .GetString(),
+               "#/components/schemas/DevhostRoster");
+  EXPECT_TRUE(schemas.HasMember("DevhostRosterPlayer"));
+
+  // Without a description the summary is the function's name; functions
+  // without a method are left out of the paths, and so are their types.
+  function_.function.description = "";
+  doc.Parse(BuildOpenApiDocument(api_, "x").c_str());
+  EXPECT_STREQ(doc["paths"]["/things/v1/find"]["post"]["summary"].GetString(), "PostThingsV1Find");
   function_.method = kMethodNone;
   doc.Parse(BuildOpenApiDocument(api_, "x").c_str());
-  EXPECT_EQ(doc["paths"].MemberCount(), 0u);
+  EXPECT_EQ(doc["paths"].MemberCount(), 1u);
+  EXPECT_FALSE(doc["components"]["schemas"].HasMember("Thing"));
 }
 
 TEST(ApiDocumentNamesTest, KindsTypesAndLocations) {

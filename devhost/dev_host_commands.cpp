@@ -168,6 +168,7 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
     HttpServerOptions server_options;
     server_options.max_body = options.max_body;
     DevHttpServer server(&host, server_options);
+    server.ServeRoster(running.value().peers.get());
     // The server replaced the observer: keep printing log lines.
     HostObserver serving;
     serving.on_event = [&server](const RecordedEvent& event) { server.PublishEvent(event); };

@@ -9,6 +9,8 @@
 #include <new>
 
 #include "devhost/api_document.h"
+#include "devhost/page_files.h"
+#include "devhost/roster_endpoint.h"
 #include "httplib.h"
 #include "platform/socket_options.h"
 
@@ -93,6 +95,8 @@ struct DevHttpServer::State {
   bool running = false;   // `Run` entered the library's loop
   bool finished = false;  // and left it
   int open_streams = 0;
+
+  SimulatedPeers* peers = nullptr;  // for the roster endpoint; set before `Run`
 };
 
 HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome) {
@@ -262,6 +266,25 @@ DevHttpServer::DevHttpServer(CoreHost* host, HttpServerOptions options)
         });
   });
 
+  // The host's own page and roster endpoint (page_files.h, roster_endpoint.h).
+  auto send = [](httplib::Response& res, const HttpAnswer& answer) {
+    res.status = answer.status;
+    res.set_content(answer.body, answer.content_type);
+  };
+  auto page = [send](const httplib::Request& req, httplib::Response& res) {
+    send(res, PageAnswer(DefaultPageFolder(), req.path));
+  };
+  state->server.Get("/", page);
+  state->server.Get("/page/.*", page);
+  state->server.Get(kRosterEndpointPath,
+                    [state, send](const httplib::Request&, httplib::Response& res) {
+                      send(res, RosterAnswer(state->peers));
+                    });
+  state->server.Put(kRosterEndpointPath,
+                    [state, send](const httplib::Request& req, httplib::Response& res) {
+                      send(res, ReplaceRosterAnswer(state->peers, req.body));
+                    });
+
   auto call = [state](const httplib::Request& req, httplib::Response& res) {
     CallRequest request;
     request.method = static_cast<uint32_t>(HttpMethodFromText(req.method));
@@ -302,6 +325,10 @@ MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
   if (state_->listen_socket >= 0) Platform::UseSystemListenBacklog(state_->listen_socket);
   state_->bound = true;
   return bound_port;
+}
+
+void DevHttpServer::ServeRoster(SimulatedPeers* peers) {
+  state_->peers = peers;
 }
 
 bool DevHttpServer::Run() {

@@ -9,7 +9,9 @@
 // `GET /events` streams every event the plugin publishes as Server-Sent
 // Events (at most `max_event_streams` at once; more get 503), each ended
 // with the end of its chunked body when the server stops; `GET
-// /openapi.json` serves the OpenAPI document of the plugin's API.
+// /openapi.json` serves the OpenAPI document of the plugin's API; `GET /`
+// serves the host's page (page_files.h) and `/devhost/roster` the roster
+// endpoint (roster_endpoint.h).
 //
 // Every error answer, the HTTP library's own included (400 malformed, 413
 // body over `max_body`, 414 target too long), is `{"message": "..."}`; a
@@ -33,6 +35,7 @@
 #include <string>
 
 #include "devhost/core_host.h"
+#include "devhost/simulated_peers.h"
 #include "util/failure.h"
 
 namespace Kestrel::DevHost {
@@ -82,6 +85,10 @@ class DevHttpServer {
   // or fails with status 503 when the address cannot be bound (busy port,
   // bad address).
   MaybeType<int> Bind(const std::string& address, int port);
+
+  // Serves `/devhost/roster` from `peers` (borrowed, must outlive the
+  // server); without it the endpoint answers 404. Call before `Run`.
+  void ServeRoster(SimulatedPeers* peers);
 
   // Serves until `Stop`; returns false when it could not serve (not bound).
   bool Run();

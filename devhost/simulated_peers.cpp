@@ -59,6 +59,11 @@ void SimulatedPeers::SetRoster(Roster roster) {
   roster_ = std::move(roster);
 }
 
+Roster SimulatedPeers::roster() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return roster_;
+}
+
 std::vector<std::string> SimulatedPeers::launched_games() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return launched_games_.Copy();

@@ -64,6 +64,8 @@ class SimulatedPeers {
 
   // Replaces the roster for the requests that follow.
   void SetRoster(Roster roster);
+  // A copy of the roster the peers answer from.
+  Roster roster() const;
 
   // The games handed to the gameflow launch, as JSON texts, in order.
   std::vector<std::string> launched_games() const;
