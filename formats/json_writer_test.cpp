@@ -63,8 +63,8 @@ TEST(JsonWriterTest, IntegersKeepTheFull64BitRange) {
 
   // Either side of the 32-bit limits, where the conversion used changes.
   BindingProperty edges;
-  for (int64_t value : {int64_t{INT32_MIN} - 1, int64_t{INT32_MIN}, int64_t{INT32_MAX},
-                        int64_t{INT32_MAX} + 1}) {
+  for (int64_t value :
+       {int64_t{INT32_MIN} - 1, int64_t{INT32_MIN}, int64_t{INT32_MAX}, int64_t{INT32_MAX} + 1}) {
     edges.Append().SetSigned(value);
   }
   edges.Append().SetUnsigned(UINT32_MAX);

@@ -77,9 +77,8 @@ TEST(FuzzSupport, FromJsonComparisonDemandsSameKindsAndValues) {
             "");
   PropertyResult out_of_range = ParseJson("[3e308, -0.0, 5e-324]");
   ASSERT_TRUE(out_of_range.IsValid());
-  EXPECT_EQ(CompareRoundTrip(out_of_range, ParseJson(WriteJson(out_of_range)),
-                             RoundTrip::kFromJson),
-            "");
+  EXPECT_EQ(
+      CompareRoundTrip(out_of_range, ParseJson(WriteJson(out_of_range)), RoundTrip::kFromJson), "");
   BindingProperty signed_one;
   signed_one.SetSigned(1);
   BindingProperty unsigned_one;
