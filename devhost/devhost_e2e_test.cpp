@@ -60,7 +60,12 @@ class DevHostHttpTest : public ::testing::Test {
     MaybeType<void> loaded = host_.LoadLibrary(kLibrary);
     ASSERT_TRUE(loaded.has_value()) << loaded.ToText();
     ASSERT_TRUE(host_.Initialize().has_value());
-    server_ = std::make_unique<DevHttpServer>(&host_);
+    // A few workers: these tests send one request at a time, and the memcheck
+    // stage runs them, where each of the default 128 threads slows every
+    // request past the client's timeout.
+    HttpServerOptions options;
+    options.worker_threads = 8;
+    server_ = std::make_unique<DevHttpServer>(&host_, options);
     MaybeType<int> port = server_->Bind("127.0.0.1", 0);
     ASSERT_TRUE(port.has_value()) << port.ToText();
     port_ = port.value();
@@ -348,6 +353,8 @@ TEST(DevHostProgramTest, ServeAnswersAndStopsOnTerminate) {
   ASSERT_NE(port, 0) << "last line: " << line;
 
   httplib::Client client("127.0.0.1", port);
+  // The program's 128 workers make each request slow under memcheck.
+  client.set_read_timeout(60, 0);
   auto answer = client.Post(kBuddyPath, R"(["Ann"])", "application/json");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->body, R"({"availableForWatching":["Ann"]})");
