@@ -18,6 +18,9 @@
 #include "platform/tcp_connection.h"
 #include "rapidjson/document.h"
 
+// On Windows the HTTP library's system headers define LoadLibrary as a macro.
+#undef LoadLibrary
+
 namespace Kestrel::DevHost {
 namespace {
 
