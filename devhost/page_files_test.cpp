@@ -21,7 +21,8 @@ TEST(PageFilesTest, UrlPathsMapThroughTheMounts) {
   for (const auto& [url, file] : cases) {
     MaybeType<std::string> path = PageFilePath("/p", url);
     ASSERT_TRUE(path.has_value()) << url;
-    EXPECT_EQ(path.value(), file) << url;
+    // Compared as paths: the Windows build joins with its own separator.
+    EXPECT_EQ(fs::path(path.value()), fs::path(file)) << url;
     EXPECT_TRUE(IsPagePath(url)) << url;
   }
 }
@@ -59,10 +60,15 @@ class PageAnswerTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
 
-  void InstallRenderer() {
+  // Returns whether the link out of the renderer's folder could be made:
+  // Wine, for one, has no symbolic links.
+  bool InstallRenderer() {
     fs::create_directories(folder_ / "node_modules/swagger-ui-dist");
     std::ofstream(folder_ / "node_modules/swagger-ui-dist/swagger-ui.css") << "css";
-    fs::create_symlink(folder_ / "index.html", folder_ / "node_modules/swagger-ui-dist/out.html");
+    std::error_code error;
+    fs::create_symlink(folder_ / "index.html", folder_ / "node_modules/swagger-ui-dist/out.html",
+                       error);
+    return !error;
   }
 
   fs::path folder_;
@@ -76,7 +82,7 @@ TEST_F(PageAnswerTest, WithoutThePackagesThePageSaysToRunSetup) {
 }
 
 TEST_F(PageAnswerTest, ServesFilesInsideTheMountsOnly) {
-  InstallRenderer();
+  const bool linked_out = InstallRenderer();
   HttpAnswer page = PageAnswer(folder_.string(), "/");
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.content_type, "text/html; charset=utf-8");
@@ -86,6 +92,7 @@ TEST_F(PageAnswerTest, ServesFilesInsideTheMountsOnly) {
   EXPECT_EQ(PageAnswer(folder_.string(), "/page/missing.js").status, 404);
   EXPECT_EQ(PageAnswer(folder_.string(), "/page/secret.txt").status, 404);  // not a page type
   // A link that leads out of its mount is not followed.
+  if (!linked_out) GTEST_SKIP() << "no symbolic links here";
   HttpAnswer linked = PageAnswer(folder_.string(), "/page/swagger-ui/out.html");
   EXPECT_EQ(linked.status, 404);
   EXPECT_EQ(linked.body, R"({"message":"No page file at '/page/swagger-ui/out.html'"})");

@@ -228,16 +228,18 @@ TEST(MaybeTypeTest, AssignmentWhoseCopyOrMoveThrowsKeepsTheTargetAndDestroysEach
   }
 }
 
+// Each pattern matches within one line of the report: the simple regular
+// expressions of the Windows build do not match across lines.
 TEST(MaybeTypeDeathTest, ReadingWhatIsNotHeldStopsWithAReport) {
   const MaybeType<int32_t> failure = ParsePositive(-1);
+  EXPECT_DEATH((void)failure.value(), "Function: MaybeType::value");
   EXPECT_DEATH((void)failure.value(),
-               "Assertion failed!.*Function: MaybeType::value.*Expression: has_value\\(\\).*"
-               "Not positive: -1' \\(400\\)");
+               "Description: the result holds the failure 'Not positive: -1' \\(400\\)");
   MaybeType<int32_t> taken = ParsePositive(0);
   EXPECT_DEATH((void)taken.TakeValue(), "Function: MaybeType::TakeValue");
   const MaybeType<int32_t> value = ParsePositive(3);
-  EXPECT_DEATH((void)value.failure(),
-               "Expression: is_failure\\(\\).*Description: the result holds a value");
+  EXPECT_DEATH((void)value.failure(), "Expression: is_failure\\(\\)");
+  EXPECT_DEATH((void)value.failure(), "Description: the result holds a value");
 }
 
 TEST(MaybeTypeTest, TakeValueMovesOut) {
