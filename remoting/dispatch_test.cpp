@@ -17,6 +17,7 @@
 #include "remoting/dispatch_test_support.h"
 #include "remoting/remoting_endpoints.h"
 #include "remoting/remoting_request.h"
+#include "remoting/typed_result.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel {
@@ -215,6 +216,37 @@ TEST_F(DispatchTest, HandlerFailuresCarryMessageAndStatus) {
     EXPECT_EQ(response.raw().value.kind, Client::CoreValueKind::kNil);
     ASSERT_NE(static_cast<const char*>(response.raw().content_type), nullptr);
     EXPECT_STREQ(response.raw().content_type, "");
+  }
+}
+
+TEST_F(DispatchTest, TypedResultsAnswerAsTheMaybeTypeTheyHold) {
+  endpoints_
+      .Get("/double/{n}",
+           [](int32_t n) -> RemotingTypedResult<int32_t> {
+             if (n < 0) return Failure(422, "Negative %1", n);
+             return n * 2;
+           })
+      .Argument("n", "", ArgumentLocation::kPath);
+  EXPECT_EQ(registry_.FindFunction("GetDoubleByN")->result_type.primary.kind, NativeKind::kInt32);
+
+  struct Case {
+    const char* path;
+    const char* json;  // "" for no value
+    const char* error;
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {"/double/21", "42", "", 0},
+      {"/double/-1", "", "Negative -1", 422},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RequestBuilder request(kMethodGet, c.path);
+    ResponseHolder response;
+    Call("GetDoubleByN", request, response);
+    EXPECT_EQ(response.error(), c.error);
+    EXPECT_EQ(response.status(), c.status);
+    EXPECT_EQ(response.json(), c.json);
   }
 }
 

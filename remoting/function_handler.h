@@ -7,7 +7,8 @@
 // data). The call data belongs to the handler between `Prepare` and
 // `Release`. A route shares ownership of its handler (see route.h).
 //
-// A typed handler wraps a callable returning `MaybeType<R>`. Its parameters
+// A typed handler wraps a callable returning `MaybeType<R>` or
+// `RemotingTypedResult<R>` (typed_result.h); both answer alike. Its parameters
 // are the declared arguments in order, as native values; it may also take
 // `const RemotingRequest&` or `const HttpBaseTransport::Request&` (the
 // request record) and `CallResult&` (to set status, content type, headers or
@@ -38,6 +39,7 @@
 #include "binding/type_registry.h"
 #include "remoting/call_result.h"
 #include "remoting/remoting_request.h"
+#include "remoting/typed_result.h"
 #include "util/failure.h"
 
 namespace Kestrel {
@@ -109,13 +111,43 @@ const StaticTypeInfo& RequestIdentity() {
   return found != nullptr ? *found : StaticType::HashCode<void>();
 }
 
+// What a handler may return, and the `MaybeType` it answers with. The
+// primary template is empty: any other return type is refused.
+template <class Returned>
+struct HandlerReturn {};
+
+template <class R>
+struct HandlerReturn<MaybeType<R>> {
+  using Value = R;
+  static MaybeType<R> Unwrap(MaybeType<R>&& returned) { return std::move(returned); }
+};
+
+template <class R>
+struct HandlerReturn<RemotingTypedResult<R>> {
+  using Value = R;
+  static MaybeType<R> Unwrap(RemotingTypedResult<R>&& returned) {
+    return std::move(returned).TakeResult();
+  }
+};
+
+// True for a type a handler may return.
+template <class Returned>
+concept HandlerReturnType = requires {
+  typename HandlerReturn<Returned>::Value;
+};
+
+// The value type R of a handler returning `Returned`.
+template <HandlerReturnType Returned>
+using ReturnValue = typename HandlerReturn<Returned>::Value;
+
 }  // namespace HandlerDetail
 
-// A handler over a callable `MaybeType<R>(Args...)`; see the header comment.
-template <class R, class... Args>
+// A handler over a callable `Returned(Args...)`, where `Returned` is
+// `MaybeType<R>` or `RemotingTypedResult<R>`; see the header comment.
+template <HandlerDetail::HandlerReturnType Returned, class... Args>
 class TypedFunctionHandler final : public FunctionHandler {
  public:
-  using Function = std::function<MaybeType<R>(Args...)>;
+  using Function = std::function<Returned(Args...)>;
 
   // `registry` must outlive the handler and is never null; `function` names
   // the arguments in messages and may be null (the names are then empty).
@@ -138,7 +170,7 @@ class TypedFunctionHandler final : public FunctionHandler {
               uint32_t /*caller_id*/) override {
     if (call_data == nullptr) return;
     CallData& data = *static_cast<CallData*>(call_data);
-    MaybeType<R> returned = [&] {
+    MaybeType<R> returned = HandlerDetail::HandlerReturn<Returned>::Unwrap([&] {
       if constexpr (kTakesRequest) {
         if (request != nullptr) return InvokeAll(result, request, data, kParameters);
         HttpBaseTransport::Request fallback;
@@ -146,7 +178,7 @@ class TypedFunctionHandler final : public FunctionHandler {
       } else {
         return InvokeAll(result, nullptr, data, kParameters);
       }
-    }();
+    }());
     if (returned.is_failure()) {
       const Failure& failure = returned.failure();
       SetFailure(result, failure.message());
@@ -167,6 +199,7 @@ class TypedFunctionHandler final : public FunctionHandler {
   }
 
  private:
+  using R = HandlerDetail::ReturnValue<Returned>;
   using CallData = std::tuple<HandlerDetail::Storage<Args>...>;
   // Whether a call needs storage of its own for native arguments.
   static constexpr bool kHoldsArguments = (HandlerDetail::kIsNative<Args> || ...);
@@ -201,8 +234,8 @@ class TypedFunctionHandler final : public FunctionHandler {
   }
 
   template <std::size_t... I>
-  MaybeType<R> InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record,
-                         CallData& data, std::index_sequence<I...>) {
+  Returned InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record, CallData& data,
+                     std::index_sequence<I...>) {
     return std::invoke(callable_, Pass<I>(result, record, data)...);
   }
 
@@ -231,12 +264,12 @@ class TypedFunctionHandler final : public FunctionHandler {
 
 // Makes a handler of the callable held in `callable`. `registry` must
 // outlive the handler and is never null; `function` may be null.
-template <class R, class... Args>
-std::shared_ptr<FunctionHandler> MakeTypedHandler(std::function<MaybeType<R>(Args...)> callable,
+template <HandlerDetail::HandlerReturnType Returned, class... Args>
+std::shared_ptr<FunctionHandler> MakeTypedHandler(std::function<Returned(Args...)> callable,
                                                   TypeRegistry* registry,
                                                   const FunctionRecord* function) {
-  return std::make_shared<TypedFunctionHandler<R, Args...>>(std::move(callable), registry,
-                                                            function);
+  return std::make_shared<TypedFunctionHandler<Returned, Args...>>(std::move(callable), registry,
+                                                                   function);
 }
 
 }  // namespace Kestrel

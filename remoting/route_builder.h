@@ -96,11 +96,12 @@ FunctionBuilder RegisterTypedFunction(TypeRegistry& registry, std::string_view n
   return registry.RegisterFunction(name, result_type, argument_types);
 }
 
-template <class R, class... Args>
+template <HandlerDetail::HandlerReturnType Returned, class... Args>
 RouteBuilder RegisterFunctionRoute(TypeRegistry& registry, RouteTable& routes,
                                    std::string_view name,
-                                   std::function<MaybeType<R>(Args...)> callable) {
-  FunctionBuilder function = RegisterTypedFunction<R, Args...>(registry, name);
+                                   std::function<Returned(Args...)> callable) {
+  FunctionBuilder function =
+      RegisterTypedFunction<HandlerDetail::ReturnValue<Returned>, Args...>(registry, name);
   if (function.failed()) return RouteBuilder(function, nullptr);
   auto handler = MakeTypedHandler(std::move(callable), &registry, function.record());
   bool created = false;
@@ -112,7 +113,8 @@ RouteBuilder RegisterFunctionRoute(TypeRegistry& registry, RouteTable& routes,
 }  // namespace RouteDetail
 
 // Registers the function named `name` served by `callable` (a callable object
-// with a deducible signature returning a `MaybeType`) and its route, without
+// with a deducible signature returning a `MaybeType` or a
+// `RemotingTypedResult`) and its route, without
 // method or path, and adds `tags`. Never fails: an existing name gives a
 // builder in its failed state.
 template <class Callable>
