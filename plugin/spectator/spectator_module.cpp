@@ -4,6 +4,7 @@
 #include "plugin/host/module_events.h"
 #include "plugin/host/outgoing_request.h"
 #include "plugin/host/service_proxy.h"
+#include "remoting/typed_result.h"
 #include "util/format_text.h"
 
 namespace Kestrel::Client::Spectator {
@@ -29,7 +30,7 @@ void SpectatorModule::RegisterApi() {
     return Launch(game);
   }).Body("spectateGameInfo");
   Get(kCurrentGamePath,
-      [this]() -> MaybeType<Api::SpectateGameInfoResource> { return current_game(); });
+      [this]() -> RemotingTypedResult<Api::SpectateGameInfoResource> { return current_game(); });
 }
 
 MaybeType<Api::SummonerOrTeamSpectateResource> SpectatorModule::GetAvailability(

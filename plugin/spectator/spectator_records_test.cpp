@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "remoting/typed_result.h"
+#include "util/fnv1a.h"
+
 namespace Kestrel::Client::Spectator {
 namespace {
 
@@ -92,9 +97,29 @@ TEST(SpectatorRecordsTest, ARegisteredNameKeepsTheFieldsItHas) {
 }
 
 TEST(SpectatorRecordsTest, IdentitiesReadAsTheirQualifiedNames) {
-  EXPECT_EQ(StaticType::Name<Api::SpectateGameInfoResource>().display_name,
-            "const char *__cdecl StaticType::Name<struct "
-            "Kestrel::Client::Spectator::Api::SpectateGameInfoResource>(void)");
+  const std::string game = "struct Kestrel::Client::Spectator::Api::SpectateGameInfoResource";
+  struct Case {
+    const StaticTypeInfo& hashed;
+    const StaticTypeInfo& named;
+    std::string spelling;
+  };
+  const Case cases[] = {
+      {StaticType::HashCode<Api::SpectateGameInfoResource>(),
+       StaticType::Name<Api::SpectateGameInfoResource>(), game},
+      // The result of the GET of the current game.
+      {StaticType::HashCode<RemotingTypedResult<Api::SpectateGameInfoResource>>(),
+       StaticType::Name<RemotingTypedResult<Api::SpectateGameInfoResource>>(),
+       "class Kestrel::RemotingTypedResult<" + game + ">"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spelling);
+    EXPECT_EQ(c.hashed.hash_code,
+              Fnv1a32("unsigned int __cdecl StaticType::HashCode<" + c.spelling + ">(void)"));
+    EXPECT_EQ(c.named.hash_code, c.hashed.hash_code);
+    EXPECT_EQ(c.named.display_name,
+              "const char *__cdecl StaticType::Name<" + c.spelling + ">(void)");
+  }
+  EXPECT_NE(cases[0].hashed.hash_code, cases[1].hashed.hash_code);
   EXPECT_NE(StaticType::HashCode<LCDS::SpectateAvailabilityDto>().hash_code,
             StaticType::HashCode<LCDS::SpectateAvailabilityResponseDto>().hash_code);
 }
