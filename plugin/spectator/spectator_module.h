@@ -52,6 +52,8 @@ class SpectatorModule : public CoreAppModule {
 
  private:
   Api::SpectateGameInfoResource current_game_;
+  // The DTOs' server class names, recorded as the module registers them; the
+  // module keeps the record for its life, though no call of its own reads it.
   ServerClassNames server_class_names_;
 };
 
