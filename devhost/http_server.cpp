@@ -159,6 +159,7 @@ struct ServerState {
 
   // Accepts connections until the acceptor closes.
   void Accept();
+  void OnAccepted(const error_code& error, tcp::socket socket);
 
   // The frames from number `*next` on (from the oldest kept when it fell
   // behind), concatenated; `*next` moves past them. Needs `mutex`.
@@ -509,17 +510,20 @@ class Session : public std::enable_shared_from_this<Session> {
 void ServerState::Accept() {
   acceptor.async_accept(asio::make_strand(loop),
                         [this](const error_code& error, tcp::socket socket) {
-                          if (error == asio::error::operation_aborted || !acceptor.is_open())
-                            return;
-                          if (!error) {
-                            std::make_shared<Session>(this, std::move(socket))->Start();
-                            return Accept();
-                          }
-                          accept_pause.expires_after(kAcceptRetry);
-                          accept_pause.async_wait([this](const error_code& paused) {
-                            if (!paused) Accept();
-                          });
+                          OnAccepted(error, std::move(socket));
                         });
+}
+
+void ServerState::OnAccepted(const error_code& error, tcp::socket socket) {
+  if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
+  if (!error) {
+    std::make_shared<Session>(this, std::move(socket))->Start();
+    return Accept();
+  }
+  accept_pause.expires_after(kAcceptRetry);
+  accept_pause.async_wait([this](const error_code& paused) {
+    if (!paused) Accept();
+  });
 }
 
 }  // namespace
@@ -543,25 +547,25 @@ DevHttpServer::~DevHttpServer() {
 
 MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
   State& state = *state_;
-  error_code error;
+  error_code unresolved;  // leaves no endpoints
   tcp::resolver resolver(state.loop);
-  auto endpoints = resolver.resolve(address, std::to_string(port),
-                                    tcp::resolver::passive | tcp::resolver::numeric_service, error);
-  if (!error && endpoints.empty()) error = asio::error::host_not_found;
-  for (auto it = endpoints.begin(); !error && it != endpoints.end(); ++it) {
-    const tcp::endpoint endpoint = it->endpoint();
-    state.acceptor.open(endpoint.protocol(), error);
-    if (error) continue;
+  auto endpoints =
+      resolver.resolve(address, std::to_string(port),
+                       tcp::resolver::passive | tcp::resolver::numeric_service, unresolved);
+  bool listening = false;
+  for (auto it = endpoints.begin(); !listening && it != endpoints.end(); ++it) {
+    error_code failed;
+    state.acceptor.open(it->endpoint().protocol(), failed);
+    if (failed) continue;
     // Binding a port another socket listens on fails instead of sharing it.
     Platform::SetListeningSocketOptions(static_cast<int>(state.acceptor.native_handle()));
-    state.acceptor.bind(endpoint, error);
+    state.acceptor.bind(it->endpoint(), failed);
     // The system's usual backlog, so that a burst of connections waits.
-    if (!error) state.acceptor.listen(asio::socket_base::max_listen_connections, error);
-    if (!error) break;
-    error_code ignored;
-    state.acceptor.close(ignored);
+    if (!failed) state.acceptor.listen(asio::socket_base::max_listen_connections, failed);
+    listening = !failed;
+    if (!listening) state.acceptor.close(failed);
   }
-  if (error) {
+  if (!listening) {
     if (port == 0) {
       return Failure(503, "Cannot listen on %1: no free port or a bad address", address);
     }
