@@ -9,6 +9,8 @@
 #                this build
 #   RapidJSON    Debian's headers, seen through deps/include so that no other
 #                Linux header is on the include path
+#   Boost        Debian's headers (Beast, Asio; header-only), seen through
+#                deps/boost the same way
 set(VYN_DEPS_DIR ${CMAKE_BINARY_DIR}/deps)
 
 # The host is a 32-bit Windows program and guarantees only 4-byte stack
@@ -73,6 +75,9 @@ add_compile_definitions(YAML_DECLARE_STATIC)
 file(MAKE_DIRECTORY ${VYN_DEPS_DIR}/include)
 file(CREATE_LINK /usr/include/rapidjson ${VYN_DEPS_DIR}/include/rapidjson SYMBOLIC)
 set(VYN_RAPIDJSON_INCLUDE ${VYN_DEPS_DIR}/include CACHE PATH "RapidJSON headers (Windows build)")
+file(MAKE_DIRECTORY ${VYN_DEPS_DIR}/boost)
+file(CREATE_LINK /usr/include/boost ${VYN_DEPS_DIR}/boost/boost SYMBOLIC)
+set(VYN_BOOST_INCLUDE ${VYN_DEPS_DIR}/boost CACHE PATH "Boost headers (Windows build)")
 vyn_debian_source(cpp-httplib VYN_HTTPLIB_SOURCE)
 file(MAKE_DIRECTORY ${VYN_DEPS_DIR}/httplib)
 file(COPY_FILE ${VYN_HTTPLIB_SOURCE}/httplib.h ${VYN_DEPS_DIR}/httplib/httplib.h ONLY_IF_DIFFERENT)

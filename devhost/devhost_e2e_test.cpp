@@ -61,7 +61,7 @@ class DevHostHttpTest : public ::testing::Test {
     ASSERT_TRUE(loaded.has_value()) << loaded.ToText();
     ASSERT_TRUE(host_.Initialize().has_value());
     // A few workers: these tests send one request at a time, and the memcheck
-    // stage runs them, where each of the default 128 threads slows every
+    // stage runs them, where each of the default 32 threads slows every
     // request past the client's timeout.
     HttpServerOptions options;
     options.worker_threads = 8;
@@ -353,7 +353,7 @@ TEST(DevHostProgramTest, ServeAnswersAndStopsOnTerminate) {
   ASSERT_NE(port, 0) << "last line: " << line;
 
   httplib::Client client("127.0.0.1", port);
-  // The program's 128 workers make each request slow under memcheck.
+  // The program's 32 workers make each request slow under memcheck.
   client.set_read_timeout(60, 0);
   auto answer = client.Post(kBuddyPath, R"(["Ann"])", "application/json");
   ASSERT_TRUE(answer);

@@ -1,308 +1,543 @@
 #include "devhost/http_server.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
+#include <vector>
 
+#include "boost/asio/dispatch.hpp"
+#include "boost/asio/io_context.hpp"
+#include "boost/asio/ip/tcp.hpp"
+#include "boost/asio/post.hpp"
+#include "boost/asio/steady_timer.hpp"
+#include "boost/asio/strand.hpp"
+#include "boost/asio/thread_pool.hpp"
+#include "boost/asio/write.hpp"
+#include "boost/beast/core/buffers_cat.hpp"
+#include "boost/beast/core/flat_buffer.hpp"
+#include "boost/beast/core/string.hpp"
+#include "boost/beast/http.hpp"
 #include "devhost/api_document.h"
 #include "devhost/page_files.h"
 #include "devhost/roster_endpoint.h"
-#include "httplib.h"
 #include "platform/socket_options.h"
 
 namespace Kestrel::DevHost {
 namespace {
 
-// Events kept for streams that are between two reads: at most this many, and
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using boost::system::error_code;
+using tcp = asio::ip::tcp;
+using Request = http::request<http::string_body>;
+
+// Threads that run the event loop of every connection. Calls into the
+// plugin run on the worker pool instead, so these never wait.
+constexpr int kEventThreads = 2;
+// Events kept for streams that are between two writes: at most this many, and
 // about this many bytes (the newest event always stays).
 constexpr size_t kEventHistory = 1024;
 constexpr size_t kEventHistoryBytes = size_t{4} * 1024 * 1024;
-// How often an idle event stream checks whether its client or the server
-// went away.
-constexpr auto kStreamCheckInterval = std::chrono::milliseconds(200);
-// How long stopping waits for open streams to end.
-constexpr auto kStreamEndWait = std::chrono::seconds(2);
+// A request head (request line and headers) of more bytes gets 431, or 414
+// when its request line alone is longer.
+constexpr uint32_t kMaxHeadBytes = 8192;
+// How long writing one answer or stream chunk may take before the client
+// counts as gone.
+constexpr auto kWriteTimeout = std::chrono::seconds(30);
+// After an answer that closes the connection, how long what the client
+// still sends is read and dropped, so that it reads the answer instead of a
+// reset.
+constexpr auto kLingerTime = std::chrono::seconds(1);
+// How long stopping waits for connections to end: streams to send their
+// final chunk, answers under way to be written.
+constexpr auto kStopWait = std::chrono::seconds(2);
+// How long accepting pauses after a failed accept (out of descriptors).
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
 
-// Whether the request's framing is ambiguous: two different Content-Length
-// values, or a Content-Length with a chunked body. Servers and proxies may
-// read such a request differently, so it is refused.
-bool HasConflictingFraming(const httplib::Request& req) {
-  size_t lengths = req.get_header_value_count("Content-Length");
-  if (lengths == 0) return false;
-  if (req.has_header("Transfer-Encoding")) return true;
-  std::string first = req.get_header_value("Content-Length", 0);
-  for (size_t i = 1; i < lengths; ++i) {
-    if (req.get_header_value("Content-Length", i) != first) return true;
-  }
-  return false;
+constexpr char kStreamHead[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
+    "Transfer-Encoding: chunked\r\n\r\n";
+// The first chunk of a stream: a comment line that tells the client the
+// stream is open.
+constexpr char kStreamOpen[] = ": connected\n\n";
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+HttpAnswer ErrorAnswer(int status, std::string_view text) {
+  return HttpAnswer{status, "application/json", ErrorBody(text)};
 }
 
-void SetError(httplib::Response& res, int status, std::string_view text) {
-  res.status = status;
-  res.set_content(ErrorBody(text), "application/json");
+// Whether `error` is the HTTP parser's verdict on what the client sent.
+bool IsParseError(const error_code& error) {
+  return error.category() == http::make_error_code(http::error::bad_target).category() &&
+         error != http::error::end_of_stream && error != http::error::partial_message;
+}
+
+// The answer to a request the parser refused; `request` holds what it read
+// of it.
+HttpAnswer RefusedAnswer(const error_code& error, const Request& request, size_t max_body) {
+  if (error == http::error::body_limit) return ErrorAnswer(413, HttpErrorText(413, max_body));
+  if (error == http::error::header_limit) {
+    // The request line alone was too long when it has not been read.
+    const int status = request.target().empty() ? 414 : 431;
+    return ErrorAnswer(status, HttpErrorText(status, max_body));
+  }
+  // Servers and proxies may read a request with ambiguous framing
+  // differently, so it is refused.
+  if (error == http::error::bad_content_length || error == http::error::bad_transfer_encoding) {
+    return ErrorAnswer(400,
+                       "Conflicting body framing: Content-Length values that differ or are not "
+                       "numbers, or Content-Length with Transfer-Encoding");
+  }
+  return ErrorAnswer(400, HttpErrorText(400, max_body) + " (" + error.message() + ")");
+}
+
+// The 500 answer to a request whose serving threw.
+HttpAnswer ThrownAnswer(std::exception_ptr thrown) {
+  std::string text = HttpErrorText(500, 0);
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const std::bad_alloc&) {
+    text = "The host ran out of memory while serving the request";
+  } catch (const std::exception& error) {
+    text += std::string(": ") + error.what();
+  } catch (...) {
+  }
+  return ErrorAnswer(500, text);
+}
+
+// Runs `loop` until it stops. A handler that throws (memory ran out) loses
+// its connection; the loop goes on.
+void RunLoop(asio::io_context& loop) {
+  for (;;) {
+    try {
+      loop.run();
+      return;
+    } catch (...) {
+    }
+  }
+}
+
+class Session;
+
+// What the server owns: the event loop, the worker pool, the published
+// events and the registry of open connections.
+struct ServerState {
+  CoreHost* host = nullptr;
+  HttpServerOptions options;
+  SimulatedPeers* peers = nullptr;  // for the roster endpoint; set before `Run`
+  std::atomic<uint32_t> next_caller{1};
+
+  // Declared before the event loop: connections that end with the loop
+  // unregister themselves here.
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  // The published events, numbered; streams remember the next number to send.
+  std::deque<std::string> frames;
+  uint64_t first_number = 0;  // number of frames.front()
+  size_t frame_bytes = 0;
+  // Every open connection, and the open event streams among them.
+  std::map<const Session*, std::weak_ptr<Session>> sessions;
+  std::map<const Session*, std::weak_ptr<Session>> streams;
+  bool stopping = false;
+  bool running = false;  // `Run` serves
+
+  asio::io_context loop{kEventThreads};
+  tcp::acceptor acceptor{asio::make_strand(loop)};
+  asio::steady_timer accept_pause{acceptor.get_executor()};
+  bool bound = false;
+  // Destroyed first: waits for the calls in progress, which hand their
+  // answers to the loop.
+  std::unique_ptr<asio::thread_pool> workers;
+
+  // Accepts connections until the acceptor closes.
+  void Accept();
+  void OnAccepted(const error_code& error, tcp::socket socket);
+
+  // The frames from number `*next` on (from the oldest kept when it fell
+  // behind), concatenated; `*next` moves past them. Needs `mutex`.
+  std::string FramesFrom(uint64_t* next) const {
+    std::string out;
+    *next = std::max(*next, first_number);
+    for (uint64_t n = *next; n < first_number + frames.size(); ++n) {
+      out += frames[n - first_number];
+    }
+    *next = first_number + frames.size();
+    return out;
+  }
+};
+
+// One accepted connection. Its handlers run on its own strand, one at a
+// time; a call into the plugin runs on the worker pool and the session goes
+// on on its strand when it returns. Requests are read through one buffer,
+// so pipelined requests are answered in order. A session lives while an
+// operation or handler holds it; the server's registry only watches it.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(ServerState* state, tcp::socket socket)
+      : state_(state), socket_(std::move(socket)), timer_(socket_.get_executor()) {}
+  ~Session() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->sessions.erase(this);
+    state_->changed.notify_all();
+  }
+
+  // Registers the session and reads its first request.
+  void Start() {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      if (state_->stopping) return;
+      state_->sessions[this] = weak_from_this();
+    }
+    asio::dispatch(socket_.get_executor(), [self = shared_from_this()] {
+      error_code ignored;
+      self->socket_.set_option(tcp::no_delay(true), ignored);
+      self->ReadHead();
+    });
+  }
+
+  // Sends the events published since the last write (streams only).
+  void Wake() {
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->WriteFrames(); });
+  }
+
+  // The server stops: a stream ends its chunked body; any other connection
+  // closes, after the answer it is serving.
+  void Finish() {
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+      if (self->streaming_) return self->WriteFrames();
+      if (!self->serving_) self->Close();
+    });
+  }
+
+ private:
+  // Arms the deadline of the operations that start now: when it passes,
+  // they end with `timed_out_` set.
+  void SetDeadline(std::chrono::milliseconds duration) {
+    timer_.expires_after(duration);
+    const uint64_t armed = ++deadline_number_;
+    timed_out_ = false;
+    timer_.async_wait([self = shared_from_this(), armed](const error_code& error) {
+      if (error || armed != self->deadline_number_) return;
+      self->timed_out_ = true;
+      error_code failed;
+      self->socket_.cancel(failed);
+      if (failed) self->Close();
+    });
+  }
+
+  void ClearDeadline() {
+    ++deadline_number_;
+    timer_.cancel();
+  }
+
+  void ReadHead() {
+    serving_ = false;
+    parser_.emplace();
+    parser_->header_limit(kMaxHeadBytes);
+    parser_->body_limit(state_->options.max_body);
+    SetDeadline(std::chrono::milliseconds(state_->options.header_timeout_ms));
+    http::async_read_header(socket_, buffer_, *parser_,
+                            [self = shared_from_this()](const error_code& error, size_t) {
+                              if (error) return self->OnReadError(error);
+                              self->serving_ = true;
+                              self->ReadBody();
+                            });
+  }
+
+  void ReadBody() {
+    if (parser_->is_done()) return Serve();
+    auto on_body = [self = shared_from_this()](const error_code& error, size_t) {
+      if (error) return self->OnReadError(error);
+      self->Serve();
+    };
+    SetDeadline(std::chrono::milliseconds(state_->options.body_timeout_ms));
+    if (boost::beast::iequals(parser_->get()[http::field::expect], "100-continue")) {
+      asio::async_write(socket_, asio::buffer(kContinue, sizeof(kContinue) - 1),
+                        [self = shared_from_this(), on_body](const error_code& error, size_t) {
+                          if (error) return self->Close();
+                          http::async_read(self->socket_, self->buffer_, *self->parser_, on_body);
+                        });
+      return;
+    }
+    http::async_read(socket_, buffer_, *parser_, on_body);
+  }
+
+  // A request that could not be read is answered when something of it
+  // arrived (408 when too late, 4xx when refused), then the connection
+  // closes.
+  void OnReadError(const error_code& error) {
+    serving_ = true;
+    const bool started = buffer_.size() > 0 || parser_->got_some();
+    if (timed_out_ && started) return Answer(ErrorAnswer(408, HttpErrorText(408, 0)), false);
+    if (IsParseError(error)) {
+      return Answer(RefusedAnswer(error, parser_->get(), state_->options.max_body), false);
+    }
+    Close();
+  }
+
+  void Serve() {
+    ClearDeadline();
+    ++requests_;
+    Request request = parser_->release();
+    const bool keep_alive = request.keep_alive() && requests_ < state_->options.keep_alive_requests;
+    const http::verb verb = request.method();
+    const bool head_only = verb == http::verb::head;
+    const bool get = verb == http::verb::get || head_only;
+    const std::string_view target = request.target();
+    const std::string_view path = target.substr(0, target.find('?'));
+    // The host's own endpoints answer at once, on the loop.
+    try {
+      if (verb == http::verb::get && path == "/events") return StartStream(keep_alive);
+      if (get && path == "/openapi.json") {
+        const ApiDescription* api = state_->host->api();
+        HttpAnswer answer =
+            api == nullptr ? ErrorAnswer(503, "The plugin is not loaded")
+                           : HttpAnswer{200, "application/json",
+                                        BuildOpenApiDocument(*api, state_->host->plugin_name())};
+        return Answer(std::move(answer), keep_alive, head_only);
+      }
+      if (get && IsPagePath(path)) {
+        return Answer(PageAnswer(DefaultPageFolder(), path), keep_alive, head_only);
+      }
+      if (get && path == kRosterEndpointPath) {
+        return Answer(RosterAnswer(state_->peers), keep_alive, head_only);
+      }
+      if (verb == http::verb::put && path == kRosterEndpointPath) {
+        return Answer(ReplaceRosterAnswer(state_->peers, request.body()), keep_alive);
+      }
+    } catch (...) {
+      return Answer(ThrownAnswer(std::current_exception()), keep_alive);
+    }
+    const HttpMethod method = HttpMethodFromText(request.method_string());
+    if (method == HttpMethod::kNone) {
+      return Answer(ErrorAnswer(501, HttpErrorText(501, 0)), keep_alive);
+    }
+    // The plugin may keep a call waiting (held answers), so it runs on the
+    // worker pool.
+    asio::post(*state_->workers, [self = shared_from_this(), request = std::move(request), method,
+                                  keep_alive, head_only] {
+      HttpAnswer answer;
+      try {
+        answer = AnswerForCall(self->state_->host->Call(self->ToCall(request, method)));
+      } catch (...) {
+        answer = ThrownAnswer(std::current_exception());
+      }
+      asio::post(self->socket_.get_executor(),
+                 [self, answer = std::move(answer), keep_alive, head_only]() mutable {
+                   self->Answer(std::move(answer), keep_alive, head_only);
+                 });
+    });
+  }
+
+  CallRequest ToCall(const Request& request, HttpMethod method) const {
+    CallRequest call;
+    call.method = static_cast<uint32_t>(method);
+    call.path = std::string(request.target());
+    for (const auto& field : request) {
+      call.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    call.content_type = std::string(request[http::field::content_type]);
+    if (!request.body().empty() || request.has_content_length() || request.chunked()) {
+      call.body = request.body();
+    }
+    call.caller_id = state_->next_caller++;
+    return call;
+  }
+
+  // Writes `answer` (its head only for HEAD), then reads the next request,
+  // or closes when `keep_alive` is false or the server stops.
+  void Answer(HttpAnswer answer, bool keep_alive, bool head_only = false) {
+    if (closed_) return;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      if (state_->stopping) keep_alive = false;
+    }
+    response_.emplace();
+    response_->result(static_cast<unsigned>(answer.status));
+    if (http::obsolete_reason(response_->result()) == "<unknown-status>") response_->reason("");
+    if (!answer.content_type.empty()) {
+      response_->set(http::field::content_type, answer.content_type);
+    }
+    response_->keep_alive(keep_alive);
+    if (answer.status != 204 && answer.status != 304) {
+      response_->content_length(answer.body.size());
+      if (!head_only) response_->body() = std::move(answer.body);
+    }
+    SetDeadline(kWriteTimeout);
+    // Head and body go out in one write: an answer in two parts can wait
+    // for the client's delayed acknowledgement of the first.
+    http::async_write(socket_, *response_,
+                      [self = shared_from_this(), keep_alive](const error_code& error, size_t) {
+                        self->response_.reset();
+                        if (error) return self->Close();
+                        if (keep_alive) return self->ReadHead();
+                        self->Linger();
+                      });
+  }
+
+  void StartStream(bool keep_alive) {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      if (static_cast<int>(state_->streams.size()) < state_->options.max_event_streams) {
+        state_->streams[this] = weak_from_this();
+        streaming_ = true;
+        next_frame_ = state_->first_number + state_->frames.size();
+      }
+    }
+    if (!streaming_) {
+      return Answer(ErrorAnswer(503, FormatText("Too many open event streams (at most %1)",
+                                                state_->options.max_event_streams)),
+                    keep_alive);
+    }
+    // What the client sends from now on is dropped; its end ends the stream.
+    WatchStreamEnd();
+    outgoing_ = kStreamOpen;
+    writing_ = true;
+    SetDeadline(kWriteTimeout);
+    asio::async_write(socket_,
+                      boost::beast::buffers_cat(asio::buffer(kStreamHead, sizeof(kStreamHead) - 1),
+                                                http::make_chunk(asio::buffer(outgoing_))),
+                      [self = shared_from_this()](const error_code& error, size_t) {
+                        self->OnStreamWritten(error);
+                      });
+  }
+
+  void WatchStreamEnd() {
+    socket_.async_read_some(asio::buffer(scratch_),
+                            [self = shared_from_this()](const error_code& error, size_t) {
+                              if (error) return self->EndStream();
+                              self->WatchStreamEnd();
+                            });
+  }
+
+  // Writes the frames published since the last write as one chunk, or the
+  // final chunk when the server stops.
+  void WriteFrames() {
+    if (!streaming_ || writing_) return;
+    bool stopping = false;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      stopping = state_->stopping;
+      if (!stopping) outgoing_ = state_->FramesFrom(&next_frame_);
+    }
+    if (stopping) {
+      writing_ = true;
+      SetDeadline(kWriteTimeout);
+      asio::async_write(
+          socket_, http::make_chunk_last(),
+          [self = shared_from_this()](const error_code&, size_t) { self->EndStream(); });
+    } else if (!outgoing_.empty()) {
+      writing_ = true;
+      SetDeadline(kWriteTimeout);
+      asio::async_write(socket_, http::make_chunk(asio::buffer(outgoing_)),
+                        [self = shared_from_this()](const error_code& error, size_t) {
+                          self->OnStreamWritten(error);
+                        });
+    }
+  }
+
+  void OnStreamWritten(const error_code& error) {
+    writing_ = false;
+    ClearDeadline();
+    if (error) return EndStream();
+    WriteFrames();
+  }
+
+  void EndStream() {
+    if (streaming_) {
+      streaming_ = false;
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->streams.erase(this);
+      state_->changed.notify_all();
+    }
+    Close();
+  }
+
+  // Stops sending, reads and drops what the client still sends for a
+  // moment, then closes.
+  void Linger() {
+    serving_ = false;
+    error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    SetDeadline(kLingerTime);
+    Drain();
+  }
+
+  void Drain() {
+    socket_.async_read_some(asio::buffer(scratch_),
+                            [self = shared_from_this()](const error_code& error, size_t) {
+                              if (error) return self->Close();
+                              self->Drain();
+                            });
+  }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    ClearDeadline();
+    error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+  }
+
+  ServerState* const state_;
+  tcp::socket socket_;
+  asio::steady_timer timer_;
+  uint64_t deadline_number_ = 0;
+  bool timed_out_ = false;
+  bool serving_ = false;  // a request is read or answered
+  bool closed_ = false;
+  int requests_ = 0;
+  boost::beast::flat_buffer buffer_;  // also holds the start of pipelined requests
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::response<http::string_body>> response_;
+  std::array<char, 512> scratch_{};
+  // Event streams.
+  bool streaming_ = false;
+  bool writing_ = false;
+  uint64_t next_frame_ = 0;
+  std::string outgoing_;
+};
+
+void ServerState::Accept() {
+  acceptor.async_accept(asio::make_strand(loop),
+                        [this](const error_code& error, tcp::socket socket) {
+                          OnAccepted(error, std::move(socket));
+                        });
+}
+
+void ServerState::OnAccepted(const error_code& error, tcp::socket socket) {
+  if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
+  if (!error) {
+    std::make_shared<Session>(this, std::move(socket))->Start();
+    return Accept();
+  }
+  accept_pause.expires_after(kAcceptRetry);
+  accept_pause.async_wait([this](const error_code& paused) {
+    if (!paused) Accept();
+  });
 }
 
 }  // namespace
 
-std::string HttpErrorText(int status, size_t max_body) {
-  switch (status) {
-    case 400:
-      return "Bad request: the request line, a header or the body framing could not be read";
-    case 404:
-      return "Not found";
-    case 405:
-      return "Method not allowed";
-    case 408:
-      return "The request was not received in time";
-    case 413:
-      return FormatText("The request body is larger than the limit of %1 bytes (--max-body)",
-                        static_cast<uint64_t>(max_body));
-    case 414:
-      return "The request target (path and query) is too long";
-    case 416:
-      return "The requested range cannot be served";
-    case 431:
-      return "The request headers are too large";
-    case 500:
-      return "Internal error while serving the request";
-    case 501:
-      return "The request method is not implemented";
-    case 503:
-      return "The server cannot serve the request now";
-  }
-  return FormatText("The request failed with HTTP status %1", status);
-}
-
-struct DevHttpServer::State {
-  CoreHost* host = nullptr;
-  HttpServerOptions options;
-  int listen_socket = -1;
-  httplib::Server server;
-  bool bound = false;
-  std::atomic<uint32_t> next_caller{1};
-
-  // The published events, numbered; streams remember the next number to send.
-  mutable std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<std::string> frames;
-  uint64_t first_number = 0;  // number of frames.front()
-  size_t frame_bytes = 0;
-  bool stopping = false;
-  bool running = false;   // `Run` entered the library's loop
-  bool finished = false;  // and left it
-  int open_streams = 0;
-
-  SimulatedPeers* peers = nullptr;  // for the roster endpoint; set before `Run`
-};
-
-HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome) {
-  HttpAnswer answer;
-  if (outcome.is_failure()) {
-    answer.status = outcome.failure().code() != 0 ? outcome.failure().code() : 500;
-    answer.content_type = "application/json";
-    answer.body = ErrorBody(outcome.failure().message());
-    return answer;
-  }
-  const CallOutcome& result = outcome.value();
-  if (result.error) {
-    answer.status = result.status != 0 ? static_cast<int>(result.status) : 500;
-    answer.content_type = "application/json";
-    answer.body = ErrorBody(result.error_text);
-    return answer;
-  }
-  if (result.streamed && result.stream_failed) {
-    answer.status = 500;
-    answer.content_type = "application/json";
-    answer.body = ErrorBody("Stream read error");
-    return answer;
-  }
-  if (!result.streamed && result.value.is_nil()) {
-    answer.status = 204;
-    return answer;
-  }
-  answer.status = result.status >= 200 && result.status < 300 && result.status != 204
-                      ? static_cast<int>(result.status)
-                      : 200;
-  answer.content_type =
-      result.streamed && !result.content_type.empty() ? result.content_type : "application/json";
-  answer.body = result.ValueJson();
-  return answer;
-}
-
-std::string ErrorBody(std::string_view text) {
-  return "{\"message\":" + HostValue::String(text).ToJson() + "}";
-}
-
-std::string EventFrame(const RecordedEvent& event) {
-  // A name with a line break would end the field early; such names do not
-  // occur, but the frame must stay well-formed.
-  std::string name = event.name;
-  for (char& c : name) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return "event: " + name + "\ndata: " + event.payload.ToJson() + "\n\n";
-}
+struct DevHttpServer::State : ServerState {};
 
 DevHttpServer::DevHttpServer(CoreHost* host, HttpServerOptions options)
     : state_(std::make_unique<State>()) {
   state_->host = host;
   state_->options = options;
-  State* state = state_.get();
+  state_->workers = std::make_unique<asio::thread_pool>(std::max(1, options.worker_threads));
   HostObserver observer;
   observer.on_event = [this](const RecordedEvent& event) { PublishEvent(event); };
   host->SetObserver(std::move(observer));
-  // The library's default also shares the port with other listeners, which
-  // would hide a busy port. Accepted connections inherit the disabled write
-  // delay.
-  state->server.set_socket_options([state](socket_t socket) {
-    state->listen_socket = socket;
-    Platform::SetListeningSocketOptions(socket);
-    Platform::DisableWriteDelay(socket);
-  });
-  const int workers = options.worker_threads;
-  state->server.new_task_queue = [workers] {
-    return new httplib::ThreadPool(static_cast<size_t>(workers));
-  };
-  state->server.set_keep_alive_max_count(static_cast<size_t>(options.keep_alive_requests));
-  state->server.set_read_timeout(options.read_timeout_ms / 1000,
-                                 (options.read_timeout_ms % 1000) * 1000);
-  state->server.set_payload_max_length(options.max_body);
-  const size_t max_body = options.max_body;
-  state->server.set_error_handler(httplib::Server::HandlerWithResponse(
-      [max_body](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        SetError(res, res.status, HttpErrorText(res.status, max_body));
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-  state->server.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& res, std::exception_ptr thrown) {
-        std::string text = "Internal error while serving the request";
-        try {
-          std::rethrow_exception(thrown);
-        } catch (const std::bad_alloc&) {
-          text = "The host ran out of memory while serving the request";
-        } catch (const std::exception& error) {
-          text += std::string(": ") + error.what();
-        } catch (...) {
-        }
-        SetError(res, 500, text);
-      });
-  state->server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (!HasConflictingFraming(req)) return httplib::Server::HandlerResponse::Unhandled;
-    SetError(res, 400,
-             "Conflicting body framing: Content-Length headers that differ, or Content-Length "
-             "with Transfer-Encoding");
-    res.set_header("Connection", "close");
-    return httplib::Server::HandlerResponse::Handled;
-  });
-
-  state->server.Get("/openapi.json", [state](const httplib::Request&, httplib::Response& res) {
-    const ApiDescription* api = state->host->api();
-    if (api == nullptr) {
-      res.status = 503;
-      res.set_content(ErrorBody("The plugin is not loaded"), "application/json");
-      return;
-    }
-    res.set_content(BuildOpenApiDocument(*api, state->host->plugin_name()), "application/json");
-  });
-
-  state->server.Get("/events", [state](const httplib::Request&, httplib::Response& res) {
-    uint64_t next = 0;
-    {
-      std::lock_guard<std::mutex> lock(state->mutex);
-      if (state->open_streams >= state->options.max_event_streams) {
-        SetError(res, 503,
-                 FormatText("Too many open event streams (at most %1)",
-                            state->options.max_event_streams));
-        return;
-      }
-      next = state->first_number + state->frames.size();
-      ++state->open_streams;
-    }
-    res.set_header("Cache-Control", "no-cache");
-    auto sent_hello = std::make_shared<bool>(false);
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [state, next, sent_hello](size_t, httplib::DataSink& sink) mutable {
-          if (!*sent_hello) {
-            // A comment line: tells the client the stream is open.
-            *sent_hello = true;
-            static constexpr char kHello[] = ": connected\n\n";
-            return sink.write(kHello, sizeof(kHello) - 1);
-          }
-          std::vector<std::string> pending;
-          {
-            std::unique_lock<std::mutex> lock(state->mutex);
-            state->changed.wait_for(lock, kStreamCheckInterval, [&] {
-              return state->stopping || state->first_number + state->frames.size() > next;
-            });
-            if (state->stopping) {
-              // The end of the chunked body: the client sees a complete answer.
-              sink.done();
-              return true;
-            }
-            if (next < state->first_number) next = state->first_number;  // fell behind
-            for (uint64_t n = next; n < state->first_number + state->frames.size(); ++n) {
-              pending.push_back(state->frames[n - state->first_number]);
-            }
-            next = state->first_number + state->frames.size();
-          }
-          if (!sink.is_writable()) return false;
-          for (const std::string& frame : pending) {
-            if (!sink.write(frame.data(), frame.size())) return false;
-          }
-          return true;
-        },
-        [state](bool) {
-          {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            --state->open_streams;
-          }
-          state->changed.notify_all();
-        });
-  });
-
-  // The host's own page and roster endpoint (page_files.h, roster_endpoint.h).
-  auto send = [](httplib::Response& res, const HttpAnswer& answer) {
-    res.status = answer.status;
-    res.set_content(answer.body, answer.content_type);
-  };
-  auto page = [send](const httplib::Request& req, httplib::Response& res) {
-    send(res, PageAnswer(DefaultPageFolder(), req.path));
-  };
-  state->server.Get("/", page);
-  state->server.Get("/page/.*", page);
-  state->server.Get(kRosterEndpointPath,
-                    [state, send](const httplib::Request&, httplib::Response& res) {
-                      send(res, RosterAnswer(state->peers));
-                    });
-  state->server.Put(kRosterEndpointPath,
-                    [state, send](const httplib::Request& req, httplib::Response& res) {
-                      send(res, ReplaceRosterAnswer(state->peers, req.body));
-                    });
-
-  auto call = [state](const httplib::Request& req, httplib::Response& res) {
-    CallRequest request;
-    request.method = static_cast<uint32_t>(HttpMethodFromText(req.method));
-    request.path = req.target.empty() ? req.path : req.target;
-    for (const auto& [name, value] : req.headers) request.headers.emplace_back(name, value);
-    request.content_type = req.get_header_value("Content-Type");
-    if (!req.body.empty() || req.has_header("Content-Length")) request.body = req.body;
-    request.caller_id = state->next_caller++;
-    HttpAnswer answer = AnswerForCall(state->host->Call(request));
-    res.status = answer.status;
-    if (!answer.content_type.empty()) res.set_content(answer.body, answer.content_type);
-  };
-  state->server.Get(".*", call);
-  state->server.Post(".*", call);
-  state->server.Put(".*", call);
-  state->server.Patch(".*", call);
-  state->server.Delete(".*", call);
-  state->server.Options(".*", call);
 }
 
 DevHttpServer::~DevHttpServer() {
@@ -311,20 +546,34 @@ DevHttpServer::~DevHttpServer() {
 }
 
 MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
-  int bound_port = port;
-  if (port == 0) {
-    bound_port = state_->server.bind_to_any_port(address);
-    if (bound_port <= 0) {
+  State& state = *state_;
+  error_code unresolved;  // leaves no endpoints
+  tcp::resolver resolver(state.loop);
+  auto endpoints =
+      resolver.resolve(address, std::to_string(port),
+                       tcp::resolver::passive | tcp::resolver::numeric_service, unresolved);
+  bool listening = false;
+  for (auto it = endpoints.begin(); !listening && it != endpoints.end(); ++it) {
+    error_code failed;
+    state.acceptor.open(it->endpoint().protocol(), failed);
+    if (failed) continue;
+    // Binding a port another socket listens on fails instead of sharing it.
+    Platform::SetListeningSocketOptions(static_cast<int>(state.acceptor.native_handle()));
+    state.acceptor.bind(it->endpoint(), failed);
+    // The system's usual backlog, so that a burst of connections waits.
+    if (!failed) state.acceptor.listen(asio::socket_base::max_listen_connections, failed);
+    listening = !failed;
+    if (!listening) state.acceptor.close(failed);
+  }
+  if (!listening) {
+    if (port == 0) {
       return Failure(503, "Cannot listen on %1: no free port or a bad address", address);
     }
-  } else if (!state_->server.bind_to_port(address, port)) {
     return Failure(503, "Cannot listen on %1:%2: the port is busy or the address is not available",
                    address, port);
   }
-  // The library asks for a backlog of 5, which refuses connections in a burst.
-  if (state_->listen_socket >= 0) Platform::UseSystemListenBacklog(state_->listen_socket);
-  state_->bound = true;
-  return bound_port;
+  state.bound = true;
+  return static_cast<int>(state.acceptor.local_endpoint().port());
 }
 
 void DevHttpServer::ServeRoster(SimulatedPeers* peers) {
@@ -332,59 +581,78 @@ void DevHttpServer::ServeRoster(SimulatedPeers* peers) {
 }
 
 bool DevHttpServer::Run() {
-  if (!state_->bound) return false;
+  State& state = *state_;
+  if (!state.bound) return false;
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->stopping) return false;
-    state_->running = true;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.stopping) return false;
+    state.running = true;
   }
-  bool served = state_->server.listen_after_bind();
+  asio::dispatch(state.acceptor.get_executor(), [&state] { state.Accept(); });
+  std::vector<std::thread> helpers;
+  for (int i = 1; i < kEventThreads; ++i) {
+    helpers.emplace_back([&state] { RunLoop(state.loop); });
+  }
+  RunLoop(state.loop);
+  for (std::thread& helper : helpers) helper.join();
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->finished = true;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.running = false;
   }
-  state_->changed.notify_all();
-  return served;
+  state.changed.notify_all();
+  // Calls still in progress finish; their answers have nowhere to go.
+  state.workers->join();
+  return true;
 }
 
 void DevHttpServer::Stop() {
-  std::unique_lock<std::mutex> lock(state_->mutex);
-  state_->stopping = true;
-  state_->changed.notify_all();
-  // Open streams end their chunked bodies first: once the library's loop is
-  // stopped it no longer asks a stream for more, and the stream would be cut
-  // off instead of ended.
-  state_->changed.wait_for(lock, kStreamEndWait, [&] { return state_->open_streams == 0; });
-  // `Run` may be between entering and starting the library's loop, where a
-  // stop request is not seen yet: repeat it until the loop has ended.
-  while (state_->running && !state_->finished) {
-    lock.unlock();
-    state_->server.stop();
-    lock.lock();
-    state_->changed.wait_for(lock, kStreamCheckInterval, [&] { return state_->finished; });
+  State& state = *state_;
+  std::vector<std::shared_ptr<Session>> open;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.stopping = true;
+    for (auto& [key, session] : state.sessions) open.push_back(session.lock());
   }
-  lock.unlock();
-  state_->server.stop();
+  asio::post(state.acceptor.get_executor(), [&state] {
+    error_code ignored;
+    state.acceptor.close(ignored);
+    state.accept_pause.cancel();
+  });
+  for (const std::shared_ptr<Session>& session : open) {
+    if (session != nullptr) session->Finish();
+  }
+  open.clear();
+  {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    state.changed.wait_for(lock, kStopWait,
+                           [&] { return state.sessions.empty() || !state.running; });
+  }
+  state.loop.stop();
 }
 
 void DevHttpServer::PublishEvent(const RecordedEvent& event) {
+  std::string frame = EventFrame(event);
+  std::vector<std::shared_ptr<Session>> streams;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->frames.push_back(EventFrame(event));
-    state_->frame_bytes += state_->frames.back().size();
+    state_->frame_bytes += frame.size();
+    state_->frames.push_back(std::move(frame));
     while (state_->frames.size() > 1 &&
            (state_->frames.size() > kEventHistory || state_->frame_bytes > kEventHistoryBytes)) {
       state_->frame_bytes -= state_->frames.front().size();
       state_->frames.pop_front();
       ++state_->first_number;
     }
+    for (auto& [key, session] : state_->streams) streams.push_back(session.lock());
   }
-  state_->changed.notify_all();
+  for (const std::shared_ptr<Session>& session : streams) {
+    if (session != nullptr) session->Wake();
+  }
 }
 
 int DevHttpServer::open_event_streams() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->open_streams;
+  return static_cast<int>(state_->streams.size());
 }
 
 }  // namespace Kestrel::DevHost

@@ -13,16 +13,23 @@
 // serves the host's page (page_files.h) and `/devhost/roster` the roster
 // endpoint (roster_endpoint.h).
 //
-// Every error answer, the HTTP library's own included (400 malformed, 413
-// body over `max_body`, 414 target too long), is `{"message": "..."}`; a
-// request with conflicting `Content-Length` headers, or with one and a
-// chunked body, gets 400; a request whose serving throws (memory ran out)
-// gets 500 and the server goes on. Connections are served by a pool of
-// `worker_threads`; a request that stalls for `read_timeout` is dropped, so
-// slow senders hold one worker each and never the server; reused
-// connections carry up to `keep_alive_requests` requests without a delay.
-// The server borrows the host, which must outlive it; the HTTP library stays
-// behind this header.
+// Every error answer, those of reading the request included (400 malformed,
+// 408 head or body not received in time, 413 body over `max_body`, 414
+// request line too long, 431 head too large, 501 unknown method), is
+// `{"message": "..."}`; a request with conflicting `Content-Length` headers,
+// or with one and a chunked body, gets 400; a request whose serving throws
+// (memory ran out) gets 500 and the server goes on.
+//
+// Connections are served by one event loop (two threads) and never hold a
+// thread while they wait: a reused connection carries up to
+// `keep_alive_requests` requests, pipelined requests are answered in order,
+// and event streams are written as events arrive. A request head must arrive
+// whole within `header_timeout_ms` of the connection being ready for it
+// (accepted, or the previous answer sent): an idle connection is closed
+// then, one that sent part of a head gets 408 and is closed, so slow senders
+// cannot hold the server. Calls into the plugin, which may wait (held
+// answers), run on a pool of `worker_threads`. The server borrows the host,
+// which must outlive it; the HTTP library stays behind this header.
 //
 //   DevHttpServer server(&host);
 //   MaybeType<int> port = server.Bind("127.0.0.1", 0);   // 0: any free port
@@ -35,6 +42,7 @@
 #include <string>
 
 #include "devhost/core_host.h"
+#include "devhost/http_answer.h"
 #include "devhost/simulated_peers.h"
 #include "util/failure.h"
 
@@ -43,34 +51,13 @@ namespace Kestrel::DevHost {
 struct HttpServerOptions {
   size_t max_body = size_t{64} * 1024 * 1024;
   int max_event_streams = 64;
-  // Streams, slow senders and idle reused connections each hold a worker:
-  // enough for all streams and as many other connections.
-  int worker_threads = 128;
-  int read_timeout_ms = 2000;
+  // Calls into the plugin in progress at once; more wait their turn.
+  int worker_threads = 32;
+  int header_timeout_ms = 5000;
+  // For the body, from the end of the head.
+  int body_timeout_ms = 60000;
   int keep_alive_requests = 10000;
 };
-
-// The HTTP form of a call's outcome.
-struct HttpAnswer {
-  int status = 200;
-  std::string content_type;  // "" when there is no body
-  std::string body;
-};
-
-// Maps the outcome of `CoreHost::Call` to status and body as described
-// above; a failed `Call` (no function, not initialized) keeps its code.
-HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome);
-
-// `{"message":"<text>"}` with `text` escaped (and made valid UTF-8).
-std::string ErrorBody(std::string_view text);
-
-// What an error answer of the HTTP library with `status` says when it has no
-// text of its own; `max_body` is named for 413.
-std::string HttpErrorText(int status, size_t max_body);
-
-// The Server-Sent Events frame of one event: "event: <name>", "data: <JSON>"
-// and an empty line.
-std::string EventFrame(const RecordedEvent& event);
 
 class DevHttpServer {
  public:
@@ -90,7 +77,8 @@ class DevHttpServer {
   // server); without it the endpoint answers 404. Call before `Run`.
   void ServeRoster(SimulatedPeers* peers);
 
-  // Serves until `Stop`; returns false when it could not serve (not bound).
+  // Serves until `Stop`, then waits for the calls in progress; returns false
+  // when it could not serve (not bound, or stopped before).
   bool Run();
 
   // Ends `Run` and every open event stream; safe from any thread, repeatable.

@@ -13,15 +13,4 @@ bool SetListeningSocketOptions(int socket) {
                     reinterpret_cast<const char*>(&yes), sizeof(yes)) == 0;
 }
 
-bool DisableWriteDelay(int socket) {
-  BOOL yes = TRUE;
-  return setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY,
-                    reinterpret_cast<const char*>(&yes), sizeof(yes)) == 0;
-}
-
-bool UseSystemListenBacklog(int socket) {
-  // A second listen() on a listening socket only changes its backlog.
-  return listen(static_cast<SOCKET>(socket), SOMAXCONN) == 0;
-}
-
 }  // namespace Kestrel::Platform
