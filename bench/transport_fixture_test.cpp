@@ -57,23 +57,41 @@ TEST(TransportFixtureTest, HandWrittenGetAnswersWhatTheDescriptorCallBackAnswers
   EXPECT_EQ(std::memcmp(&ours, &zeroed, sizeof(CoreResponse)), 0);
 }
 
-// The GET's trees fit the stores' inline pages: the call takes no page, so
-// it maps no region of the page pool (the call runs once before counting, so
-// that nothing made once for the whole run is counted).
-TEST(TransportFixtureTest, CurrentGameCallTakesNoPage) {
+// The trees of a small call fit the stores' inline pages: the call takes no
+// page, so it maps no region of the page pool (each call runs once before
+// counting, so that nothing made once for the whole run is counted).
+TEST(TransportFixtureTest, SmallCallsTakeNoPage) {
+  struct SmallCall {
+    uint32_t method;
+    const char* path;
+    const char* body;
+    const char* answer;
+  };
+  const SmallCall calls[] = {
+      {Kestrel::kMethodGet, Client::Spectator::kCurrentGamePath, "", kLaunchedGameJson},
+      {Kestrel::kMethodPost, Client::Spectator::kLaunchPath, kLaunchedGameJson, "null"},
+      {Kestrel::kMethodPost, Client::Spectator::kAvailabilityPath, kAvailabilityBody,
+       R"({"availableForWatching":["Ann"]})"},
+      {Kestrel::kMethodPost, Client::Spectator::kAvailabilityPath, R"(["Ann","Cleo","Esme"])",
+       R"({"availableForWatching":["Ann","Cleo","Esme"]})"},
+  };
   SpectatorInProcess plugin;
   MaybeType<void> started = plugin.Start();
   ASSERT_TRUE(started.has_value()) << started.ToText();
-  const DevHost::CallRequest request =
-      DevHost::CallRequest::Json(Kestrel::kMethodGet, Client::Spectator::kCurrentGamePath, "");
-  ASSERT_TRUE(plugin.host().Call(request).has_value());
-  const PagePoolCounters before = PropertyPagePool::Instance().ReadCounters();
-  MaybeType<DevHost::CallOutcome> outcome = plugin.host().Call(request);
-  ASSERT_TRUE(outcome.has_value()) << outcome.ToText();
-  EXPECT_EQ(outcome.value().ValueJson(), kLaunchedGameJson);
-  const PagePoolCounters after = PropertyPagePool::Instance().ReadCounters();
-  EXPECT_EQ(after.total_page_takes, before.total_page_takes);
-  EXPECT_EQ(after.regions_obtained, before.regions_obtained);
+  for (const SmallCall& call : calls) {
+    SCOPED_TRACE(std::string(call.path) + " " + call.body);
+    const DevHost::CallRequest request =
+        DevHost::CallRequest::Json(call.method, call.path, call.body);
+    ASSERT_TRUE(plugin.host().Call(request).has_value());
+    const PagePoolCounters before = PropertyPagePool::Instance().ReadCounters();
+    MaybeType<DevHost::CallOutcome> outcome = plugin.host().Call(request);
+    ASSERT_TRUE(outcome.has_value()) << outcome.ToText();
+    EXPECT_EQ(outcome.value().error_text, "");
+    EXPECT_EQ(outcome.value().ValueJson(), call.answer);
+    const PagePoolCounters after = PropertyPagePool::Instance().ReadCounters();
+    EXPECT_EQ(after.total_page_takes, before.total_page_takes);
+    EXPECT_EQ(after.regions_obtained, before.regions_obtained);
+  }
 }
 
 }  // namespace

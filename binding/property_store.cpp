@@ -23,13 +23,14 @@ void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
 }
 
-// String entries take blocks of a multiple of 8 bytes from 24 up, so they
-// never share a pool with member values and structure records (16 bytes on a
-// 32-bit target) or the other control records (12): the inline pages of those
-// pools then serve the first members of every small structure, whatever the
-// lengths of its texts.
-constexpr std::size_t kEntryGranularity = 8;
-static_assert(kEntryGranularity % alignof(PooledString) == 0);
+// String entries take blocks of a multiple of the entry's alignment (4 bytes
+// on a 32-bit target, from 20 up): they never share a pool with member
+// values and structure records (16 bytes there) or the other control records
+// (12), so the inline pages of those pools serve the first members of every
+// small structure whatever the lengths of its texts; and texts of different
+// lengths spread over the odd-sized pools, whose inline pages nothing else
+// uses.
+constexpr std::size_t kEntryGranularity = alignof(PooledString);
 
 std::size_t EntrySize(std::size_t length) {
   const std::size_t size = sizeof(PooledString) + length + 1;
@@ -82,8 +83,8 @@ PropertyStore::PropertyStore() {
   static constexpr Pools kNewPools = NewPools();
   pools_ = kNewPools;
   bucket_count_ = kInitialBucketCount;
-  buckets_ = static_cast<PooledString**>(Allocate(bucket_count_ * sizeof(PooledString*)));
-  std::memset(buckets_, 0, bucket_count_ * sizeof(PooledString*));
+  buckets_ = inline_buckets_;
+  std::memset(inline_buckets_, 0, sizeof inline_buckets_);
 }
 
 PropertyStore::~PropertyStore() {
@@ -166,10 +167,21 @@ const PooledString* PropertyStore::FindString(std::string_view text) const {
 
 void PropertyStore::GrowBuckets() {
   const std::size_t count = bucket_count_ * 2;
-  auto* buckets = static_cast<PooledString**>(Allocate(count * sizeof(PooledString*)));
+  PooledString** const old = buckets_;
+  PooledString* first_heads[kInlineBucketCount / 2];
+  PooledString** from = old;
+  PooledString** buckets;
+  if (count <= kInlineBucketCount) {
+    // The inline array takes the doubled table: its heads move aside first.
+    std::memcpy(first_heads, old, bucket_count_ * sizeof(PooledString*));
+    from = first_heads;
+    buckets = inline_buckets_;
+  } else {
+    buckets = static_cast<PooledString**>(Allocate(count * sizeof(PooledString*)));
+  }
   std::memset(buckets, 0, count * sizeof(PooledString*));
   for (std::size_t b = 0; b < bucket_count_; ++b) {
-    for (PooledString* entry = buckets_[b]; entry != nullptr;) {
+    for (PooledString* entry = from[b]; entry != nullptr;) {
       PooledString* next = entry->next;
       PooledString*& head = buckets[entry->hash & (count - 1)];
       entry->next = head;
@@ -177,7 +189,7 @@ void PropertyStore::GrowBuckets() {
       entry = next;
     }
   }
-  Free(buckets_, bucket_count_ * sizeof(PooledString*));
+  if (old != inline_buckets_) Free(old, bucket_count_ * sizeof(PooledString*));
   buckets_ = buckets;
   bucket_count_ = count;
 }

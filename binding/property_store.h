@@ -1,10 +1,10 @@
 // `PropertyStore`: the owner of every part of one property tree that does not
 // fit in a `BindingProperty`'s 8-byte payload.
 //
-// A store interns the tree's strings (one counted entry per distinct text) and
-// serves fixed-size blocks from 18 small pools (4 to 72 bytes, each starting
-// with a 144-byte inline page) plus four larger pools (up to 1024 bytes) for
-// element vectors and long texts; their 4096-byte pages come from the
+// A store interns the tree's strings (one counted entry per distinct text, in
+// a hash table whose first buckets live in the store itself) and serves fixed-size blocks from 18
+// small pools (4 to 72 bytes, each starting with a 144-byte inline page) plus four larger pools (up
+// to 1024 bytes) for element vectors and long texts; their 4096-byte pages come from the
 // process-wide `PropertyPagePool` and go back to it as soon as they empty.
 // Anything larger comes from the counting heap, linked into a list of the store
 // so that destroying the store frees it too. The top-level property of a tree
@@ -47,6 +47,9 @@ class PropertyStore {
   static constexpr std::size_t kLargePoolCount = 4;  // 128, 256, 512, 1024 bytes
   static constexpr std::size_t kLargestPooledBlock = 1024;
   static constexpr std::size_t kInitialBucketCount = 8;
+  // Buckets the store holds in itself: the table at creation and once doubled
+  // (up to 16 texts) take no block of the pools.
+  static constexpr std::size_t kInlineBucketCount = 2 * kInitialBucketCount;
 
   PropertyStore();
   // Returns every page still held to the page pool and frees the string table
@@ -180,6 +183,7 @@ class PropertyStore {
   uint32_t pools_with_pages_ = 0;
   static_assert(kSmallPoolCount + kLargePoolCount <= 32);
   alignas(16) std::byte inline_pages_[kSmallPoolCount][kInlinePageSize];
+  PooledString* inline_buckets_[kInlineBucketCount];
   PooledString** buckets_ = nullptr;
   std::size_t bucket_count_ = 0;
   std::size_t string_count_ = 0;
