@@ -2,10 +2,12 @@
 
 #include <charconv>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "devhost/core_host.h"
+#include "platform/process_info.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -82,6 +84,14 @@ std::string UsageText(DevHostCommand topic) {
              "  vyn-devhost describe [--json | --openapi]\n"
              "  vyn-devhost COMMAND --help\n") +
          kCommon;
+}
+
+std::string DefaultPluginPath(const std::string& file_name, const std::string& built_path) {
+  const std::string program = Platform::ExecutablePath();
+  if (program.empty()) return built_path;
+  const std::filesystem::path beside = std::filesystem::path(program).parent_path() / file_name;
+  std::error_code error;
+  return std::filesystem::is_regular_file(beside, error) ? beside.string() : built_path;
 }
 
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,

@@ -3,15 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "devhost/core_host.h"
+#include "platform/process_info.h"
 
 namespace Kestrel::DevHost {
 namespace {
+
+TEST(CommandLineTest, DefaultPluginIsTheOneBesideTheProgramWhenThereIsOne) {
+  const std::filesystem::path beside =
+      std::filesystem::path(Platform::ExecutablePath()).parent_path() / "default_plugin_probe.bin";
+  EXPECT_EQ(DefaultPluginPath("default_plugin_probe.bin", "/built.so"), "/built.so");
+  std::ofstream(beside) << "x";
+  EXPECT_EQ(DefaultPluginPath("default_plugin_probe.bin", "/built.so"), beside.string());
+  std::filesystem::remove(beside);
+}
 
 TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   MaybeType<DevHostOptions> serve = ParseCommandLine(

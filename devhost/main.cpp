@@ -13,11 +13,15 @@
 #ifndef VYN_DEFAULT_PLUGIN_PATH
 #define VYN_DEFAULT_PLUGIN_PATH "libvyn_spectator.so"
 #endif
+#ifndef VYN_PLUGIN_FILE_NAME
+#define VYN_PLUGIN_FILE_NAME "libvyn_spectator.so"
+#endif
 
 int main(int argc, char** argv) {
   using namespace Kestrel::DevHost;
   std::vector<std::string> words(argv + 1, argv + argc);
-  Kestrel::MaybeType<DevHostOptions> options = ParseCommandLine(words, VYN_DEFAULT_PLUGIN_PATH);
+  Kestrel::MaybeType<DevHostOptions> options =
+      ParseCommandLine(words, DefaultPluginPath(VYN_PLUGIN_FILE_NAME, VYN_DEFAULT_PLUGIN_PATH));
   if (options.is_failure()) {
     std::cerr << "vyn-devhost: " << options.failure().message() << "\n" << UsageText();
     return 2;
