@@ -20,8 +20,9 @@ struct HttpAnswer {
   std::string body;
 };
 
-// Maps the outcome of `CoreHost::Call` to status and body as the
-// server describes (http_server.h); a failed `Call` (no function, not initialized) keeps its code.
+// Maps the outcome of `CoreHost::Call` to status and body as the server
+// describes (http_server.h); a failed `Call` (no function, not initialized)
+// keeps its code.
 HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome);
 
 // `{"message":"<text>"}` with `text` escaped (and made valid UTF-8).

@@ -398,7 +398,7 @@ class Session : public std::enable_shared_from_this<Session> {
                     keep_alive);
     }
     // What the client sends from now on is dropped; its end ends the stream.
-    WatchStreamEnd();
+    DiscardReads(&Session::EndStream);
     outgoing_ = kStreamOpen;
     writing_ = true;
     SetDeadline(kWriteTimeout);
@@ -410,11 +410,13 @@ class Session : public std::enable_shared_from_this<Session> {
                       });
   }
 
-  void WatchStreamEnd() {
+  // Reads and drops what the client sends until the connection ends (or
+  // its deadline passes), then calls `at_end`.
+  void DiscardReads(void (Session::*at_end)()) {
     socket_.async_read_some(asio::buffer(scratch_),
-                            [self = shared_from_this()](const error_code& error, size_t) {
-                              if (error) return self->EndStream();
-                              self->WatchStreamEnd();
+                            [self = shared_from_this(), at_end](const error_code& error, size_t) {
+                              if (error) return ((*self).*at_end)();
+                              self->DiscardReads(at_end);
                             });
   }
 
@@ -468,15 +470,7 @@ class Session : public std::enable_shared_from_this<Session> {
     error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_send, ignored);
     SetDeadline(kLingerTime);
-    Drain();
-  }
-
-  void Drain() {
-    socket_.async_read_some(asio::buffer(scratch_),
-                            [self = shared_from_this()](const error_code& error, size_t) {
-                              if (error) return self->Close();
-                              self->Drain();
-                            });
+    DiscardReads(&Session::Close);
   }
 
   void Close() {
