@@ -1,15 +1,31 @@
 # Release packages (scripts/package runs CPack in a Release build):
 #   Windows  vyn-spectator-<version>-win32.zip         vyn_spectator.dll,
-#            vyn-devhost.exe, INSTALL.txt
+#            vyn-devhost.exe, INSTALL.txt, page/
 #   Linux    vyn-spectator-<version>-linux-i386.tar.gz  libvyn_spectator.so,
-#            vyn-devhost
+#            vyn-devhost, page/
 # Everything sits in the archive's top folder, so the stand-in host finds the
-# plugin beside it.
+# plugin and its page beside it.
 # `install` (and so CPack) takes what is built: scripts/package builds just
 # these two targets, not the tests and their libraries.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS vyn_spectator vyn-devhost
   RUNTIME DESTINATION . LIBRARY DESTINATION . ARCHIVE EXCLUDE_FROM_ALL)
+# The stand-in host's page, in the layout its mounts expect (see
+# devhost/page_files.h): the host's own files and just the files it loads from
+# the kept packages, with their licences. scripts/package runs scripts/setup,
+# which installs those packages.
+set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/page)
+install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js ${VYN_PAGE_SOURCE}/page.css
+  DESTINATION page)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui.css
+              ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui-bundle.js
+              ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/LICENSE
+              ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/NOTICE
+  DESTINATION page/node_modules/swagger-ui-dist)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/dist.umd/msgpack.min.js
+  DESTINATION page/node_modules/@msgpack/msgpack/dist.umd)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/LICENSE
+  DESTINATION page/node_modules/@msgpack/msgpack)
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/windows-install.txt DESTINATION . RENAME INSTALL.txt)
   set(CPACK_GENERATOR ZIP)

@@ -86,12 +86,12 @@ std::string UsageText(DevHostCommand topic) {
          kCommon;
 }
 
-std::string DefaultPluginPath(const std::string& file_name, const std::string& built_path) {
+std::string BesideProgramOr(const std::string& name, const std::string& built_path) {
   const std::string program = Platform::ExecutablePath();
   if (program.empty()) return built_path;
-  const std::filesystem::path beside = std::filesystem::path(program).parent_path() / file_name;
+  const std::filesystem::path beside = std::filesystem::path(program).parent_path() / name;
   std::error_code error;
-  return std::filesystem::is_regular_file(beside, error) ? beside.string() : built_path;
+  return std::filesystem::exists(beside, error) ? beside.string() : built_path;
 }
 
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,

@@ -15,13 +15,19 @@
 namespace Kestrel::DevHost {
 namespace {
 
-TEST(CommandLineTest, DefaultPluginIsTheOneBesideTheProgramWhenThereIsOne) {
-  const std::filesystem::path beside =
-      std::filesystem::path(Platform::ExecutablePath()).parent_path() / "default_plugin_probe.bin";
-  EXPECT_EQ(DefaultPluginPath("default_plugin_probe.bin", "/built.so"), "/built.so");
-  std::ofstream(beside) << "x";
-  EXPECT_EQ(DefaultPluginPath("default_plugin_probe.bin", "/built.so"), beside.string());
-  std::filesystem::remove(beside);
+TEST(CommandLineTest, WhatSitsBesideTheProgramWinsOverTheBuilt) {
+  const std::filesystem::path folder =
+      std::filesystem::path(Platform::ExecutablePath()).parent_path();
+  const std::filesystem::path plugin = folder / "beside_probe.bin";
+  const std::filesystem::path page = folder / "beside_probe_page";
+  EXPECT_EQ(BesideProgramOr("beside_probe.bin", "/built.so"), "/built.so");
+  EXPECT_EQ(BesideProgramOr("beside_probe_page", "/built/page"), "/built/page");
+  std::ofstream(plugin) << "x";
+  std::filesystem::create_directory(page);
+  EXPECT_EQ(BesideProgramOr("beside_probe.bin", "/built.so"), plugin.string());
+  EXPECT_EQ(BesideProgramOr("beside_probe_page", "/built/page"), page.string());
+  std::filesystem::remove(plugin);
+  std::filesystem::remove(page);
 }
 
 TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   using namespace Kestrel::DevHost;
   std::vector<std::string> words(argv + 1, argv + argc);
   Kestrel::MaybeType<DevHostOptions> options =
-      ParseCommandLine(words, DefaultPluginPath(VYN_PLUGIN_FILE_NAME, VYN_DEFAULT_PLUGIN_PATH));
+      ParseCommandLine(words, BesideProgramOr(VYN_PLUGIN_FILE_NAME, VYN_DEFAULT_PLUGIN_PATH));
   if (options.is_failure()) {
     std::cerr << "vyn-devhost: " << options.failure().message() << "\n" << UsageText();
     return 2;

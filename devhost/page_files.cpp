@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "devhost/command_line.h"
+
 #ifndef VYN_DEFAULT_PAGE_FOLDER
 #define VYN_DEFAULT_PAGE_FOLDER "devhost/page"
 #endif
@@ -99,7 +101,7 @@ HttpAnswer MessageAnswer(int status, const std::string& message) {
 }  // namespace
 
 std::string DefaultPageFolder() {
-  return VYN_DEFAULT_PAGE_FOLDER;
+  return BesideProgramOr("page", VYN_DEFAULT_PAGE_FOLDER);
 }
 
 bool IsPagePath(std::string_view url_path) {

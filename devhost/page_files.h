@@ -25,7 +25,8 @@
 
 namespace Kestrel::DevHost {
 
-// The page folder of this build (the source tree's `devhost/page`).
+// The page folder: `page` beside the program in an unpacked release, else the
+// source tree's `devhost/page` of the build that made the program.
 std::string DefaultPageFolder();
 
 // Whether `url_path` is one the page serves ("/" or under "/page/").
