@@ -36,5 +36,8 @@ else()
 endif()
 set(CPACK_PACKAGE_NAME vyn-spectator)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# The archives carry the programs without their symbol tables: users get no
+# use of them, and they are most of the programs' size.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_SOURCE_DIR}/dist)
 include(CPack)
