@@ -18,11 +18,12 @@ constexpr char kIncompatible[] =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
     "'%2'.";
 
-// The leaf forms shared by trees and walks. `out` is zeroed.
+// Leaf forms; `out` is zeroed. A text goes out up to its first NUL.
 void SetCoreText(CoreValue& out, std::string_view text) {
   Client::SetOwnedString(&out, text.substr(0, text.find('\0')));
 }
 
+// An enum goes out by its enumerator's name, else as its signed number.
 void SetCoreEnum(CoreValue& out, EnumValue value, const TypeRegistry* registry) {
   const EnumValueRecord* named =
       registry != nullptr ? registry->FindEnumValue(value.type, value.value) : nullptr;
@@ -122,8 +123,9 @@ class CoreValueSink final : public NativeSink {
       out->float_value = value;
     }
   }
+  // The walk has already cut the text at its first NUL.
   void String(std::string_view text) override {
-    if (CoreValue* out = Next()) SetCoreText(*out, text);
+    if (CoreValue* out = Next()) Client::SetOwnedString(out, text);
   }
   void Blob(const uint8_t* bytes, std::size_t count) override {
     if (CoreValue* out = Next()) Client::SetOwnedBlob(out, bytes, static_cast<uint32_t>(count));
