@@ -8,11 +8,16 @@
 // of nested vectors and of single blobs apply the same rules per element, with
 // the container's path. A type that needs other behaviour specialises
 // `FieldCodec<T>` before its fields are added, as `BindingCallback` does here.
+// The adapter's Walk (native_walker.h) walks vectors and enums of the primary
+// codec element by element, by the same typed rules; every other field, and
+// every specialised codec, is walked through its Convert.
 #ifndef VYN_BINDING_FIELD_CODEC_H_
 #define VYN_BINDING_FIELD_CODEC_H_
 
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
