@@ -3,21 +3,38 @@
 #include <cstring>
 
 #include "binding/field_codec.h"
+#include "binding/native_leaf.h"
 #include "binding/type_registry.h"
 
 namespace Kestrel {
 namespace {
 
-template <class T>
-T Load(const void* native) {
-  T value;
-  std::memcpy(&value, native, sizeof(T));
-  return value;
+using ConversionDetail::IsLeafField;
+using ConversionDetail::LeafFieldIsZero;
+using ConversionDetail::LoadNative;
+
+// Writes the plain field (see IsLeafField) stored at `native` into `to`.
+void WriteLeaf(BindingProperty& to, const void* native, const FieldRecord& field) {
+  struct Setter {
+    BindingProperty& to;
+    void operator()(bool value) const { to.SetBool(value); }
+    void operator()(int64_t value) const { to.SetSigned(value); }
+    void operator()(uint64_t value) const { to.SetUnsigned(value); }
+    void operator()(double value) const { to.SetDouble(value); }
+    void operator()(const std::string& text) const { to.SetString(text); }
+    void operator()(const std::vector<uint8_t>& bytes) const {
+      to.SetBlob(bytes.data(), bytes.size());
+    }
+    void operator()(EnumValue value) const { to.SetEnum(value); }
+  };
+  ConversionDetail::ReadLeaf(native, field, Setter{to});
 }
 
-// Whether `field` holds a plain value (bool, number, string, bytes, or an enum
-// with its record) that converts without its adapter and cannot fail.
-bool IsLeaf(const FieldRecord& field) {
+}  // namespace
+
+namespace ConversionDetail {
+
+bool IsLeafField(const FieldRecord& field) {
   if (field.use_adapter) return false;
   switch (field.type.kind) {
     case NativeKind::kBool:
@@ -41,64 +58,16 @@ bool IsLeaf(const FieldRecord& field) {
   }
 }
 
-// Writes the leaf field (see IsLeaf) stored at `native` into `to`.
-void WriteLeaf(BindingProperty& to, const void* native, const FieldRecord& field) {
-  switch (field.type.kind) {
-    case NativeKind::kBool:
-      to.SetBool(Load<uint8_t>(native) != 0);
-      return;
-    case NativeKind::kInt8:
-      to.SetSigned(Load<int8_t>(native));
-      return;
-    case NativeKind::kInt16:
-      to.SetSigned(Load<int16_t>(native));
-      return;
-    case NativeKind::kInt32:
-      to.SetSigned(Load<int32_t>(native));
-      return;
-    case NativeKind::kInt64:
-      to.SetSigned(Load<int64_t>(native));
-      return;
-    case NativeKind::kUInt8:
-      to.SetUnsigned(Load<uint8_t>(native));
-      return;
-    case NativeKind::kUInt16:
-      to.SetUnsigned(Load<uint16_t>(native));
-      return;
-    case NativeKind::kUInt32:
-      to.SetUnsigned(Load<uint32_t>(native));
-      return;
-    case NativeKind::kUInt64:
-      to.SetUnsigned(Load<uint64_t>(native));
-      return;
-    case NativeKind::kFloat:
-      to.SetDouble(Load<float>(native));
-      return;
-    case NativeKind::kDouble:
-      to.SetDouble(Load<double>(native));
-      return;
-    case NativeKind::kString:
-      to.SetString(*static_cast<const std::string*>(native));
-      return;
-    case NativeKind::kBlob: {
-      const auto& bytes = *static_cast<const std::vector<uint8_t>*>(native);
-      to.SetBlob(bytes.data(), bytes.size());
-      return;
-    }
-    case NativeKind::kEnum: {
-      const TypeRecord* enum_type = field.type.element_type;
-      to.SetEnum(
-          EnumValue{ReadEnumNumber(native, enum_type->native_size()), enum_type->identity()});
-      return;
-    }
-    default:
-      return;
-  }
+bool ConvertsByAdapter(const FieldRecord& field) {
+  const NativeKind kind = field.type.kind;
+  return field.use_adapter || kind == NativeKind::kVector || kind == NativeKind::kCallback ||
+         kind == NativeKind::kMap ||
+         (kind == NativeKind::kEnum && field.type.element_type == nullptr);
 }
 
-// Whether a leaf field (see WriteLeaf) converts to a zero value, decided from
-// the native value so that an omitted text or enum never touches a store.
-bool LeafIsZero(const void* native, const FieldRecord& field) {
+// Texts, bytes and enums are judged on the native value, so that an omitted
+// text or enum never touches a store.
+bool LeafFieldIsZero(const void* native, const FieldRecord& field) {
   switch (field.type.kind) {
     case NativeKind::kString:
       return static_cast<const std::string*>(native)->empty();
@@ -114,7 +83,7 @@ bool LeafIsZero(const void* native, const FieldRecord& field) {
   }
 }
 
-}  // namespace
+}  // namespace ConversionDetail
 
 void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord* type,
                    TypeRegistry& registry) {
@@ -130,8 +99,8 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
     const bool omit_if_zero = (field.flags & kFieldOmitIfZero) != 0;
     // Plain values go straight into their member: converting them into a tree
     // of their own would build a second store and copy the text across.
-    if (IsLeaf(field)) {
-      if (omit_if_zero && LeafIsZero(storage, field)) continue;
+    if (IsLeafField(field)) {
+      if (omit_if_zero && LeafFieldIsZero(storage, field)) continue;
       WriteLeaf(output.Field(field.name), storage, field);
       continue;
     }
@@ -158,21 +127,17 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
 void ConvertField(PropertyResult& output, const void* native, const FieldRecord& field,
                   TypeRegistry& registry) {
   output.Reset();
-  const NativeKind kind = field.type.kind;
-  const bool by_adapter = field.use_adapter || kind == NativeKind::kVector ||
-                          kind == NativeKind::kCallback || kind == NativeKind::kMap ||
-                          (kind == NativeKind::kEnum && field.type.element_type == nullptr);
-  if (by_adapter) {
+  if (ConversionDetail::ConvertsByAdapter(field)) {
     if (field.adapter != nullptr) {
       field.adapter->Convert(output, native, field.type.element_type, registry);
     }
     return;
   }
-  if (IsLeaf(field)) {
+  if (IsLeafField(field)) {
     WriteLeaf(output, native, field);
     return;
   }
-  switch (kind) {
+  switch (field.type.kind) {
     case NativeKind::kObject:
       static_cast<BindingProperty&>(output) = *static_cast<const BindingProperty*>(native);
       return;
@@ -192,13 +157,13 @@ void ConvertEnum(PropertyResult& output, int32_t number, const StaticTypeInfo* t
 int32_t ReadEnumNumber(const void* native, uint32_t size) {
   switch (size) {
     case 1:
-      return Load<int8_t>(native);
+      return LoadNative<int8_t>(native);
     case 2:
-      return Load<int16_t>(native);
+      return LoadNative<int16_t>(native);
     case 4:
-      return Load<int32_t>(native);
+      return LoadNative<int32_t>(native);
     case 8:
-      return static_cast<int32_t>(static_cast<uint32_t>(Load<uint64_t>(native)));
+      return static_cast<int32_t>(static_cast<uint32_t>(LoadNative<uint64_t>(native)));
     default:
       return 0;
   }

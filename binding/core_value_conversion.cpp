@@ -4,6 +4,7 @@
 
 #include "binding/type_registry.h"
 #include "host_abi/core_value.h"
+#include "util/counting_allocator.h"
 #include "util/format_text.h"
 
 namespace Kestrel {
@@ -16,6 +17,21 @@ using Client::CoreValueKind;
 constexpr char kIncompatible[] =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
     "'%2'.";
+
+// Leaf forms; `out` is zeroed. A text goes out up to its first NUL.
+void SetCoreText(CoreValue& out, std::string_view text) {
+  Client::SetOwnedString(&out, text.substr(0, text.find('\0')));
+}
+
+// An enum goes out by its enumerator's name, else as its signed number.
+void SetCoreEnum(CoreValue& out, EnumValue value, const TypeRegistry* registry) {
+  const EnumValueRecord* named =
+      registry != nullptr ? registry->FindEnumValue(value.type, value.value) : nullptr;
+  if (named == nullptr || !Client::SetOwnedString(&out, named->name)) {
+    out.kind = CoreValueKind::kSigned;
+    out.signed_value = value.value;
+  }
+}
 
 void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRegistry* registry) {
   std::memset(static_cast<void*>(&out), 0, sizeof(out));
@@ -36,27 +52,18 @@ void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRe
       out.kind = CoreValueKind::kFloat;
       out.float_value = property.GetDouble();
       return;
-    case PropertyKind::kString: {
-      const std::string_view text = property.GetString();
-      Client::SetOwnedString(&out, text.substr(0, text.find('\0')));
+    case PropertyKind::kString:
+      SetCoreText(out, property.GetString());
       return;
-    }
     case PropertyKind::kBlob: {
       static const std::vector<uint8_t> kNone;
       const std::vector<uint8_t>& bytes = property.GetBlob(kNone);
       Client::SetOwnedBlob(&out, bytes.data(), static_cast<uint32_t>(bytes.size()));
       return;
     }
-    case PropertyKind::kEnum: {
-      const EnumValue value = property.GetEnum();
-      const EnumValueRecord* named =
-          registry != nullptr ? registry->FindEnumValue(value.type, value.value) : nullptr;
-      if (named == nullptr || !Client::SetOwnedString(&out, named->name)) {
-        out.kind = CoreValueKind::kSigned;
-        out.signed_value = value.value;
-      }
+    case PropertyKind::kEnum:
+      SetCoreEnum(out, property.GetEnum(), registry);
       return;
-    }
     case PropertyKind::kCollection: {
       const auto elements = property.Elements();
       if (!Client::SetCollection(&out, static_cast<uint32_t>(elements.size()))) return;
@@ -80,6 +87,139 @@ void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRe
       return;  // empty: nil
   }
 }
+
+// Builds a host value from the events of a native walk, value by value, into
+// the same forms FillCoreValue gives the converted tree. A structure is given
+// room for every member the walk may send and its count is cut to those that
+// came. A container whose array cannot be allocated stays nil and what would
+// go inside it is dropped, as FillCoreValue drops it.
+class CoreValueSink final : public NativeSink {
+ public:
+  CoreValueSink(CoreValue& root, const TypeRegistry* registry) : root_(root), registry_(registry) {
+    std::memset(static_cast<void*>(&root_), 0, sizeof(root_));
+  }
+
+  void Bool(bool value) override {
+    if (CoreValue* out = Next()) {
+      out->kind = CoreValueKind::kBool;
+      out->bool_value = value ? 1 : 0;
+    }
+  }
+  void Signed(int64_t value) override {
+    if (CoreValue* out = Next()) {
+      out->kind = CoreValueKind::kSigned;
+      out->signed_value = value;
+    }
+  }
+  void Unsigned(uint64_t value) override {
+    if (CoreValue* out = Next()) {
+      out->kind = CoreValueKind::kUnsigned;
+      out->unsigned_value = value;
+    }
+  }
+  void Double(double value) override {
+    if (CoreValue* out = Next()) {
+      out->kind = CoreValueKind::kFloat;
+      out->float_value = value;
+    }
+  }
+  // The walk has already cut the text at its first NUL.
+  void String(std::string_view text) override {
+    if (CoreValue* out = Next()) Client::SetOwnedString(out, text);
+  }
+  void Blob(const uint8_t* bytes, std::size_t count) override {
+    if (CoreValue* out = Next()) Client::SetOwnedBlob(out, bytes, static_cast<uint32_t>(count));
+  }
+  void Enum(EnumValue value) override {
+    if (CoreValue* out = Next()) SetCoreEnum(*out, value, registry_);
+  }
+  void Property(const BindingProperty& value) override {
+    if (CoreValue* out = Next()) FillCoreValue(value, *out, registry_);
+  }
+  void BeginCollection(std::size_t count) override {
+    CoreValue* out = Next();
+    if (out == nullptr || !Client::SetCollection(out, static_cast<uint32_t>(count))) {
+      ++dropped_;
+      return;
+    }
+    Push(Frame{out, 0});
+  }
+  void EndCollection() override { Pop(); }
+  void BeginStructure(std::size_t most) override {
+    CoreValue* out = Next();
+    if (out == nullptr || !Client::SetStructure(out, static_cast<uint32_t>(most))) {
+      ++dropped_;
+      return;
+    }
+    Push(Frame{out, 0});
+  }
+  void Key(std::string_view name) override {
+    if (dropped_ != 0) return;
+    Frame& frame = Top();
+    Client::SetEntryName(&frame.value->structure.entries[frame.next], name);
+  }
+  void EndStructure() override {
+    if (dropped_ != 0) {
+      --dropped_;
+      return;
+    }
+    Frame& frame = Top();
+    CoreValue& structure = *frame.value;
+    structure.structure.count = frame.next;
+    if (frame.next == 0 && structure.structure.entries != nullptr) {
+      // An empty structure owns no array.
+      CountingFree(structure.structure.entries);
+      structure.structure.entries = nullptr;
+    }
+    --depth_;
+  }
+
+ private:
+  // A container being filled and the index of its next element or entry.
+  struct Frame {
+    CoreValue* value;
+    uint32_t next;
+  };
+  static constexpr std::size_t kInlineFrames = 8;
+
+  Frame& Top() {
+    return depth_ <= kInlineFrames ? inline_[depth_ - 1] : spill_[depth_ - 1 - kInlineFrames];
+  }
+  void Push(Frame frame) {
+    if (depth_ < kInlineFrames) {
+      inline_[depth_] = frame;
+    } else if (depth_ - kInlineFrames < spill_.size()) {
+      spill_[depth_ - kInlineFrames] = frame;
+    } else {
+      spill_.push_back(frame);
+    }
+    ++depth_;
+  }
+  void Pop() {
+    if (dropped_ != 0) {
+      --dropped_;
+      return;
+    }
+    --depth_;
+  }
+  // Where the next value goes; nullptr while inside a dropped container.
+  CoreValue* Next() {
+    if (dropped_ != 0) return nullptr;
+    if (depth_ == 0) return &root_;
+    Frame& frame = Top();
+    CoreValue& container = *frame.value;
+    const uint32_t index = frame.next++;
+    if (container.kind == CoreValueKind::kCollection) return &container.collection.items[index];
+    return &container.structure.entries[index].value;
+  }
+
+  CoreValue& root_;
+  const TypeRegistry* registry_;
+  std::size_t depth_ = 0;
+  std::size_t dropped_ = 0;  // containers left nil around the current event
+  Frame inline_[kInlineFrames];
+  std::vector<Frame> spill_;
+};
 
 // Reads a host value into `out`; `depth` counts the containers around it.
 // Returns false with `*message` set on the first refusal.
@@ -152,6 +292,13 @@ bool ReadCoreValue(const CoreValue& value, BindingProperty& out, std::string_vie
 
 void ToCoreValue(const BindingProperty& property, CoreValue& out, const TypeRegistry* registry) {
   FillCoreValue(property, out, registry);
+}
+
+bool ToCoreValue(const NativeWalk& walk, CoreValue& out, const TypeRegistry* registry) {
+  CoreValueSink sink(out, registry);
+  if (walk(sink)) return true;
+  Client::ReleaseCoreValue(&out);
+  return false;
 }
 
 void ReleaseToCoreValue(CoreValue& value) {

@@ -30,6 +30,7 @@
 #include <string_view>
 
 #include "binding/binding_property.h"
+#include "binding/native_walker.h"
 #include "host_abi/host_records.h"
 
 namespace Kestrel {
@@ -55,6 +56,13 @@ static_assert(sizeof(void*) != 4 || kCoreErrorTextOffset == 12);
 // left nil.
 void ToCoreValue(const BindingProperty& property, Client::CoreValue& out,
                  const TypeRegistry* registry);
+
+// Fills `out` with the host form of the walked native value, exactly as
+// `ToCoreValue` of its converted tree would, without the tree; its previous
+// content is overwritten, not released. Returns false when the walk cannot
+// produce the value (native_walker.h): `out` is then released and nil, and the
+// caller converts through the tree, which gives the failure.
+bool ToCoreValue(const NativeWalk& walk, Client::CoreValue& out, const TypeRegistry* registry);
 
 // Frees everything `ToCoreValue` allocated in `value` and leaves it nil.
 void ReleaseToCoreValue(Client::CoreValue& value);

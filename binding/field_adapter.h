@@ -16,6 +16,7 @@
 namespace Kestrel {
 
 class BindingProperty;
+class NativeSink;
 class PropertyResult;
 class TypeRecord;
 class TypeRegistry;
@@ -42,6 +43,14 @@ class FieldAdapter {
   // `element_type` may be null.
   virtual void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
                        TypeRegistry& registry) const = 0;
+
+  // Walks the native field at `native` into `sink` as the member `name`
+  // (native_walker.h): `Key(name)` and the value, or nothing when
+  // `omit_if_zero` is set and the value converts to zero. Returns false when
+  // the conversion fails. This default converts through `Convert` and hands
+  // the tree to the sink; adapters that can walk their type override it.
+  virtual bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero, const void* native,
+                    const TypeRecord* element_type, TypeRegistry& registry) const;
 };
 
 }  // namespace Kestrel

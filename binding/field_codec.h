@@ -8,17 +8,23 @@
 // of nested vectors and of single blobs apply the same rules per element, with
 // the container's path. A type that needs other behaviour specialises
 // `FieldCodec<T>` before its fields are added, as `BindingCallback` does here.
+// The adapter's Walk (native_walker.h) walks vectors and enums of the primary
+// codec element by element, by the same typed rules; every other field, and
+// every specialised codec, is walked through its Convert.
 #ifndef VYN_BINDING_FIELD_CODEC_H_
 #define VYN_BINDING_FIELD_CODEC_H_
 
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/builtin_vocabulary.h"
 #include "binding/convert_native.h"
 #include "binding/field_adapter.h"
+#include "binding/native_walker.h"
 
 namespace Kestrel {
 
@@ -28,6 +34,8 @@ inline constexpr const char kUnsupportedFieldType[] = "Unsupported field type";
 
 template <class T>
 struct FieldCodec {
+  // Marks the typed rules: a field of this codec may be walked directly.
+  static constexpr bool kTypedRules = true;
   // Assigns `input` to `native` by the rule of T; `element_type` is the record
   // of the struct or enum T holds (may be null: the unregistered messages).
   static void Assign(PropertyResult& status, T& native, const BindingProperty& input,
@@ -59,6 +67,18 @@ struct FieldCodec<BindingCallback> {
   }
 };
 
+namespace ConversionDetail {
+
+// Fields the adapter walks itself rather than through a tree: vectors and
+// enums converted by the typed rules.
+template <class T>
+concept WalksDirectly = requires {
+  FieldCodec<T>::kTypedRules;
+}
+&&(std::is_enum_v<T> || (IsVector<T>::value && !std::is_same_v<T, std::vector<uint8_t>>));
+
+}  // namespace ConversionDetail
+
 // The adapter of a field whose C++ type is T; stateless.
 template <class T>
 class NativeFieldAdapter final : public FieldAdapter {
@@ -72,6 +92,24 @@ class NativeFieldAdapter final : public FieldAdapter {
   void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
                TypeRegistry& registry) const override {
     FieldCodec<T>::Convert(output, *static_cast<const T*>(native), element_type, registry);
+  }
+  bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero, const void* native,
+            const TypeRecord* element_type, TypeRegistry& registry) const override {
+    if constexpr (ConversionDetail::WalksDirectly<T>) {
+      const T& value = *static_cast<const T*>(native);
+      if (omit_if_zero) {
+        // What the converted value's zero test would say, read off the native value.
+        if constexpr (std::is_enum_v<T>) {
+          if (ConversionDetail::EnumToNumber(value) == 0) return true;
+        } else if (value.empty()) {
+          return true;
+        }
+      }
+      sink.Key(name);
+      return WalkValue<T>(sink, value, element_type, registry);
+    } else {
+      return FieldAdapter::Walk(sink, name, omit_if_zero, native, element_type, registry);
+    }
   }
 };
 

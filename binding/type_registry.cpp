@@ -69,6 +69,18 @@ TypeBuilder& TypeBuilder::AddFieldRecord(std::string_view name, uint32_t offset,
   field.flags = flags;
   field.adapter = make_adapter();
   field.owner = record_;
+  // The name order is kept as fields arrive: readers never sort.
+  std::vector<uint32_t>& order = record_->name_order_;
+  const std::vector<FieldRecord>& fields = record_->fields_;
+  const auto place =
+      std::lower_bound(order.begin(), order.end(), name, [&](uint32_t index, std::string_view key) {
+        return std::string_view(fields[index].name) < key;
+      });
+  if (name.find('\0') != std::string_view::npos ||
+      (place != order.end() && fields[*place].name == name)) {
+    record_->distinct_field_names_ = false;
+  }
+  order.insert(place, static_cast<uint32_t>(fields.size()));
   record_->fields_.push_back(std::move(field));
   return *this;
 }

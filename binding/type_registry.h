@@ -95,6 +95,12 @@ class TypeRecord {
   const std::vector<std::string>& tags() const { return tags_; }
   // Fields in registration order (structs).
   const std::vector<FieldRecord>& fields() const { return fields_; }
+  // Indexes into `fields()` in ascending byte-wise name order, the order of the
+  // members of a converted structure.
+  const std::vector<uint32_t>& fields_in_name_order() const { return name_order_; }
+  // Whether the field names are distinct and free of NUL bytes, so that a
+  // converted structure has exactly one member per field, under its full name.
+  bool has_distinct_field_names() const { return distinct_field_names_; }
   // Enumerators ordered by name, byte by byte (enums).
   const ValueMap& values() const { return values_; }
   TypeRegistry* registry() const { return registry_; }
@@ -122,6 +128,8 @@ class TypeRecord {
   std::string description_;
   std::vector<std::string> tags_;
   std::vector<FieldRecord> fields_;
+  std::vector<uint32_t> name_order_;
+  bool distinct_field_names_ = true;
   ValueMap values_;
   TypeRegistry* registry_ = nullptr;
 };

@@ -1,9 +1,9 @@
 // The two typed JSON shortcuts: a native value written as JSON text
-// (`SerializeJson`, through the native-to-property conversion and the JSON
-// writer) and JSON text read into a native value (`ReadJsonInto`, through the
-// JSON reader and the property-to-native assignment). T is any type the
-// conversions accept: a registered struct or enum, a scalar, std::string, a
-// vector or a map of them. Nothing is retained between calls.
+// (`SerializeJson`, walked straight into the JSON writer, or through the
+// native-to-property conversion when the walk cannot write it) and JSON text read into a native
+// value (`ReadJsonInto`, through the JSON reader and the property-to-native assignment). T is any
+// type the conversions accept: a registered struct or enum, a scalar, std::string, a vector or a
+// map of them. Nothing is retained between calls.
 //
 //   MaybeType<std::string> text = SerializeJson(request, registry);
 //   if (text.is_failure()) return text.failure();
@@ -18,7 +18,9 @@
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
+#include "binding/native_walker.h"
 #include "binding/static_type.h"
+#include "formats/json_writer.h"
 #include "util/failure.h"
 
 namespace Kestrel {
@@ -42,6 +44,9 @@ PropertyResult ParseJsonText(std::string_view text);
 // type name when it holds an unregistered struct.
 template <class T>
 MaybeType<std::string> SerializeJson(const T& native, TypeRegistry& registry) {
+  std::string text;
+  if (WriteJson(MakeNativeWalk(native, registry), &registry, text)) return text;
+  // The tree gives the failure and its message.
   PropertyResult converted;
   ConvertNative(converted, native, registry);
   return WriteConvertedJson(converted, StaticType::Name<T>(), registry);

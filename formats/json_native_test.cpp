@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
+#include "binding/walk_probe_test_support.h"
+#include "formats/json_writer.h"
 #include "util/counting_allocator.h"
 
 namespace JsonNativeProbe {
@@ -103,6 +105,43 @@ TEST(JsonNative, SerializeOfAnUnregisteredTypeFailsWithItsReadableName) {
                  "StaticType::Name<struct JsonNativeProbe::Unregistered>(void)\" to "
                  "BindingProperty for serialization");
   });
+}
+
+TEST(JsonNative, WalkedTextMatchesTheTreeText) {
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  WalkProbe::ForEachProbe([&](const char* label, const auto& native, bool walks) {
+    SCOPED_TRACE(label);
+    PropertyResult converted;
+    ConvertNative(converted, native, registry);
+    std::string direct = "stale";
+    ASSERT_EQ(WriteJson(MakeNativeWalk(native, registry), &registry, direct), walks);
+    const MaybeType<std::string> serialized = SerializeJson(native, registry);
+    if (!walks) {
+      EXPECT_EQ(direct, "");
+      // The fallback keeps the tree's answer, failure included.
+      using Native = std::remove_cvref_t<decltype(native)>;
+      const MaybeType<std::string> expected =
+          WriteConvertedJson(converted, StaticType::Name<Native>(), registry);
+      ASSERT_EQ(serialized.is_failure(), expected.is_failure());
+      if (expected.is_failure()) {
+        EXPECT_STREQ(serialized.failure().message(), expected.failure().message());
+      } else {
+        EXPECT_EQ(serialized.value(), expected.value());
+      }
+      return;
+    }
+    ASSERT_TRUE(converted.IsValid());
+    EXPECT_EQ(direct, WriteJson(converted, &registry));
+    EXPECT_EQ(serialized.value(), direct);
+    std::string unnamed;
+    ASSERT_TRUE(WriteJson(MakeNativeWalk(native, registry), nullptr, unnamed));
+    EXPECT_EQ(unnamed, WriteJson(converted, nullptr));
+  });
+  // An empty dynamic root writes nothing on both paths.
+  std::string empty = "stale";
+  EXPECT_TRUE(WriteJson(MakeNativeWalk(BindingProperty(), registry), &registry, empty));
+  EXPECT_EQ(empty, "");
 }
 
 TEST(JsonNative, ReadIntoFillsTheNativeValue) {

@@ -236,18 +236,17 @@ const char* DataOf(std::string_view text) {
   return text.empty() ? "" : text.data();
 }
 
-// Turns the visits of `BindingProperty::Accept` into writer calls. Element and
-// field ends need no output: the writer places commas and colons itself.
-class JsonWriterVisitor final : public PropertyVisitor {
+// The JSON form of each kind of value, written through the compact writer:
+// the one implementation behind the writing of trees and of native walks.
+class JsonValueWriter {
  public:
-  explicit JsonWriterVisitor(const TypeRegistry* registry)
-      : writer_(output_), registry_(registry) {}
+  explicit JsonValueWriter(const TypeRegistry* registry) : writer_(output_), registry_(registry) {}
 
-  void VisitEmpty() override { writer_.Null(); }
-  void VisitBool(bool value) override { writer_.Bool(value); }
-  void VisitSigned(int64_t value) override { writer_.Int64(value); }
-  void VisitUnsigned(uint64_t value) override { writer_.Uint64(value); }
-  void VisitFloat(double value) override {
+  void Null() { writer_.Null(); }
+  void Bool(bool value) { writer_.Bool(value); }
+  void Signed(int64_t value) { writer_.Int64(value); }
+  void Unsigned(uint64_t value) { writer_.Uint64(value); }
+  void Float(double value) {
     // The writer refuses NaN and infinity and would leave the document
     // unfinished; null keeps it well-formed.
     if (std::isfinite(value)) {
@@ -256,12 +255,12 @@ class JsonWriterVisitor final : public PropertyVisitor {
       writer_.Null();
     }
   }
-  void VisitString(std::string_view text) override { writer_.String(DataOf(text), LengthOf(text)); }
-  void VisitBlob(const std::vector<uint8_t>& bytes) override {
-    const std::string encoded = EncodeBase64(bytes);
+  void String(std::string_view text) { writer_.String(DataOf(text), LengthOf(text)); }
+  void Blob(const uint8_t* bytes, std::size_t count) {
+    const std::string encoded = EncodeBase64(bytes, count);
     writer_.String(DataOf(encoded), LengthOf(encoded));
   }
-  void VisitEnum(const EnumValue& value) override {
+  void Enum(const EnumValue& value) {
     const EnumValueRecord* named =
         registry_ == nullptr ? nullptr : registry_->FindEnumValue(value.type, value.value);
     if (named != nullptr) {
@@ -270,14 +269,11 @@ class JsonWriterVisitor final : public PropertyVisitor {
       writer_.Int(value.value);
     }
   }
-  void BeginCollection(std::size_t /*count*/) override { writer_.StartArray(); }
-  void BeginElement(std::size_t /*index*/) override {}
-  void EndElement(std::size_t /*index*/) override {}
-  void EndCollection() override { writer_.EndArray(); }
-  void BeginStructure(std::size_t /*count*/) override { writer_.StartObject(); }
-  void BeginField(std::string_view name) override { writer_.Key(DataOf(name), LengthOf(name)); }
-  void EndField(std::string_view /*name*/) override {}
-  void EndStructure() override { writer_.EndObject(); }
+  void StartArray() { writer_.StartArray(); }
+  void EndArray() { writer_.EndArray(); }
+  void StartObject() { writer_.StartObject(); }
+  void Key(std::string_view name) { writer_.Key(DataOf(name), LengthOf(name)); }
+  void EndObject() { writer_.EndObject(); }
 
   // Replaces `text` with what was written; call once, after the last value.
   void JoinInto(std::string& text) { output_.JoinInto(text); }
@@ -288,15 +284,97 @@ class JsonWriterVisitor final : public PropertyVisitor {
   const TypeRegistry* registry_;
 };
 
+// Turns the visits of `BindingProperty::Accept` into values. Element and
+// field ends need no output: the writer places commas and colons itself.
+class JsonWriterVisitor final : public PropertyVisitor {
+ public:
+  explicit JsonWriterVisitor(JsonValueWriter& values) : values_(values) {}
+
+  void VisitEmpty() override { values_.Null(); }
+  void VisitBool(bool value) override { values_.Bool(value); }
+  void VisitSigned(int64_t value) override { values_.Signed(value); }
+  void VisitUnsigned(uint64_t value) override { values_.Unsigned(value); }
+  void VisitFloat(double value) override { values_.Float(value); }
+  void VisitString(std::string_view text) override { values_.String(text); }
+  void VisitBlob(const std::vector<uint8_t>& bytes) override {
+    values_.Blob(bytes.data(), bytes.size());
+  }
+  void VisitEnum(const EnumValue& value) override { values_.Enum(value); }
+  void BeginCollection(std::size_t /*count*/) override { values_.StartArray(); }
+  void BeginElement(std::size_t /*index*/) override {}
+  void EndElement(std::size_t /*index*/) override {}
+  void EndCollection() override { values_.EndArray(); }
+  void BeginStructure(std::size_t /*count*/) override { values_.StartObject(); }
+  void BeginField(std::string_view name) override { values_.Key(name); }
+  void EndField(std::string_view /*name*/) override {}
+  void EndStructure() override { values_.EndObject(); }
+
+ private:
+  JsonValueWriter& values_;
+};
+
+// Turns the events of a native walk into values; whole trees go through the
+// visitor. An empty root writes nothing, as an empty tree does.
+class JsonWalkSink final : public NativeSink {
+ public:
+  explicit JsonWalkSink(JsonValueWriter& values) : values_(values) {}
+
+  void Bool(bool value) override { values_.Bool(value); }
+  void Signed(int64_t value) override { values_.Signed(value); }
+  void Unsigned(uint64_t value) override { values_.Unsigned(value); }
+  void Double(double value) override { values_.Float(value); }
+  void String(std::string_view text) override { values_.String(text); }
+  void Blob(const uint8_t* bytes, std::size_t count) override { values_.Blob(bytes, count); }
+  void Enum(EnumValue value) override { values_.Enum(value); }
+  void BeginCollection(std::size_t /*count*/) override {
+    ++depth_;
+    values_.StartArray();
+  }
+  void EndCollection() override {
+    --depth_;
+    values_.EndArray();
+  }
+  void BeginStructure(std::size_t /*most*/) override {
+    ++depth_;
+    values_.StartObject();
+  }
+  void Key(std::string_view name) override { values_.Key(name); }
+  void EndStructure() override {
+    --depth_;
+    values_.EndObject();
+  }
+  void Property(const BindingProperty& value) override {
+    if (depth_ == 0 && value.IsEmpty()) return;
+    JsonWriterVisitor visitor(values_);
+    value.Accept(visitor);
+  }
+
+ private:
+  JsonValueWriter& values_;
+  std::size_t depth_ = 0;
+};
+
 }  // namespace
 
 std::string WriteJson(const BindingProperty& property, const TypeRegistry* registry) {
   std::string text;
   if (property.IsEmpty()) return text;
-  JsonWriterVisitor visitor(registry);
+  JsonValueWriter values(registry);
+  JsonWriterVisitor visitor(values);
   property.Accept(visitor);
-  visitor.JoinInto(text);
+  values.JoinInto(text);
   return text;
+}
+
+bool WriteJson(const NativeWalk& walk, const TypeRegistry* registry, std::string& text) {
+  JsonValueWriter values(registry);
+  JsonWalkSink sink(values);
+  if (!walk(sink)) {
+    text.clear();
+    return false;
+  }
+  values.JoinInto(text);
+  return true;
 }
 
 }  // namespace Kestrel

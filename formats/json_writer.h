@@ -1,5 +1,6 @@
-// JSON writing: a `BindingProperty` as compact JSON text, in one visitor pass
-// that feeds RapidJSON's compact writer into chunks joined at the end. The caller
+// JSON writing: a `BindingProperty`, or a native value walked without a tree
+// (native_walker.h), as compact JSON text, in one pass that feeds RapidJSON's
+// compact writer into chunks joined at the end. The caller
 // owns the returned text; the writer keeps nothing.
 //
 // Forms: an empty root gives "" (an empty element or member gives null);
@@ -24,6 +25,7 @@
 #include <string>
 
 #include "binding/binding_property.h"
+#include "binding/native_walker.h"
 
 namespace Kestrel {
 
@@ -32,6 +34,13 @@ class TypeRegistry;
 // Returns the compact JSON text of `property` ("" when it is empty). `registry`
 // may be nullptr; enums then write as numbers. Never fails.
 std::string WriteJson(const BindingProperty& property, const TypeRegistry* registry = nullptr);
+
+// Replaces `text` with the compact JSON text of the walked native value,
+// exactly as `WriteJson` of its converted tree would write it. Returns false,
+// leaving `text` empty, when the walk cannot produce the value; the caller then
+// converts through the tree, which gives the failure. `registry` may be
+// nullptr, as above.
+bool WriteJson(const NativeWalk& walk, const TypeRegistry* registry, std::string& text);
 
 }  // namespace Kestrel
 

@@ -6,6 +6,11 @@
 // takes it over, its stream. `SetFailure` makes the call failed and drops any
 // stream, so a failed response never carries one.
 //
+// A typed handler's returned native value is kept as it is (`native`) while
+// `outcome` stays empty and valid: the response is written from it without a
+// property tree in between. Code that reads the outcome's value calls
+// `MaterializeOutcome` first.
+//
 //   CallResult result;
 //   result.outcome.SetString("done");            // a value for the response
 //   SetFailure(result, "Unsupported body content type");  // or a failure
@@ -19,6 +24,8 @@
 #include <unordered_map>
 
 #include "binding/binding_property.h"
+#include "binding/convert_native.h"
+#include "binding/native_walker.h"
 
 namespace Kestrel {
 
@@ -33,6 +40,31 @@ class ResponseStream {
   // The total size in bytes, as far as known.
   virtual uint32_t Size() = 0;          // slot 1
   virtual ~ResponseStream() = default;  // slot 2
+};
+
+// A handler's returned native value, owned until the response is written.
+class NativeOutcome {
+ public:
+  virtual ~NativeOutcome() = default;
+  // The walk of the held value (native_walker.h); valid while this object lives.
+  virtual NativeWalk Walk() const = 0;
+  // Converts the held value into `output` as `ConvertNative` does; fails only
+  // for an unregistered struct.
+  virtual void Convert(PropertyResult& output) const = 0;
+};
+
+// The `NativeOutcome` of a value of type T; `registry` must outlive it.
+template <class T>
+class HeldNativeOutcome final : public NativeOutcome {
+ public:
+  HeldNativeOutcome(T&& value, TypeRegistry& registry)
+      : value_(std::move(value)), registry_(registry) {}
+  NativeWalk Walk() const override { return MakeNativeWalk(value_, registry_); }
+  void Convert(PropertyResult& output) const override { ConvertNative(output, value_, registry_); }
+
+ private:
+  T value_;
+  TypeRegistry& registry_;
 };
 
 // Response headers of a call: name to value.
@@ -53,16 +85,23 @@ struct CallResult {
   HeaderMap headers;
   // Null unless the handler streams its body.
   std::unique_ptr<ResponseStream> stream;
+  // The value of a successful typed handler while `outcome` is empty and
+  // valid; null otherwise.
+  std::unique_ptr<NativeOutcome> native;
 
   bool IsGood() const { return outcome.IsValid(); }
 };
 
-// Makes `result` failed with `message` and destroys any stream it holds.
-// Never fails.
+// Converts a held native value into `outcome` (which may then be a failure)
+// and drops it; does nothing without one. May throw std::bad_alloc.
+void MaterializeOutcome(CallResult& result);
+
+// Makes `result` failed with `message` and destroys any stream and native
+// value it holds. Never fails.
 void SetFailure(CallResult& result, std::string_view message);
 
 // Makes `result` failed with the failed parse `parsed` (copied, so its message
-// is kept) and destroys any stream. A valid `parsed` is copied as it is.
+// is kept) and destroys any stream and native value. A valid `parsed` is copied as it is.
 void TakeFailedParse(CallResult& result, const PropertyResult& parsed);
 
 }  // namespace Kestrel

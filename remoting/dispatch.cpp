@@ -75,11 +75,21 @@ void ReportResponseError(CoreResponse* response, std::string_view message) {
 }
 
 void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistry* registry) {
-  if (!result.outcome.IsValid()) {
-    ReportResponseError(response, result.outcome.GetError());
-  } else {
+  // A held native value goes straight into the host value; one the walk
+  // cannot write takes the tree, which gives its failure.
+  bool written = false;
+  if (result.native != nullptr && result.outcome.IsValid() && result.outcome.IsEmpty()) {
     Client::ReleaseCoreValue(&response->value);
-    ToCoreValue(result.outcome, response->value, registry);
+    written = ToCoreValue(result.native->Walk(), response->value, registry);
+    if (!written) MaterializeOutcome(result);
+  }
+  if (!written) {
+    if (!result.outcome.IsValid()) {
+      ReportResponseError(response, result.outcome.GetError());
+    } else {
+      Client::ReleaseCoreValue(&response->value);
+      ToCoreValue(result.outcome, response->value, registry);
+    }
   }
   response->result_flag = result.result_flag;
   const uint32_t encoding = result.body_encoding;

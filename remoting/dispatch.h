@@ -43,8 +43,9 @@ VYN_CDECL void ResetResponse(Client::CoreResponse* response);
 // allocated the text is a static "Out of memory".
 void ReportResponseError(Client::CoreResponse* response, std::string_view message);
 
-// Writes `result` into `response`: the outcome's value (enumerations named
-// through `registry`, which may be null) or its error, the flags, status,
+// Writes `result` into `response`: the outcome's value or the held native
+// value, written without a tree (enumerations named through `registry`, which
+// may be null), or its error, the flags, status,
 // content type (never null), owned header copies, and the stream, which is
 // moved out of `result`. Never fails; allocation failures leave the part
 // concerned empty.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "binding/type_registry.h"
+#include "binding/walk_probe_test_support.h"
 #include "host_abi/core_value.h"
 #include "host_abi/http_method.h"
 #include "remoting/api_description.h"
@@ -517,6 +518,33 @@ TEST(WriteResponseTest, FailedOutcomeAndStreamOwnership) {
   TakeFailedParse(parse_failure, parsed);
   EXPECT_EQ(destroyed, 3);
   EXPECT_EQ(parse_failure.outcome.GetError(), "Error: bad at offset 3.");
+}
+
+TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  // The response of a held value, written directly or through its tree.
+  const auto answer = [&registry](auto value, bool through_tree) {
+    CallResult result;
+    result.native =
+        std::make_unique<HeldNativeOutcome<decltype(value)>>(std::move(value), registry);
+    if (through_tree) {
+      MaterializeOutcome(result);
+      EXPECT_EQ(result.native, nullptr);
+    }
+    ResponseHolder response;
+    WriteResponse(response.get(), result, &registry);
+    return response.failed() ? "error: " + response.error() : response.json();
+  };
+  EXPECT_EQ(answer(WalkProbe::FilledAll(), false), answer(WalkProbe::FilledAll(), true));
+  EXPECT_EQ(answer(WalkProbe::Twice{}, false), R"({"same":"two"})");
+  EXPECT_EQ(answer(WalkProbe::HoldsUnknown{}, false),
+            "error: Couldn't convert native value because it's an unregistered structure.");
+
+  CallResult failed;
+  failed.native = std::make_unique<HeldNativeOutcome<int>>(3, registry);
+  SetFailure(failed, "Nope");
+  EXPECT_EQ(failed.native, nullptr);
 }
 
 TEST(ReportResponseErrorTest, ReplacesValueAndEarlierError) {

@@ -186,7 +186,12 @@ class TypedFunctionHandler final : public FunctionHandler {
       return;
     }
     if constexpr (!std::is_void_v<R>) {
-      ConvertNative(result.outcome, returned.value(), *registry_);
+      if (result.outcome.IsValid() && result.outcome.IsEmpty()) {
+        // Kept native: the response is written from it without a tree.
+        result.native = std::make_unique<HeldNativeOutcome<R>>(returned.TakeValue(), *registry_);
+      } else {
+        ConvertNative(result.outcome, returned.value(), *registry_);
+      }
     }
   }
 

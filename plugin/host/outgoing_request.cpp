@@ -53,6 +53,15 @@ void OutgoingArguments::AddProperty(const BindingProperty& property, const TypeR
   ToCoreValue(property, arguments_.back().value, &registry);
 }
 
+bool OutgoingArguments::AddWalked(const NativeWalk& walk, const TypeRegistry& registry) {
+  CoreArgument argument{};
+  argument.name = nullptr;
+  arguments_.push_back(argument);
+  if (ToCoreValue(walk, arguments_.back().value, &registry)) return true;
+  arguments_.pop_back();  // the failed walk left the value nil
+  return false;
+}
+
 Failure ArgumentFailure(HttpMethod method, std::string_view path, std::string_view message) {
   return Failure(400, "Request not sent: Error converting parameters for %1 %2: %3",
                  MethodText(method), path, message);

@@ -32,6 +32,7 @@
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
+#include "binding/native_walker.h"
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
 #include "host_abi/http_method.h"
@@ -59,6 +60,9 @@ class OutgoingArguments {
   // `*message` (not null) when the value cannot be converted.
   template <class T>
   bool Add(const T& native, TypeRegistry& registry, std::string* message) {
+    // Written straight into the host value; a value the walk cannot write
+    // takes the tree, which gives the failure.
+    if (AddWalked(MakeNativeWalk(native, registry), registry)) return true;
     PropertyResult property;
     ConvertNative(property, native, registry);
     if (!property.IsValid()) {
@@ -71,6 +75,10 @@ class OutgoingArguments {
 
   // Appends the host form of `property` as the next positional argument.
   void AddProperty(const BindingProperty& property, const TypeRegistry& registry);
+
+  // Appends the host form of the walked native value as the next positional
+  // argument. Returns false, appending nothing, when the walk cannot write it.
+  bool AddWalked(const NativeWalk& walk, const TypeRegistry& registry);
 
   const CoreArgument* data() const { return arguments_.data(); }
   uint32_t size() const { return static_cast<uint32_t>(arguments_.size()); }

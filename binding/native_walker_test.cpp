@@ -1,0 +1,88 @@
+#include "binding/native_walker.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "binding/core_value_conversion.h"
+#include "binding/walk_probe_test_support.h"
+#include "host_abi/core_value.h"
+
+namespace Kestrel {
+namespace {
+
+using Client::CoreValue;
+using Client::CoreValueKind;
+
+// Every observable part of a host value, ownership and null arrays included.
+std::string Describe(const CoreValue& value) {
+  std::string text = std::to_string(static_cast<uint32_t>(value.kind)) + ":";
+  switch (value.kind) {
+    case CoreValueKind::kBool:
+      return text + std::to_string(value.bool_value);
+    case CoreValueKind::kSigned:
+      return text + std::to_string(value.signed_value);
+    case CoreValueKind::kUnsigned:
+      return text + std::to_string(value.unsigned_value);
+    case CoreValueKind::kFloat: {
+      uint64_t bits;
+      std::memcpy(&bits, &value.float_value, sizeof bits);
+      return text + std::to_string(bits);
+    }
+    case CoreValueKind::kOwnedString:
+    case CoreValueKind::kOwnedBlob:
+      // One byte past the length: the terminating NUL.
+      return text + std::string(value.bytes.data, value.bytes.length + 1);
+    case CoreValueKind::kCollection:
+      text += value.collection.items == nullptr ? "null[" : "[";
+      for (uint32_t i = 0; i < value.collection.count; ++i) {
+        text += Describe(value.collection.items[i]) + ",";
+      }
+      return text + "]";
+    case CoreValueKind::kStructure:
+      text += value.structure.entries == nullptr ? "null{" : "{";
+      for (uint32_t i = 0; i < value.structure.count; ++i) {
+        const Client::CoreStructEntry& entry = value.structure.entries[i];
+        text += std::string(entry.name) + "/" + std::to_string(entry.name_owned) + "=" +
+                Describe(entry.value) + ",";
+      }
+      return text + "}";
+    default:
+      return text;
+  }
+}
+
+TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  WalkProbe::ForEachProbe([&](const char* label, const auto& native, bool walks) {
+    SCOPED_TRACE(label);
+    PropertyResult converted;
+    ConvertNative(converted, native, registry);
+    CoreValue direct;
+    std::memset(static_cast<void*>(&direct), 0xAB, sizeof direct);
+    const bool walked = ToCoreValue(MakeNativeWalk(native, registry), direct, &registry);
+    ASSERT_EQ(walked, walks);
+    if (!walked) {
+      EXPECT_EQ(direct.kind, CoreValueKind::kNil);
+      return;
+    }
+    ASSERT_TRUE(converted.IsValid());
+    CoreValue expected;
+    ToCoreValue(converted, expected, &registry);
+    EXPECT_EQ(Describe(direct), Describe(expected));
+    // Enums without a registry go out as numbers on both paths.
+    CoreValue unnamed_direct;
+    CoreValue unnamed_expected;
+    ASSERT_TRUE(ToCoreValue(MakeNativeWalk(native, registry), unnamed_direct, nullptr));
+    ToCoreValue(converted, unnamed_expected, nullptr);
+    EXPECT_EQ(Describe(unnamed_direct), Describe(unnamed_expected));
+    for (CoreValue* value : {&direct, &expected, &unnamed_direct, &unnamed_expected}) {
+      ReleaseToCoreValue(*value);
+    }
+  });
+}
+
+}  // namespace
+}  // namespace Kestrel
