@@ -7,7 +7,6 @@
 
 #include "binding/property_page_pool.h"
 #include "util/counting_allocator.h"
-#include "util/fnv1a.h"
 
 namespace Kestrel {
 
@@ -17,7 +16,41 @@ constexpr std::size_t kPageSize = PropertyPagePool::kPageSize;
 constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 256, 512, 1024};
 
 // The shared entry of the empty text; `text()` never reads past it.
-constexpr PooledString kEmptyString = {nullptr, kFnvOffsetBasis, 0, 0};
+constexpr PooledString kEmptyString = {nullptr, 0, 0, 0};
+
+// The table's hash: four bytes a step, each step one multiply whose
+// dependency chain is a quarter of a byte-wise hash's, so that long texts
+// (messages, addresses) cost little more than names. The rotation carries
+// every byte's high bits into the low bits of later steps, and the final mix
+// spreads the whole word over the low bits that pick the bucket.
+uint32_t HashBytes(std::string_view text) {
+  constexpr uint32_t kStep = 0x9E3779B1u;
+  const char* bytes = text.data();
+  std::size_t left = text.size();
+  uint32_t hash = static_cast<uint32_t>(left) * kStep;
+  for (; left >= 4; left -= 4, bytes += 4) {
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    hash = (std::rotl(hash, 5) ^ word) * kStep;
+  }
+  if (left != 0) {
+    // The last one to three bytes: a longer text reads the four bytes that end
+    // it (some of them hashed already), a shorter one is gathered bytewise.
+    uint32_t word = 0;
+    if (text.size() >= 4) {
+      std::memcpy(&word, bytes + left - 4, sizeof word);
+    } else {
+      for (std::size_t i = 0; i < left; ++i) {
+        word |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
+      }
+    }
+    hash = (std::rotl(hash, 5) ^ word) * kStep;
+  }
+  hash ^= hash >> 16;
+  hash *= 0x85EBCA6Bu;
+  hash ^= hash >> 13;
+  return hash;
+}
 
 void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
@@ -112,6 +145,10 @@ PropertyStore::~PropertyStore() {
   }
 }
 
+uint32_t PropertyStore::HashText(std::string_view text) {
+  return HashBytes(text);
+}
+
 const PooledString* PropertyStore::EmptyString() {
   return &kEmptyString;
 }
@@ -119,7 +156,7 @@ const PooledString* PropertyStore::EmptyString() {
 const PooledString* PropertyStore::Intern(std::string_view text) {
   if (text.empty()) return &kEmptyString;
   if (text.size() > UINT32_MAX - 64) throw std::length_error("PropertyStore::Intern");
-  const uint32_t hash = Fnv1a32(text);
+  const uint32_t hash = HashBytes(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) {
@@ -157,7 +194,7 @@ void PropertyStore::Release(const PooledString* entry) {
 
 const PooledString* PropertyStore::FindString(std::string_view text) const {
   if (text.empty()) return nullptr;
-  const uint32_t hash = Fnv1a32(text);
+  const uint32_t hash = HashBytes(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) return entry;
@@ -251,28 +288,13 @@ std::size_t PropertyStore::BlocksInUse(std::size_t size) const {
 void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size) {
   page->next = nullptr;
   page->prev = nullptr;
-  page->page_size = static_cast<uint16_t>(page_size);
   page->used = 0;
+  page->first_free = 0;
   // Blocks sit at multiples of the block size; the first one past the header.
   const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
-  const std::size_t end = page_size / block_size;  // one past the last block
-  if (first >= end) {
-    page->first_free = 0;
-    return;
-  }
-  // Each block links to the next one; the last ends the list. A new page is
-  // formatted whenever a pool grows, so the loop only steps a pointer.
-  std::byte* block = reinterpret_cast<std::byte*>(page) + first * block_size;
-  std::size_t next = first + 1;
-  for (; next + 4 <= end; next += 4, block += 4 * block_size) {
-    WriteIndex(block, static_cast<uint16_t>(next));
-    WriteIndex(block + block_size, static_cast<uint16_t>(next + 1));
-    WriteIndex(block + 2 * block_size, static_cast<uint16_t>(next + 2));
-    WriteIndex(block + 3 * block_size, static_cast<uint16_t>(next + 3));
-  }
-  for (; next < end; ++next, block += block_size) WriteIndex(block, static_cast<uint16_t>(next));
-  WriteIndex(block, 0);
-  page->first_free = static_cast<uint16_t>(first);
+  const std::size_t end = page_size / block_size;
+  page->end = static_cast<uint16_t>(end);
+  page->fresh = static_cast<uint16_t>(first < end ? first : end);
 }
 
 void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {
@@ -323,7 +345,7 @@ void PropertyStore::FreeTo(BlockPool& pool, void* block) {
   }
   const auto index =
       static_cast<uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / pool.block_size);
-  const bool was_full = page->first_free == 0;
+  const bool was_full = page->first_free == 0 && page->fresh == page->end;
   WriteIndex(static_cast<std::byte*>(block), page->first_free);
   page->first_free = index;
   --page->used;
