@@ -159,6 +159,10 @@ class BindingProperty {
   // On a collection, makes room for `count` elements; no effect on other kinds.
   // Throws std::length_error above `kMaxCollectionSize`.
   void Reserve(std::size_t count);
+  // On a structure that has no room for members yet, makes room for `count`;
+  // no effect otherwise. Throws std::length_error above `kMaxCollectionSize`
+  // and std::bad_alloc.
+  void ReserveFields(std::size_t count);
   // Makes the value a collection, appends empty elements until `index` exists
   // and returns element `index`. Throws std::length_error when `index` reaches
   // `kMaxCollectionSize`.

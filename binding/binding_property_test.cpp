@@ -429,7 +429,19 @@ TEST(BindingProperty, KindChangesDiscardTheOldContent) {
   BindingProperty scalar;
   scalar.SetSigned(4);
   scalar.Reserve(10);
+  scalar.ReserveFields(10);
   EXPECT_EQ(scalar.GetSigned(), 4);
+  // Room made for fewer members than arrive: later ones still go in order.
+  BindingProperty reserved;
+  reserved.MakeStructure();
+  reserved.ReserveFields(2);
+  for (const char* name : {"d", "b", "e", "a", "c"}) reserved.Field(name).SetString(name);
+  reserved.ReserveFields(100);  // has room already: no effect
+  EXPECT_EQ(FieldNames(reserved), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(reserved.GetField("e").GetString(), "e");
+  BindingProperty huge;
+  huge.MakeStructure();
+  EXPECT_THROW(huge.ReserveFields(BindingProperty::kMaxCollectionSize + 1), std::length_error);
 }
 
 TEST(BindingProperty, CollectionLengthIsLimited) {
