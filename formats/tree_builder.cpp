@@ -46,14 +46,6 @@ bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing) {
   return true;
 }
 
-bool TreeBuilder::StartCollection(Existing existing) {
-  return StartContainer(PropertyKind::kCollection, existing);
-}
-
-bool TreeBuilder::StartStructure(Existing existing) {
-  return StartContainer(PropertyKind::kStructure, existing);
-}
-
 void TreeBuilder::Key(std::string_view name) {
   if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
   member_ = &open_.back()->Field(name);

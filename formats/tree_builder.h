@@ -89,8 +89,12 @@ class TreeBuilder {
   // Opens a collection (structure) in the current target and pushes it.
   // Returns false, changing nothing, when `kMaxNestingDepth` containers are
   // already open.
-  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep);
-  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep);
+  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep) {
+    return StartContainer(PropertyKind::kCollection, existing);
+  }
+  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep) {
+    return StartContainer(PropertyKind::kStructure, existing);
+  }
   // Closes the innermost open container; ignored when none is open.
   void EndCollection() { EndContainer(); }
   void EndStructure() { EndContainer(); }
