@@ -18,6 +18,12 @@ constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 2
 // The shared entry of the empty text; `text()` never reads past it.
 constexpr PooledString kEmptyString = {nullptr, 0, 0, 0};
 
+uint32_t LoadWord(const char* bytes) {
+  uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
 // The table's hash: four bytes a step, each step one multiply whose
 // dependency chain is a quarter of a byte-wise hash's, so that long texts
 // (messages, addresses) cost little more than names. The rotation carries
@@ -26,23 +32,18 @@ constexpr PooledString kEmptyString = {nullptr, 0, 0, 0};
 uint32_t HashBytes(std::string_view text) {
   constexpr uint32_t kStep = 0x9E3779B1u;
   const char* bytes = text.data();
-  std::size_t left = text.size();
-  uint32_t hash = static_cast<uint32_t>(left) * kStep;
-  for (; left >= 4; left -= 4, bytes += 4) {
-    uint32_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    hash = (std::rotl(hash, 5) ^ word) * kStep;
-  }
-  if (left != 0) {
+  const std::size_t size = text.size();
+  uint32_t hash = static_cast<uint32_t>(size) * kStep;
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) hash = (std::rotl(hash, 5) ^ LoadWord(bytes + i)) * kStep;
+  if (i != size) {
     // The last one to three bytes: a longer text reads the four bytes that end
     // it (some of them hashed already), a shorter one is gathered bytewise.
     uint32_t word = 0;
-    if (text.size() >= 4) {
-      std::memcpy(&word, bytes + left - 4, sizeof word);
+    if (size >= 4) {
+      word = LoadWord(bytes + size - 4);
     } else {
-      for (std::size_t i = 0; i < left; ++i) {
-        word |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
-      }
+      for (; i < size; ++i) word = (word << 8) | static_cast<uint8_t>(bytes[i]);
     }
     hash = (std::rotl(hash, 5) ^ word) * kStep;
   }
@@ -71,26 +72,25 @@ std::size_t EntrySize(std::size_t length) {
 }
 
 // Equal hashes make equal texts likely: compare the lengths, then the bytes.
-// Short texts (most names and words) are compared a word at a time in place:
-// the words are nearly always equal, so each branch is predictable, where the
-// library call would pay its own size dispatch on every lookup.
+// Short texts (most names and words) are compared a word at a time in place,
+// the differences gathered without a branch per word, the last word read
+// where the texts end; the library call would pay its own size dispatch on
+// every lookup.
 bool SameText(const PooledString* entry, std::string_view text) {
-  std::size_t left = text.size();
-  if (entry->length != left) return false;
+  const std::size_t size = text.size();
+  if (entry->length != size) return false;
   const char* a = reinterpret_cast<const char*>(entry + 1);
   const char* b = text.data();
-  if (left > 32) return std::memcmp(a, b, left) == 0;
-  for (; left >= 4; left -= 4, a += 4, b += 4) {
-    uint32_t x;
-    uint32_t y;
-    std::memcpy(&x, a, sizeof x);
-    std::memcpy(&y, b, sizeof y);
-    if (x != y) return false;
+  if (size > 32) return std::memcmp(a, b, size) == 0;
+  if (size < 4) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
   }
-  for (; left != 0; --left) {
-    if (*a++ != *b++) return false;
-  }
-  return true;
+  uint32_t difference = LoadWord(a + size - 4) ^ LoadWord(b + size - 4);
+  for (std::size_t i = 0; i + 4 < size; i += 4) difference |= LoadWord(a + i) ^ LoadWord(b + i);
+  return difference == 0;
 }
 
 }  // namespace
