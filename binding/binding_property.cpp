@@ -271,9 +271,27 @@ void BindingProperty::SetEnum(EnumValue value) {
 }
 
 void BindingProperty::MakeCollection() {
-  if (kind_ == PropertyKind::kCollection) return;
+  if (kind_ != PropertyKind::kCollection) MakeCollection(0);
+}
+
+void BindingProperty::MakeCollection(std::size_t room) {
+  if (kind_ == PropertyKind::kCollection) {
+    if (room != 0) Reserve(room);
+    return;
+  }
+  if (room > kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
   PropertyStore* store = EnsureStore();
-  auto* elements = new (store->Allocate(sizeof(ElementVector))) ElementVector{nullptr, 0, 0};
+  BindingProperty* data = nullptr;
+  if (room != 0)
+    data = static_cast<BindingProperty*>(store->Allocate(room * sizeof(BindingProperty)));
+  void* record;
+  try {
+    record = store->Allocate(sizeof(ElementVector));
+  } catch (...) {
+    store->Free(data, room * sizeof(BindingProperty));
+    throw;
+  }
+  auto* elements = new (record) ElementVector{data, 0, static_cast<uint32_t>(room)};
   Clear();
   kind_ = PropertyKind::kCollection;
   payload_.collection = elements;

@@ -154,6 +154,10 @@ class BindingProperty {
 
   // Makes the value an empty collection unless it already is a collection.
   void MakeCollection();
+  // As `MakeCollection`, then makes room for `room` elements as `Reserve`
+  // does, in one step for a new collection. Throws std::length_error above
+  // `kMaxCollectionSize` and std::bad_alloc, leaving the value as it was.
+  void MakeCollection(std::size_t room);
   // Makes the value an empty structure unless it already is a structure.
   void MakeStructure();
   // On a collection, makes room for `count` elements; no effect on other kinds.

@@ -442,6 +442,18 @@ TEST(BindingProperty, KindChangesDiscardTheOldContent) {
   BindingProperty huge;
   huge.MakeStructure();
   EXPECT_THROW(huge.ReserveFields(BindingProperty::kMaxCollectionSize + 1), std::length_error);
+  // A collection made with room: empty, then filled past the room in order.
+  BindingProperty made;
+  made.SetString("old");
+  made.MakeCollection(2);
+  EXPECT_EQ(made.Size(), 0u);
+  for (int i = 0; i < 5; ++i) made.Append().SetSigned(i);
+  made.MakeCollection(100);  // already a collection: room only
+  ASSERT_EQ(made.Size(), 5u);
+  EXPECT_EQ(made.GetAt(4).GetSigned(), 4);
+  EXPECT_EQ(made.store()->FindString("old"), nullptr);
+  EXPECT_THROW(huge.MakeCollection(BindingProperty::kMaxCollectionSize + 1), std::length_error);
+  EXPECT_EQ(huge.kind(), PropertyKind::kStructure);
 }
 
 TEST(BindingProperty, CollectionLengthIsLimited) {

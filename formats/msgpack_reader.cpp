@@ -215,30 +215,29 @@ class Decoder {
   }
 
   // A repeated key's earlier value is replaced, never merged into (see the
-  // header); the new level starts with no slot begun.
+  // header); the new level starts with no entry begun.
   void OpenCollection(uint64_t count) {
-    if (!builder_.StartCollection(TreeBuilder::Existing::kReplace)) {
+    if (!builder_.StartCollection(TreeBuilder::Existing::kReplace, Room(count, 1))) {
       FailTooDeep();
       return;
     }
-    std::size_t room = size_ - position_;
-    if (room > kMaxReservedElements) room = kMaxReservedElements;
-    if (count < room) room = static_cast<std::size_t>(count);
-    builder_.innermost()->Reserve(room);
     frames_.push_back(Frame{count, FrameKind::kCollection});
   }
 
   void OpenStructure(uint64_t count) {
-    if (!builder_.StartStructure(TreeBuilder::Existing::kReplace)) {
+    if (!builder_.StartStructure(TreeBuilder::Existing::kReplace, Room(count, 2))) {
       FailTooDeep();
       return;
     }
-    // Each member takes two bytes at least.
-    std::size_t room = (size_ - position_) / 2;
-    if (room > kMaxReservedElements) room = kMaxReservedElements;
-    if (count < room) room = static_cast<std::size_t>(count);
-    builder_.innermost()->ReserveFields(room);
     frames_.push_back(Frame{count, FrameKind::kStructure});
+  }
+
+  // Entries to make room for when `count` are declared and each takes
+  // `entry_bytes` at least.
+  std::size_t Room(uint64_t count, std::size_t entry_bytes) const {
+    std::size_t room = (size_ - position_) / entry_bytes;
+    if (room > kMaxReservedElements) room = kMaxReservedElements;
+    return count < room ? static_cast<std::size_t>(count) : room;
   }
 
   // Reads a big-endian number of `width` (1, 2, 4 or 8) bytes. Returns false,

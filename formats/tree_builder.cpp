@@ -32,15 +32,16 @@ void TreeBuilder::Blob(const uint8_t* data, std::size_t size) {
   EndValue();
 }
 
-bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing) {
+bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing, std::size_t room) {
   if (open_.size() >= kMaxNestingDepth) return false;
   BindingProperty& target = BeginValue();
   member_ = nullptr;
   if (existing == Existing::kReplace) target.Clear();
   if (kind == PropertyKind::kCollection) {
-    target.MakeCollection();
+    target.MakeCollection(room);
   } else {
     target.MakeStructure();
+    target.ReserveFields(room);
   }
   open_.push_back(&target);
   return true;

@@ -86,14 +86,15 @@ class TreeBuilder {
   void StringFullLength(std::string_view text);
   void Blob(const uint8_t* data, std::size_t size);
 
-  // Opens a collection (structure) in the current target and pushes it.
-  // Returns false, changing nothing, when `kMaxNestingDepth` containers are
-  // already open.
-  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep) {
-    return StartContainer(PropertyKind::kCollection, existing);
+  // Opens a collection (structure) in the current target, with room for
+  // `room` elements (members), and pushes it. Returns false, changing
+  // nothing, when `kMaxNestingDepth` containers are already open. Throws as
+  // `BindingProperty::Reserve` for a `room` above its limit.
+  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep, std::size_t room = 0) {
+    return StartContainer(PropertyKind::kCollection, existing, room);
   }
-  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep) {
-    return StartContainer(PropertyKind::kStructure, existing);
+  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep, std::size_t room = 0) {
+    return StartContainer(PropertyKind::kStructure, existing, room);
   }
   // Closes the innermost open container; ignored when none is open.
   void EndCollection() { EndContainer(); }
@@ -135,7 +136,7 @@ class TreeBuilder {
 
  private:
   BindingProperty& BeginOtherValue();
-  bool StartContainer(PropertyKind kind, Existing existing);
+  bool StartContainer(PropertyKind kind, Existing existing, std::size_t room);
   void EndContainer() {
     if (open_.empty()) return;
     open_.pop_back();
