@@ -17,16 +17,6 @@ BindingProperty& TreeBuilder::BeginOtherValue() {
   return open_.back()->Field(std::string_view());
 }
 
-void TreeBuilder::String(std::string_view text) {
-  BeginValue().SetString(text);
-  EndValue();
-}
-
-void TreeBuilder::StringFullLength(std::string_view text) {
-  BeginValue().SetStringFullLength(text);
-  EndValue();
-}
-
 void TreeBuilder::Blob(const uint8_t* data, std::size_t size) {
   BeginValue().SetBlob(data, size);
   EndValue();
@@ -45,16 +35,6 @@ bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing, std::size
   }
   open_.push_back(&target);
   return true;
-}
-
-void TreeBuilder::Key(std::string_view name) {
-  if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-  member_ = &open_.back()->Field(name);
-}
-
-void TreeBuilder::KeyWithoutNul(std::string_view name) {
-  if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-  member_ = &open_.back()->FieldWithoutNul(name);
 }
 
 bool TreeBuilder::ExpectsKey() const {

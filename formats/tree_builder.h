@@ -81,9 +81,15 @@ class TreeBuilder {
     EndValue();
   }
   // Stores `text` up to its first NUL.
-  void String(std::string_view text);
+  void String(std::string_view text) {
+    BeginValue().SetString(text);
+    EndValue();
+  }
   // Stores every byte of `text`, embedded NULs included.
-  void StringFullLength(std::string_view text);
+  void StringFullLength(std::string_view text) {
+    BeginValue().SetStringFullLength(text);
+    EndValue();
+  }
   void Blob(const uint8_t* data, std::size_t size);
 
   // Opens a collection (structure) in the current target, with room for
@@ -103,9 +109,15 @@ class TreeBuilder {
   // Selects the member `name` (cut at its first NUL) of the innermost open
   // structure as the target of the next value, creating it when absent.
   // Ignored when the innermost open container is not a structure.
-  void Key(std::string_view name);
+  void Key(std::string_view name) {
+    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
+    member_ = &open_.back()->Field(name);
+  }
   // As `Key`, for a name the caller knows to hold no NUL byte.
-  void KeyWithoutNul(std::string_view name);
+  void KeyWithoutNul(std::string_view name) {
+    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
+    member_ = &open_.back()->FieldWithoutNul(name);
+  }
 
   // For values a reader builds itself (a copied alias, say): returns the
   // current target, appending a new element when the innermost open container
