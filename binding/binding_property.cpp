@@ -271,9 +271,27 @@ void BindingProperty::SetEnum(EnumValue value) {
 }
 
 void BindingProperty::MakeCollection() {
-  if (kind_ == PropertyKind::kCollection) return;
+  if (kind_ != PropertyKind::kCollection) MakeCollection(0);
+}
+
+void BindingProperty::MakeCollection(std::size_t room) {
+  if (kind_ == PropertyKind::kCollection) {
+    if (room != 0) Reserve(room);
+    return;
+  }
+  if (room > kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
   PropertyStore* store = EnsureStore();
-  auto* elements = new (store->Allocate(sizeof(ElementVector))) ElementVector{nullptr, 0, 0};
+  BindingProperty* data = nullptr;
+  if (room != 0)
+    data = static_cast<BindingProperty*>(store->Allocate(room * sizeof(BindingProperty)));
+  void* record;
+  try {
+    record = store->Allocate(sizeof(ElementVector));
+  } catch (...) {
+    store->Free(data, room * sizeof(BindingProperty));
+    throw;
+  }
+  auto* elements = new (record) ElementVector{data, 0, static_cast<uint32_t>(room)};
   Clear();
   kind_ = PropertyKind::kCollection;
   payload_.collection = elements;
@@ -298,7 +316,9 @@ void BindingProperty::GrowCollection(std::size_t capacity) {
     std::memcpy(static_cast<void*>(data), static_cast<const void*>(elements->data),
                 elements->size * sizeof(BindingProperty));
   }
-  store_->Free(elements->data, elements->capacity * sizeof(BindingProperty));
+  if (elements->data != nullptr) {
+    store_->Free(elements->data, elements->capacity * sizeof(BindingProperty));
+  }
   elements->data = data;
   elements->capacity = static_cast<uint32_t>(capacity);
 }
@@ -307,6 +327,17 @@ void BindingProperty::Reserve(std::size_t count) {
   if (kind_ != PropertyKind::kCollection) return;
   if (count > kMaxCollectionSize) throw std::length_error("BindingProperty collection too long");
   GrowCollection(count);
+}
+
+void BindingProperty::ReserveFields(std::size_t count) {
+  if (kind_ != PropertyKind::kStructure || count == 0) return;
+  if (count > kMaxCollectionSize) throw std::length_error("BindingProperty structure too large");
+  // The slot array is taken at the size asked for once, before the first
+  // member; later growth is the table's own.
+  FieldTable& fields = *payload_.structure;
+  if (fields.capacity != 0) return;
+  fields.slots = static_cast<FieldTable::Slot*>(store_->Allocate(count * sizeof(FieldTable::Slot)));
+  fields.capacity = static_cast<uint32_t>(count);
 }
 
 BindingProperty& BindingProperty::At(std::size_t index) {

@@ -154,11 +154,19 @@ class BindingProperty {
 
   // Makes the value an empty collection unless it already is a collection.
   void MakeCollection();
+  // As `MakeCollection`, then makes room for `room` elements as `Reserve`
+  // does, in one step for a new collection. Throws std::length_error above
+  // `kMaxCollectionSize` and std::bad_alloc, leaving the value as it was.
+  void MakeCollection(std::size_t room);
   // Makes the value an empty structure unless it already is a structure.
   void MakeStructure();
   // On a collection, makes room for `count` elements; no effect on other kinds.
   // Throws std::length_error above `kMaxCollectionSize`.
   void Reserve(std::size_t count);
+  // On a structure that has no room for members yet, makes room for `count`;
+  // no effect otherwise. Throws std::length_error above `kMaxCollectionSize`
+  // and std::bad_alloc.
+  void ReserveFields(std::size_t count);
   // Makes the value a collection, appends empty elements until `index` exists
   // and returns element `index`. Throws std::length_error when `index` reaches
   // `kMaxCollectionSize`.

@@ -429,7 +429,31 @@ TEST(BindingProperty, KindChangesDiscardTheOldContent) {
   BindingProperty scalar;
   scalar.SetSigned(4);
   scalar.Reserve(10);
+  scalar.ReserveFields(10);
   EXPECT_EQ(scalar.GetSigned(), 4);
+  // Room made for fewer members than arrive: later ones still go in order.
+  BindingProperty reserved;
+  reserved.MakeStructure();
+  reserved.ReserveFields(2);
+  for (const char* name : {"d", "b", "e", "a", "c"}) reserved.Field(name).SetString(name);
+  reserved.ReserveFields(100);  // has room already: no effect
+  EXPECT_EQ(FieldNames(reserved), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(reserved.GetField("e").GetString(), "e");
+  BindingProperty huge;
+  huge.MakeStructure();
+  EXPECT_THROW(huge.ReserveFields(BindingProperty::kMaxCollectionSize + 1), std::length_error);
+  // A collection made with room: empty, then filled past the room in order.
+  BindingProperty made;
+  made.SetString("old");
+  made.MakeCollection(2);
+  EXPECT_EQ(made.Size(), 0u);
+  for (int i = 0; i < 5; ++i) made.Append().SetSigned(i);
+  made.MakeCollection(100);  // already a collection: room only
+  ASSERT_EQ(made.Size(), 5u);
+  EXPECT_EQ(made.GetAt(4).GetSigned(), 4);
+  EXPECT_EQ(made.store()->FindString("old"), nullptr);
+  EXPECT_THROW(huge.MakeCollection(BindingProperty::kMaxCollectionSize + 1), std::length_error);
+  EXPECT_EQ(huge.kind(), PropertyKind::kStructure);
 }
 
 TEST(BindingProperty, CollectionLengthIsLimited) {

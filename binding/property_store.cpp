@@ -7,7 +7,6 @@
 
 #include "binding/property_page_pool.h"
 #include "util/counting_allocator.h"
-#include "util/fnv1a.h"
 
 namespace Kestrel {
 
@@ -17,7 +16,42 @@ constexpr std::size_t kPageSize = PropertyPagePool::kPageSize;
 constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 256, 512, 1024};
 
 // The shared entry of the empty text; `text()` never reads past it.
-constexpr PooledString kEmptyString = {nullptr, kFnvOffsetBasis, 0, 0};
+constexpr PooledString kEmptyString = {nullptr, 0, 0, 0};
+
+uint32_t LoadWord(const char* bytes) {
+  uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The table's hash: four bytes a step, each step one multiply whose
+// dependency chain is a quarter of a byte-wise hash's, so that long texts
+// (messages, addresses) cost little more than names. The rotation carries
+// every byte's high bits into the low bits of later steps, and the final mix
+// spreads the whole word over the low bits that pick the bucket.
+uint32_t HashBytes(std::string_view text) {
+  constexpr uint32_t kStep = 0x9E3779B1u;
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  uint32_t hash = static_cast<uint32_t>(size) * kStep;
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) hash = (std::rotl(hash, 5) ^ LoadWord(bytes + i)) * kStep;
+  if (i != size) {
+    // The last one to three bytes: a longer text reads the four bytes that end
+    // it (some of them hashed already), a shorter one is gathered bytewise.
+    uint32_t word = 0;
+    if (size >= 4) {
+      word = LoadWord(bytes + size - 4);
+    } else {
+      for (; i < size; ++i) word = (word << 8) | static_cast<uint8_t>(bytes[i]);
+    }
+    hash = (std::rotl(hash, 5) ^ word) * kStep;
+  }
+  hash ^= hash >> 16;
+  hash *= 0x85EBCA6Bu;
+  hash ^= hash >> 13;
+  return hash;
+}
 
 void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
@@ -38,26 +72,25 @@ std::size_t EntrySize(std::size_t length) {
 }
 
 // Equal hashes make equal texts likely: compare the lengths, then the bytes.
-// Short texts (most names and words) are compared a word at a time in place:
-// the words are nearly always equal, so each branch is predictable, where the
-// library call would pay its own size dispatch on every lookup.
+// Short texts (most names and words) are compared a word at a time in place,
+// the differences gathered without a branch per word, the last word read
+// where the texts end; the library call would pay its own size dispatch on
+// every lookup.
 bool SameText(const PooledString* entry, std::string_view text) {
-  std::size_t left = text.size();
-  if (entry->length != left) return false;
+  const std::size_t size = text.size();
+  if (entry->length != size) return false;
   const char* a = reinterpret_cast<const char*>(entry + 1);
   const char* b = text.data();
-  if (left > 32) return std::memcmp(a, b, left) == 0;
-  for (; left >= 4; left -= 4, a += 4, b += 4) {
-    uint32_t x;
-    uint32_t y;
-    std::memcpy(&x, a, sizeof x);
-    std::memcpy(&y, b, sizeof y);
-    if (x != y) return false;
+  if (size > 32) return std::memcmp(a, b, size) == 0;
+  if (size < 4) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
   }
-  for (; left != 0; --left) {
-    if (*a++ != *b++) return false;
-  }
-  return true;
+  uint32_t difference = LoadWord(a + size - 4) ^ LoadWord(b + size - 4);
+  for (std::size_t i = 0; i + 4 < size; i += 4) difference |= LoadWord(a + i) ^ LoadWord(b + i);
+  return difference == 0;
 }
 
 }  // namespace
@@ -112,6 +145,10 @@ PropertyStore::~PropertyStore() {
   }
 }
 
+uint32_t PropertyStore::HashText(std::string_view text) {
+  return HashBytes(text);
+}
+
 const PooledString* PropertyStore::EmptyString() {
   return &kEmptyString;
 }
@@ -119,7 +156,7 @@ const PooledString* PropertyStore::EmptyString() {
 const PooledString* PropertyStore::Intern(std::string_view text) {
   if (text.empty()) return &kEmptyString;
   if (text.size() > UINT32_MAX - 64) throw std::length_error("PropertyStore::Intern");
-  const uint32_t hash = Fnv1a32(text);
+  const uint32_t hash = HashBytes(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) {
@@ -157,7 +194,7 @@ void PropertyStore::Release(const PooledString* entry) {
 
 const PooledString* PropertyStore::FindString(std::string_view text) const {
   if (text.empty()) return nullptr;
-  const uint32_t hash = Fnv1a32(text);
+  const uint32_t hash = HashBytes(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) return entry;
@@ -251,28 +288,13 @@ std::size_t PropertyStore::BlocksInUse(std::size_t size) const {
 void PropertyStore::FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size) {
   page->next = nullptr;
   page->prev = nullptr;
-  page->page_size = static_cast<uint16_t>(page_size);
   page->used = 0;
+  page->first_free = 0;
   // Blocks sit at multiples of the block size; the first one past the header.
   const std::size_t first = (sizeof(PageHeader) + block_size - 1) / block_size;
-  const std::size_t end = page_size / block_size;  // one past the last block
-  if (first >= end) {
-    page->first_free = 0;
-    return;
-  }
-  // Each block links to the next one; the last ends the list. A new page is
-  // formatted whenever a pool grows, so the loop only steps a pointer.
-  std::byte* block = reinterpret_cast<std::byte*>(page) + first * block_size;
-  std::size_t next = first + 1;
-  for (; next + 4 <= end; next += 4, block += 4 * block_size) {
-    WriteIndex(block, static_cast<uint16_t>(next));
-    WriteIndex(block + block_size, static_cast<uint16_t>(next + 1));
-    WriteIndex(block + 2 * block_size, static_cast<uint16_t>(next + 2));
-    WriteIndex(block + 3 * block_size, static_cast<uint16_t>(next + 3));
-  }
-  for (; next < end; ++next, block += block_size) WriteIndex(block, static_cast<uint16_t>(next));
-  WriteIndex(block, 0);
-  page->first_free = static_cast<uint16_t>(first);
+  const std::size_t end = page_size / block_size;
+  page->end = static_cast<uint16_t>(end);
+  page->fresh = static_cast<uint16_t>(first < end ? first : end);
 }
 
 void PropertyStore::Unlink(PageHeader*& head, PageHeader* page) {
@@ -323,7 +345,7 @@ void PropertyStore::FreeTo(BlockPool& pool, void* block) {
   }
   const auto index =
       static_cast<uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / pool.block_size);
-  const bool was_full = page->first_free == 0;
+  const bool was_full = page->first_free == 0 && page->fresh == page->end;
   WriteIndex(static_cast<std::byte*>(block), page->first_free);
   page->first_free = index;
   --page->used;

@@ -29,7 +29,7 @@ namespace Kestrel {
 // and a terminating NUL. Owned by the store; live while its count is above 0.
 struct PooledString {
   PooledString* next;  // next entry of the same hash bucket
-  uint32_t hash;       // Fnv1a32 of the text (util/fnv1a.h)
+  uint32_t hash;       // PropertyStore::HashText of the text
   uint32_t length;     // byte count, NUL excluded
   uint32_t count;      // references held by values of the tree
 
@@ -57,6 +57,9 @@ class PropertyStore {
   ~PropertyStore();
   PropertyStore(const PropertyStore&) = delete;
   PropertyStore& operator=(const PropertyStore&) = delete;
+
+  // The hash the string table files `text` (all its bytes) under. Never fails.
+  static uint32_t HashText(std::string_view text);
 
   // The shared entry of the empty text: never pooled, counted or freed.
   static const PooledString* EmptyString();
@@ -107,12 +110,17 @@ class PropertyStore {
 
  private:
   // Header at the start of every page of a pool (the inline page included).
+  // Blocks are numbered by their offset in the page over the block size.
+  // A page hands out the blocks given back to it (a list threaded through
+  // them) before the blocks it never handed out (from `fresh` on), so a new
+  // page is ready without a pass over its blocks.
   struct PageHeader {
     PageHeader* next;
     PageHeader* prev;
-    uint16_t page_size;
+    uint16_t end;         // one past the last block
     uint16_t used;        // blocks in use
-    uint16_t first_free;  // index of the first free block, 0 when none
+    uint16_t first_free;  // the first block given back, 0 when none
+    uint16_t fresh;       // the first block never handed out (`end` when none)
   };
   static_assert(sizeof(void*) != 4 || sizeof(PageHeader) == 16);
 
@@ -149,16 +157,19 @@ class PropertyStore {
   static void FormatPage(PageHeader* page, std::size_t page_size, uint16_t block_size);
   static void Unlink(PageHeader*& head, PageHeader* page);
   static void Push(PageHeader*& head, PageHeader* page);
-  // Takes the first free block of the pool's first available page.
+  // Takes a free block of the pool's first available page.
   void* TakeBlock(BlockPool& pool) {
     PageHeader* page = pool.available;
-    std::byte* block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
-    uint16_t next_free;
-    std::memcpy(&next_free, block, sizeof next_free);
-    page->first_free = next_free;
+    std::byte* block;
+    if (page->first_free != 0) {
+      block = reinterpret_cast<std::byte*>(page) + page->first_free * pool.block_size;
+      std::memcpy(&page->first_free, block, sizeof page->first_free);
+    } else {
+      block = reinterpret_cast<std::byte*>(page) + page->fresh++ * pool.block_size;
+    }
     ++page->used;
     ++pool.blocks_in_use;
-    if (next_free == 0) {
+    if (page->first_free == 0 && page->fresh == page->end) {
       Unlink(pool.available, page);
       Push(pool.full, page);
     }

@@ -1,6 +1,7 @@
 #include "formats/msgpack_reader.h"
 
 #include <bit>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,24 +32,36 @@ constexpr const char* kTooDeepMessage =
 
 // Frames reserved before reading; deeper input grows the stack on the heap.
 constexpr std::size_t kReservedFrames = 16;
-// Elements a new collection makes room for at most, and never more than the
-// bytes left could hold (each element takes one byte at least): small arrays
-// get their final size at once, while a declared count alone cannot make the
-// reader allocate (64 elements fill the largest block a store pools).
+// Entries a new array or map makes room for at most, and never more than the
+// bytes left could hold (an element takes one byte at least, a member two):
+// small ones get their final size at once, while a declared count alone
+// cannot make the reader allocate much (64 elements fill the largest block a
+// store pools).
 constexpr std::size_t kMaxReservedElements = 64;
 
+// A number read from big-endian bytes into the machine's order.
+uint16_t FromBigEndian(uint16_t word) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap16(word);
+  return word;
+}
+uint32_t FromBigEndian(uint32_t word) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(word);
+  return word;
+}
+uint64_t FromBigEndian(uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(word);
+  return word;
+}
+
 enum class FrameKind : uint8_t {
-  kRoot,        // the result itself: one slot
-  kCollection,  // one slot per element
-  kStructure,   // two slots per member: the key, then the value
+  kRoot,        // the result itself: one entry
+  kCollection,  // one entry per element
+  kStructure,   // one entry per member: its key, then its value
 };
 
-// One open level of the input. The pending key points into the input bytes,
-// which outlive the read.
+// One open level of the input.
 struct Frame {
-  uint64_t expected = 0;  // slots the level declared (2n for a map of n)
-  uint64_t begun = 0;     // slots started so far
-  std::string_view pending_key;
+  uint64_t remaining = 0;  // entries not yet begun
   FrameKind kind = FrameKind::kRoot;
 };
 
@@ -60,57 +73,55 @@ class Decoder {
   Decoder(const uint8_t* data, std::size_t size, PropertyResult& result)
       : data_(data), size_(size), result_(result), builder_(result) {}
 
+  // One round per entry: levels whose entries have all begun are closed
+  // first, then a map entry reads its key and both read the value's type byte.
   void Run() {
     frames_.reserve(kReservedFrames);
-    frames_.push_back(Frame{1, 0, {}, FrameKind::kRoot});
+    frames_.push_back(Frame{1, FrameKind::kRoot});
     while (!failed_ && position_ < size_) {
-      bool key_expected = false;
-      if (!BeginSlot(&key_expected)) break;
-      const uint8_t type = data_[position_++];
-      if (key_expected) {
-        ReadKey(type);
-      } else {
-        ReadValue(type);
+      Frame* top = &frames_.back();
+      while (top->remaining == 0) {
+        if (top->kind == FrameKind::kRoot) return;
+        if (top->kind == FrameKind::kCollection) {
+          builder_.EndCollection();
+        } else {
+          builder_.EndStructure();
+        }
+        frames_.pop_back();
+        top = &frames_.back();
       }
+      --top->remaining;
+      // A member is made only once its value has begun: input that ends after
+      // a key leaves the map without it.
+      if (top->kind == FrameKind::kStructure) {
+        std::string_view key;
+        if (!ReadKey(&key) || position_ >= size_) return;
+        builder_.Key(key);
+      }
+      ReadValue(data_[position_++]);
     }
   }
 
   std::size_t position() const { return position_; }
 
  private:
-  // Finds the slot the next item fills, closing every level whose slots have
-  // all begun. Returns false when the root value is complete.
-  bool BeginSlot(bool* key_expected) {
-    while (!frames_.empty()) {
-      Frame& top = frames_.back();
-      if (top.begun >= top.expected) {
-        if (top.kind == FrameKind::kCollection) builder_.EndCollection();
-        if (top.kind == FrameKind::kStructure) builder_.EndStructure();
-        frames_.pop_back();
-        continue;
-      }
-      *key_expected = top.kind == FrameKind::kStructure && top.begun % 2 == 0;
-      if (top.kind == FrameKind::kStructure && !*key_expected) builder_.Key(top.pending_key);
-      ++top.begun;
-      return true;
-    }
-    return false;
-  }
-
-  void ReadKey(uint8_t type) {
+  // Reads a map key into `*key` (a view of the input); false once the read
+  // has failed.
+  bool ReadKey(std::string_view* key) {
+    const uint8_t type = data_[position_++];
     uint64_t length = 0;
     if (type >= 0xA0 && type <= 0xBF) {
       length = type & 0x1F;
     } else if (type == 0xD9 || type == 0xDA || type == 0xDB) {
-      if (!ReadBigEndian(1u << (type - 0xD9), &length)) return;
+      if (!ReadBigEndian(1u << (type - 0xD9), &length)) return false;
     } else {
       Fail(FormatText(kKeyNotStringMessage, position_));
-      return;
+      return false;
     }
     const uint8_t* bytes = TakeBytes(length, kStringTruncatedMessage);
-    if (bytes == nullptr) return;
-    frames_.back().pending_key =
-        std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    if (bytes == nullptr) return false;
+    *key = std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    return true;
   }
 
   void ReadValue(uint8_t type) {
@@ -204,25 +215,29 @@ class Decoder {
   }
 
   // A repeated key's earlier value is replaced, never merged into (see the
-  // header); the new level starts with no slot begun.
+  // header); the new level starts with no entry begun.
   void OpenCollection(uint64_t count) {
-    if (!builder_.StartCollection(TreeBuilder::Existing::kReplace)) {
+    if (!builder_.StartCollection(TreeBuilder::Existing::kReplace, Room(count, 1))) {
       FailTooDeep();
       return;
     }
-    std::size_t room = size_ - position_;
-    if (room > kMaxReservedElements) room = kMaxReservedElements;
-    if (count < room) room = static_cast<std::size_t>(count);
-    builder_.innermost()->Reserve(room);
-    frames_.push_back(Frame{count, 0, {}, FrameKind::kCollection});
+    frames_.push_back(Frame{count, FrameKind::kCollection});
   }
 
   void OpenStructure(uint64_t count) {
-    if (!builder_.StartStructure(TreeBuilder::Existing::kReplace)) {
+    if (!builder_.StartStructure(TreeBuilder::Existing::kReplace, Room(count, 2))) {
       FailTooDeep();
       return;
     }
-    frames_.push_back(Frame{count * 2, 0, {}, FrameKind::kStructure});
+    frames_.push_back(Frame{count, FrameKind::kStructure});
+  }
+
+  // Entries to make room for when `count` are declared and each takes
+  // `entry_bytes` at least.
+  std::size_t Room(uint64_t count, std::size_t entry_bytes) const {
+    std::size_t room = (size_ - position_) / entry_bytes;
+    if (room > kMaxReservedElements) room = kMaxReservedElements;
+    return count < room ? static_cast<std::size_t>(count) : room;
   }
 
   // Reads a big-endian number of `width` (1, 2, 4 or 8) bytes. Returns false,
@@ -236,10 +251,33 @@ class Decoder {
       Fail(FormatText(message, position_));
       return false;
     }
-    uint64_t result = 0;
-    for (unsigned i = 0; i < width; ++i) result = (result << 8) | data_[position_ + i];
+    // One load and one byte swap per width rather than a loop per byte:
+    // numbers (coordinates above all) are most of some documents.
+    const uint8_t* bytes = data_ + position_;
     position_ += width;
-    *value = result;
+    switch (width) {
+      case 1:
+        *value = bytes[0];
+        break;
+      case 2: {
+        uint16_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        *value = FromBigEndian(word);
+        break;
+      }
+      case 4: {
+        uint32_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        *value = FromBigEndian(word);
+        break;
+      }
+      default: {
+        uint64_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        *value = FromBigEndian(word);
+        break;
+      }
+    }
     return true;
   }
 

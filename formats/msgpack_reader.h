@@ -1,12 +1,12 @@
 // MessagePack reading: one value from a byte buffer into a `BindingProperty`.
 //
 // The decoder is iterative: open arrays and maps live on an explicit frame
-// stack (expected and begun entry counts, the pending map key), never on the
-// call stack, and the tree is built through the shared `TreeBuilder`. Every
-// declared length or count is checked against the bytes that remain before
-// anything is copied or allocated; a collection grows one element per element
-// read, with room made up front for at most 64 elements and never for more
-// than the bytes left could hold. The returned result owns its tree; the
+// stack (the entries each has still to begin), never on the call stack, and
+// the tree is built through the shared `TreeBuilder`. Every declared length or
+// count is checked against the bytes that remain before anything is copied or
+// allocated; an array or map grows one entry per entry read, with room made
+// up front for at most 64 entries and never for more than the bytes left
+// could hold. The returned result owns its tree; the
 // reader keeps nothing.
 //
 // Choices worth knowing:

@@ -17,51 +17,24 @@ BindingProperty& TreeBuilder::BeginOtherValue() {
   return open_.back()->Field(std::string_view());
 }
 
-void TreeBuilder::String(std::string_view text) {
-  BeginValue().SetString(text);
-  EndValue();
-}
-
-void TreeBuilder::StringFullLength(std::string_view text) {
-  BeginValue().SetStringFullLength(text);
-  EndValue();
-}
-
 void TreeBuilder::Blob(const uint8_t* data, std::size_t size) {
   BeginValue().SetBlob(data, size);
   EndValue();
 }
 
-bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing) {
+bool TreeBuilder::StartContainer(PropertyKind kind, Existing existing, std::size_t room) {
   if (open_.size() >= kMaxNestingDepth) return false;
   BindingProperty& target = BeginValue();
   member_ = nullptr;
   if (existing == Existing::kReplace) target.Clear();
   if (kind == PropertyKind::kCollection) {
-    target.MakeCollection();
+    target.MakeCollection(room);
   } else {
     target.MakeStructure();
+    target.ReserveFields(room);
   }
   open_.push_back(&target);
   return true;
-}
-
-bool TreeBuilder::StartCollection(Existing existing) {
-  return StartContainer(PropertyKind::kCollection, existing);
-}
-
-bool TreeBuilder::StartStructure(Existing existing) {
-  return StartContainer(PropertyKind::kStructure, existing);
-}
-
-void TreeBuilder::Key(std::string_view name) {
-  if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-  member_ = &open_.back()->Field(name);
-}
-
-void TreeBuilder::KeyWithoutNul(std::string_view name) {
-  if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-  member_ = &open_.back()->FieldWithoutNul(name);
 }
 
 bool TreeBuilder::ExpectsKey() const {

@@ -81,16 +81,27 @@ class TreeBuilder {
     EndValue();
   }
   // Stores `text` up to its first NUL.
-  void String(std::string_view text);
+  void String(std::string_view text) {
+    BeginValue().SetString(text);
+    EndValue();
+  }
   // Stores every byte of `text`, embedded NULs included.
-  void StringFullLength(std::string_view text);
+  void StringFullLength(std::string_view text) {
+    BeginValue().SetStringFullLength(text);
+    EndValue();
+  }
   void Blob(const uint8_t* data, std::size_t size);
 
-  // Opens a collection (structure) in the current target and pushes it.
-  // Returns false, changing nothing, when `kMaxNestingDepth` containers are
-  // already open.
-  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep);
-  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep);
+  // Opens a collection (structure) in the current target, with room for
+  // `room` elements (members), and pushes it. Returns false, changing
+  // nothing, when `kMaxNestingDepth` containers are already open. Throws as
+  // `BindingProperty::Reserve` for a `room` above its limit.
+  [[nodiscard]] bool StartCollection(Existing existing = Existing::kKeep, std::size_t room = 0) {
+    return StartContainer(PropertyKind::kCollection, existing, room);
+  }
+  [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep, std::size_t room = 0) {
+    return StartContainer(PropertyKind::kStructure, existing, room);
+  }
   // Closes the innermost open container; ignored when none is open.
   void EndCollection() { EndContainer(); }
   void EndStructure() { EndContainer(); }
@@ -98,9 +109,15 @@ class TreeBuilder {
   // Selects the member `name` (cut at its first NUL) of the innermost open
   // structure as the target of the next value, creating it when absent.
   // Ignored when the innermost open container is not a structure.
-  void Key(std::string_view name);
+  void Key(std::string_view name) {
+    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
+    member_ = &open_.back()->Field(name);
+  }
   // As `Key`, for a name the caller knows to hold no NUL byte.
-  void KeyWithoutNul(std::string_view name);
+  void KeyWithoutNul(std::string_view name) {
+    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
+    member_ = &open_.back()->FieldWithoutNul(name);
+  }
 
   // For values a reader builds itself (a copied alias, say): returns the
   // current target, appending a new element when the innermost open container
@@ -131,7 +148,7 @@ class TreeBuilder {
 
  private:
   BindingProperty& BeginOtherValue();
-  bool StartContainer(PropertyKind kind, Existing existing);
+  bool StartContainer(PropertyKind kind, Existing existing, std::size_t room);
   void EndContainer() {
     if (open_.empty()) return;
     open_.pop_back();
