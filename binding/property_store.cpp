@@ -7,6 +7,7 @@
 
 #include "binding/property_page_pool.h"
 #include "util/counting_allocator.h"
+#include "util/fnv1a.h"
 
 namespace Kestrel {
 
@@ -22,35 +23,6 @@ uint32_t LoadWord(const char* bytes) {
   uint32_t word;
   std::memcpy(&word, bytes, sizeof word);
   return word;
-}
-
-// The table's hash: four bytes a step, each step one multiply whose
-// dependency chain is a quarter of a byte-wise hash's, so that long texts
-// (messages, addresses) cost little more than names. The rotation carries
-// every byte's high bits into the low bits of later steps, and the final mix
-// spreads the whole word over the low bits that pick the bucket.
-uint32_t HashBytes(std::string_view text) {
-  constexpr uint32_t kStep = 0x9E3779B1u;
-  const char* bytes = text.data();
-  const std::size_t size = text.size();
-  uint32_t hash = static_cast<uint32_t>(size) * kStep;
-  std::size_t i = 0;
-  for (; i + 4 <= size; i += 4) hash = (std::rotl(hash, 5) ^ LoadWord(bytes + i)) * kStep;
-  if (i != size) {
-    // The last one to three bytes: a longer text reads the four bytes that end
-    // it (some of them hashed already), a shorter one is gathered bytewise.
-    uint32_t word = 0;
-    if (size >= 4) {
-      word = LoadWord(bytes + size - 4);
-    } else {
-      for (; i < size; ++i) word = (word << 8) | static_cast<uint8_t>(bytes[i]);
-    }
-    hash = (std::rotl(hash, 5) ^ word) * kStep;
-  }
-  hash ^= hash >> 16;
-  hash *= 0x85EBCA6Bu;
-  hash ^= hash >> 13;
-  return hash;
 }
 
 void WriteIndex(std::byte* block, uint16_t index) {
@@ -145,10 +117,6 @@ PropertyStore::~PropertyStore() {
   }
 }
 
-uint32_t PropertyStore::HashText(std::string_view text) {
-  return HashBytes(text);
-}
-
 const PooledString* PropertyStore::EmptyString() {
   return &kEmptyString;
 }
@@ -156,7 +124,7 @@ const PooledString* PropertyStore::EmptyString() {
 const PooledString* PropertyStore::Intern(std::string_view text) {
   if (text.empty()) return &kEmptyString;
   if (text.size() > UINT32_MAX - 64) throw std::length_error("PropertyStore::Intern");
-  const uint32_t hash = HashBytes(text);
+  const uint32_t hash = Fnv1a32(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) {
@@ -194,7 +162,7 @@ void PropertyStore::Release(const PooledString* entry) {
 
 const PooledString* PropertyStore::FindString(std::string_view text) const {
   if (text.empty()) return nullptr;
-  const uint32_t hash = HashBytes(text);
+  const uint32_t hash = Fnv1a32(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
     if (entry->hash == hash && SameText(entry, text)) return entry;

@@ -29,7 +29,7 @@ namespace Kestrel {
 // and a terminating NUL. Owned by the store; live while its count is above 0.
 struct PooledString {
   PooledString* next;  // next entry of the same hash bucket
-  uint32_t hash;       // PropertyStore::HashText of the text
+  uint32_t hash;       // FNV-1a (32-bit) of the text
   uint32_t length;     // byte count, NUL excluded
   uint32_t count;      // references held by values of the tree
 
@@ -57,9 +57,6 @@ class PropertyStore {
   ~PropertyStore();
   PropertyStore(const PropertyStore&) = delete;
   PropertyStore& operator=(const PropertyStore&) = delete;
-
-  // The hash the string table files `text` (all its bytes) under. Never fails.
-  static uint32_t HashText(std::string_view text);
 
   // The shared entry of the empty text: never pooled, counted or freed.
   static const PooledString* EmptyString();
