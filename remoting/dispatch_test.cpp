@@ -533,6 +533,7 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
       EXPECT_EQ(result.native, nullptr);
     }
     ResponseHolder response;
+    response.get()->release = &ResetResponse;
     WriteResponse(response.get(), result, &registry);
     return response.failed() ? "error: " + response.error() : response.json();
   };
