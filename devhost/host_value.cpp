@@ -70,7 +70,8 @@ void CopyInto(const CoreValue& source, CoreValue* target, int depth) {
 // The JSON writer's buffer allocator: the library writes through what its
 // allocator returns without a check, so a failed allocation throws instead.
 struct CheckedAllocator {
-  static const bool kNeedFree = true;
+  // Part of the library's allocator concept, read by some of its containers.
+  [[maybe_unused]] static const bool kNeedFree = true;
   void* Malloc(size_t size) {
     if (size == 0) return nullptr;
     void* block = std::malloc(size);

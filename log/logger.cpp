@@ -281,7 +281,11 @@ void LogMessageV(LogLevel level, uint64_t groups, const char* format, va_list ar
     return;
   }
   char message[kMaxLogMessageLength + 1];
-  std::vsnprintf(message, sizeof(message), format == nullptr ? "" : format, args);
+  if (format == nullptr) {
+    message[0] = '\0';
+  } else {
+    std::vsnprintf(message, sizeof(message), format, args);
+  }
   const LogRecord record = MakeLogRecord(level, groups, message, LocalTimeNow());
   // Indexed and re-read each time: a target may detach itself, or drop the
   // last reference to the logger, while it writes.

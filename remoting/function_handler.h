@@ -97,17 +97,21 @@ constexpr std::size_t SlotIndex(std::size_t index) {
   return slot;
 }
 
+// The identity of `Arg` when it is a request parameter, else nullptr.
+template <class Arg>
+const StaticTypeInfo* RequestParameterIdentity() {
+  if constexpr (kIsRequestParameter<Arg>) {
+    return &StaticType::HashCode<Bare<Arg>>();
+  } else {
+    return nullptr;
+  }
+}
+
 // The identity of the first request parameter, or of void.
 template <class... Args>
 const StaticTypeInfo& RequestIdentity() {
   const StaticTypeInfo* found = nullptr;
-  (
-      [&found] {
-        if constexpr (kIsRequestParameter<Args>) {
-          if (found == nullptr) found = &StaticType::HashCode<Bare<Args>>();
-        }
-      }(),
-      ...);
+  ((found = found != nullptr ? found : RequestParameterIdentity<Args>()), ...);
   return found != nullptr ? *found : StaticType::HashCode<void>();
 }
 
