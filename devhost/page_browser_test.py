@@ -90,7 +90,8 @@ class Page:
         self.wait = WebDriverWait(driver, TIMEOUT)
 
     def find(self, css, within=None):
-        return (within or self.driver).find_element(self.by.CSS_SELECTOR, css)
+        """The first match, waited for: the page renders an opened block's parts later."""
+        return self.wait.until(lambda d: (within or d).find_element(self.by.CSS_SELECTOR, css))
 
     def operation(self, operation_id):
         """The first block of the operation, opened."""
