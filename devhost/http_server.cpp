@@ -21,6 +21,7 @@
 #include "boost/asio/strand.hpp"
 #include "boost/asio/thread_pool.hpp"
 #include "boost/asio/write.hpp"
+#include "boost/beast/core/bind_handler.hpp"
 #include "boost/beast/core/buffers_cat.hpp"
 #include "boost/beast/core/flat_buffer.hpp"
 #include "boost/beast/core/string.hpp"
@@ -174,6 +175,45 @@ struct ServerState {
   }
 };
 
+// The connection's socket as its reads and writes use it: an operation that
+// starts once the deadline has passed fails at once. Beast and Asio read a
+// head or a body, and write an answer, in several socket operations, and a
+// deadline's cancel reaches only the one that is pending; without this, an
+// operation that completed just as the deadline passed would be followed by
+// another that waits on.
+class DeadlineStream {
+ public:
+  using executor_type = tcp::socket::executor_type;
+
+  DeadlineStream(tcp::socket& socket, const bool& timed_out)
+      : socket_(socket), timed_out_(timed_out) {}
+
+  executor_type get_executor() noexcept { return socket_.get_executor(); }
+
+  template <class MutableBuffers, class Handler>
+  void async_read_some(const MutableBuffers& buffers, Handler&& handler) {
+    if (!timed_out_) return socket_.async_read_some(buffers, std::forward<Handler>(handler));
+    FailLater(std::forward<Handler>(handler));
+  }
+
+  template <class ConstBuffers, class Handler>
+  void async_write_some(const ConstBuffers& buffers, Handler&& handler) {
+    if (!timed_out_) return socket_.async_write_some(buffers, std::forward<Handler>(handler));
+    FailLater(std::forward<Handler>(handler));
+  }
+
+ private:
+  template <class Handler>
+  void FailLater(Handler&& handler) {
+    asio::post(socket_.get_executor(), boost::beast::bind_front_handler(
+                                           std::forward<Handler>(handler),
+                                           error_code(asio::error::operation_aborted), size_t{0}));
+  }
+
+  tcp::socket& socket_;
+  const bool& timed_out_;
+};
+
 // One accepted connection. Its handlers run on its own strand, one at a
 // time; a call into the plugin runs on the worker pool and the session goes
 // on on its strand when it returns. Requests are read through one buffer,
@@ -233,8 +273,11 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
+  // Ends the deadline: what starts next is not under it, even when it passed
+  // as the operations under it completed.
   void ClearDeadline() {
     ++deadline_number_;
+    timed_out_ = false;
     timer_.cancel();
   }
 
@@ -244,7 +287,7 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->header_limit(kMaxHeadBytes);
     parser_->body_limit(state_->options.max_body);
     SetDeadline(std::chrono::milliseconds(state_->options.header_timeout_ms));
-    http::async_read_header(socket_, buffer_, *parser_,
+    http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](const error_code& error, size_t) {
                               if (error) return self->OnReadError(error);
                               self->serving_ = true;
@@ -260,14 +303,14 @@ class Session : public std::enable_shared_from_this<Session> {
     };
     SetDeadline(std::chrono::milliseconds(state_->options.body_timeout_ms));
     if (boost::beast::iequals(parser_->get()[http::field::expect], "100-continue")) {
-      asio::async_write(socket_, asio::buffer(kContinue, sizeof(kContinue) - 1),
+      asio::async_write(stream_, asio::buffer(kContinue, sizeof(kContinue) - 1),
                         [self = shared_from_this(), on_body](const error_code& error, size_t) {
                           if (error) return self->Close();
-                          http::async_read(self->socket_, self->buffer_, *self->parser_, on_body);
+                          http::async_read(self->stream_, self->buffer_, *self->parser_, on_body);
                         });
       return;
     }
-    http::async_read(socket_, buffer_, *parser_, on_body);
+    http::async_read(stream_, buffer_, *parser_, on_body);
   }
 
   // A request that could not be read is answered when something of it
@@ -374,7 +417,7 @@ class Session : public std::enable_shared_from_this<Session> {
     SetDeadline(kWriteTimeout);
     // Head and body go out in one write: an answer in two parts can wait
     // for the client's delayed acknowledgement of the first.
-    http::async_write(socket_, *response_,
+    http::async_write(stream_, *response_,
                       [self = shared_from_this(), keep_alive](const error_code& error, size_t) {
                         self->response_.reset();
                         if (error) return self->Close();
@@ -402,7 +445,7 @@ class Session : public std::enable_shared_from_this<Session> {
     outgoing_ = kStreamOpen;
     writing_ = true;
     SetDeadline(kWriteTimeout);
-    asio::async_write(socket_,
+    asio::async_write(stream_,
                       boost::beast::buffers_cat(asio::buffer(kStreamHead, sizeof(kStreamHead) - 1),
                                                 http::make_chunk(asio::buffer(outgoing_))),
                       [self = shared_from_this()](const error_code& error, size_t) {
@@ -413,7 +456,7 @@ class Session : public std::enable_shared_from_this<Session> {
   // Reads and drops what the client sends until the connection ends (or
   // its deadline passes), then calls `at_end`.
   void DiscardReads(void (Session::*at_end)()) {
-    socket_.async_read_some(asio::buffer(scratch_),
+    stream_.async_read_some(asio::buffer(scratch_),
                             [self = shared_from_this(), at_end](const error_code& error, size_t) {
                               if (error) return ((*self).*at_end)();
                               self->DiscardReads(at_end);
@@ -434,12 +477,12 @@ class Session : public std::enable_shared_from_this<Session> {
       writing_ = true;
       SetDeadline(kWriteTimeout);
       asio::async_write(
-          socket_, http::make_chunk_last(),
+          stream_, http::make_chunk_last(),
           [self = shared_from_this()](const error_code&, size_t) { self->EndStream(); });
     } else if (!outgoing_.empty()) {
       writing_ = true;
       SetDeadline(kWriteTimeout);
-      asio::async_write(socket_, http::make_chunk(asio::buffer(outgoing_)),
+      asio::async_write(stream_, http::make_chunk(asio::buffer(outgoing_)),
                         [self = shared_from_this()](const error_code& error, size_t) {
                           self->OnStreamWritten(error);
                         });
@@ -487,7 +530,8 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::steady_timer timer_;
   uint64_t deadline_number_ = 0;
   bool timed_out_ = false;
-  bool serving_ = false;  // a request is read or answered
+  DeadlineStream stream_{socket_, timed_out_};  // every read and write goes through it
+  bool serving_ = false;                        // a request is read or answered
   bool closed_ = false;
   int requests_ = 0;
   boost::beast::flat_buffer buffer_;  // also holds the start of pipelined requests
