@@ -95,8 +95,7 @@ class Page:
 
     def operation(self, operation_id):
         """The first block of the operation, opened."""
-        block = self.wait.until(lambda d: d.find_element(
-            self.by.CSS_SELECTOR, f'.opblock[id$="-{operation_id}"]'))
+        block = self.find(f'.opblock[id$="-{operation_id}"]')
         if "is-open" not in block.get_attribute("class"):
             self.find(".opblock-summary-control", block).click()
             self.wait.until(lambda d: "is-open" in block.get_attribute("class"))
@@ -118,8 +117,7 @@ class Page:
             editor.send_keys(Keys.DELETE)
             editor.send_keys(body)
         self.find("button.execute", block).click()
-        status = self.wait.until(lambda d: block.find_element(
-            self.by.CSS_SELECTOR, ".live-responses-table tr.response .response-col_status"))
+        status = self.find(".live-responses-table tr.response .response-col_status", block)
         bodies = block.find_elements(
             self.by.CSS_SELECTOR, ".live-responses-table tr.response .highlight-code pre")
         text = bodies[0].get_attribute("textContent") if bodies else ""
@@ -173,7 +171,7 @@ def main():
     try:
         page = Page(driver)
         driver.get(address + "/")
-        page.wait.until(lambda d: d.find_element(page.by.CSS_SELECTOR, "#events-state.open"))
+        page.find("#events-state.open")
         available = "PostVynSpectatorV1BuddySpectate"
 
         status, text = page.call(available, '["Ann","Bob","Cleo","Zed"]')
