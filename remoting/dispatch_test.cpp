@@ -393,21 +393,21 @@ TEST_F(DispatchTest, TheGateKeepsItsOwnerUntilTheLastCallLeaves) {
   Answer nested;
   int destroyed_inside = -1;
   // Shuts down as the host does while this call is in progress, calls again
-  // as another host thread would, then ends as a wait that shutdown broke.
+  // as another host thread would, then ends with its own failure.
   endpoints_.Get("/shutdown", [&]() -> MaybeType<int32_t> {
     gate_.Close();
     gate_.ReleaseHostReference();
     nested = CallThroughDescriptor("GetPlain", "/plain");
     destroyed_inside = destroyed_;
-    throw CallFinalizing{};
+    return Failure(503, "Own failure");
   });
   endpoints_.BuildApiDescription();
 
   const Answer plain = CallThroughDescriptor("GetPlain", "/plain");
   EXPECT_EQ(plain.value, "1");
   const Answer ended = CallThroughDescriptor("GetShutdown", "/shutdown");
-  EXPECT_EQ(ended.error, "Finalizing");
-  EXPECT_EQ(ended.status, 0u);
+  EXPECT_EQ(ended.error, "Own failure");  // a call already inside answers as it would have
+  EXPECT_EQ(ended.status, 503u);
   EXPECT_EQ(nested.error, "Finalizing");  // a call after shutdown runs nothing
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(destroyed_inside, 0);
