@@ -84,5 +84,37 @@ TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
   });
 }
 
+TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
+  using namespace std::string_literals;
+  using WalkProbe::Mood;
+  using WalkProbe::Sparse;
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  const struct {
+    Sparse native;
+    std::string expected;
+  } rows[] = {
+      {Sparse{}, "10:null{}"},
+      // A text that starts with NUL is the empty text: left out.
+      {Sparse{"\0x"s, 0, {}, {}, Mood::kCalm}, "10:null{}"},
+      {Sparse{"", 0, {3}, {}, Mood::kCalm}, "10:{inner/1=10:{n/1=2:3,},}"s},
+      {Sparse{"a\0b"s, -1, {0}, {0}, Mood::kGlad},
+       "10:{list/1=9:[2:0,],mood/1=6:Glad\0,number/1=2:-1,text/1=6:a\0,}"s},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.expected);
+    CoreValue walked;
+    ASSERT_TRUE(ToCoreValue(MakeNativeWalk(row.native, registry), walked, &registry));
+    EXPECT_EQ(Describe(walked), row.expected);
+    PropertyResult converted;
+    ConvertNative(converted, row.native, registry);
+    CoreValue tree;
+    ToCoreValue(converted, tree, &registry);
+    EXPECT_EQ(Describe(tree), row.expected);
+    ReleaseToCoreValue(walked);
+    ReleaseToCoreValue(tree);
+  }
+}
+
 }  // namespace
 }  // namespace Kestrel
