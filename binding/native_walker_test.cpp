@@ -8,6 +8,7 @@
 #include "binding/core_value_conversion.h"
 #include "binding/walk_probe_test_support.h"
 #include "host_abi/core_value.h"
+#include "util/counting_allocator.h"
 
 namespace Kestrel {
 namespace {
@@ -69,8 +70,16 @@ TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
       return;
     }
     ASSERT_TRUE(converted.IsValid());
+    // The walk also holds the same blocks as the tree's host value: every
+    // array exactly as long as its count.
+    ReleaseToCoreValue(direct);
+    const uint64_t before_walk = ReadAllocatorCounters().live_bytes();
+    ASSERT_TRUE(ToCoreValue(MakeNativeWalk(native, registry), direct, &registry));
+    const uint64_t walk_bytes = ReadAllocatorCounters().live_bytes() - before_walk;
     CoreValue expected;
+    const uint64_t before_tree = ReadAllocatorCounters().live_bytes();
     ToCoreValue(converted, expected, &registry);
+    EXPECT_EQ(walk_bytes, ReadAllocatorCounters().live_bytes() - before_tree);
     EXPECT_EQ(Describe(direct), Describe(expected));
     // Enums without a registry go out as numbers on both paths.
     CoreValue unnamed_direct;
