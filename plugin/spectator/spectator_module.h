@@ -11,10 +11,16 @@
 //
 // The module owns the current game for its whole life; nothing is persisted.
 // Everything else (registry, routes, host services) is the base module's.
+//
+// Threads: the endpoints are registered as not thread-safe, yet a host may
+// call them from several threads at once; the current game is copied in and
+// out under a lock of its own (never held across a call to the host), so a
+// reader always sees one whole game.
 #ifndef VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
 #define VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,9 +54,11 @@ class SpectatorModule : public CoreAppModule {
   // gameflow plugin and, when that succeeds, publishes the change.
   MaybeType<void> Launch(const Api::SpectateGameInfoResource& game);
   // A copy of the current game (three empty texts before the first launch).
-  Api::SpectateGameInfoResource current_game() const { return current_game_; }
+  // Thread-safe.
+  Api::SpectateGameInfoResource current_game() const;
 
  private:
+  mutable std::mutex current_game_mutex_;  // guards `current_game_` only
   Api::SpectateGameInfoResource current_game_;
   // The DTOs' server class names, recorded as the module registers them; the
   // module keeps the record for its life, though no call of its own reads it.
