@@ -266,9 +266,9 @@ TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
   std::unique_ptr<Platform::TcpConnection> sender =
       Platform::TcpConnection::Connect("127.0.0.1", port.value(), &error);
   ASSERT_NE(sender, nullptr) << error;
-  ASSERT_TRUE(sender->Send(
-      "POST /t/v1/echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-      "Content-Length: 1000\r\n\r\n"));
+  ASSERT_TRUE(
+      sender->Send("POST /t/v1/echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                   "Content-Length: 1000\r\n\r\n"));
   // One byte every 100 ms: the body would take 100 s, the head's deadline
   // 30 s; the body's deadline ends it after 0.3 s.
   std::string received;
