@@ -1,6 +1,7 @@
 #include "devhost/core_host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -65,11 +66,39 @@ size_t RecordBytes(const std::string& text) {
 size_t RecordBytes(const LogLine& line) {
   return sizeof(line) + line.text.size();
 }
+size_t RecordBytes(const CallRecord& call) {
+  size_t bytes = sizeof(call) + call.request.path.size() + call.request.content_type.size() +
+                 call.outcome.error_text.size() + call.outcome.content_type.size() +
+                 call.outcome.stream_text.size() + CoreValueBytes(call.outcome.value.get());
+  if (call.request.body.has_value()) bytes += call.request.body->size();
+  for (const auto& [name, value] : call.request.headers) bytes += name.size() + value.size();
+  for (const RecordedArgument& argument : call.request.arguments) {
+    bytes += sizeof(argument) + argument.name.size() + CoreValueBytes(argument.value.get());
+  }
+  return bytes;
+}
 size_t RecordBytes(const Subscription& subscription) {
   return sizeof(subscription) + subscription.name.size();
 }
 size_t RecordBytes(const Unsubscription& unsubscription) {
   return sizeof(unsubscription) + unsubscription.name.size();
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The JSON of what the host answers an outgoing request.
+std::string AnswerJson(const ScriptedResponse& answer) {
+  if (answer.error) return "{\"message\":" + HostValue::String(answer.error_text).ToJson() + "}";
+  if (answer.streamed) {
+    std::string text;
+    for (const StreamChunk& chunk : answer.chunks) text += chunk.data;
+    return HostValue::String(text).ToJson();
+  }
+  return answer.value.ToJson();
 }
 
 // Runs `body` and drops what it throws: the function table's call-backs run
@@ -109,6 +138,23 @@ std::string RecordedRequest::ArgumentsJson() const {
   }
   json += ']';
   return json;
+}
+
+CallOutcome& CallOutcome::operator=(const CallOutcome& other) {
+  if (this == &other) return *this;
+  function_name = other.function_name;
+  error = other.error;
+  error_text = other.error_text;
+  status = other.status;
+  result_flag = other.result_flag;
+  body_encoding = other.body_encoding;
+  content_type = other.content_type;
+  headers = other.headers;
+  value = other.value.Clone();
+  streamed = other.streamed;
+  stream_text = other.stream_text;
+  stream_failed = other.stream_failed;
+  return *this;
 }
 
 CallRequest CallRequest::Json(uint32_t method, std::string path, std::string body) {
@@ -245,6 +291,13 @@ MemoryStats CoreHost::GetMemoryStats() const {
   return stats;
 }
 
+MemoryStats CoreHost::SampleMemoryStats() const {
+  std::unique_lock<std::recursive_mutex> lock(call_mutex_, std::try_to_lock);
+  if (lock.owns_lock() && current_call_ == 0) return GetMemoryStats();
+  std::lock_guard<std::mutex> state(state_mutex_);
+  return call_start_memory_;
+}
+
 // ---------------------------------------------------------------------------
 // Calling the plugin
 
@@ -281,6 +334,39 @@ MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
 CallOutcome CoreHost::CallFunction(const CoreFunctionDescriptor& function,
                                    const CallRequest& request) {
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+  CallRecord record;
+  record.number = ++last_call_number_;
+  record.time_ms = NowMs();
+  record.memory_before = GetMemoryStats();
+  {
+    std::lock_guard<std::mutex> state(state_mutex_);
+    call_start_memory_ = record.memory_before;
+  }
+  // A call made from inside another (a plugin that calls back) is its own;
+  // what follows it belongs to the outer one again.
+  const uint64_t outer_call = current_call_.exchange(record.number);
+  const auto started = std::chrono::steady_clock::now();
+  CallOutcome outcome = RunFunction(function, request);
+  record.duration_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+  current_call_ = outer_call;
+  record.memory_after = GetMemoryStats();
+  record.request = request;
+  record.outcome = outcome;
+  std::function<void(const CallRecord&)> on_call;
+  {
+    std::lock_guard<std::mutex> state(state_mutex_);
+    on_call = observer_.on_call;
+  }
+  if (on_call) on_call(record);
+  std::lock_guard<std::mutex> state(state_mutex_);
+  Keep(calls_, std::move(record));
+  return outcome;
+}
+
+CallOutcome CoreHost::RunFunction(const CoreFunctionDescriptor& function,
+                                  const CallRequest& request) {
   // The request points into `request` and these arrays for the whole call.
   std::vector<CoreArgument> arguments(request.arguments.size());
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -422,6 +508,13 @@ int CoreHost::DeliverPending() {
         if (subscription.name == event.name) targets.push_back(subscription);
       }
     }
+    if (!targets.empty()) {
+      OutgoingRecord delivery;
+      delivery.kind = OutgoingRecord::Kind::kDelivery;
+      delivery.name = event.name;
+      delivery.payload_json = event.payload.ToJson();
+      ReportOutgoing(std::move(delivery));
+    }
     for (const Subscription& subscription : targets) {
       if (subscription.callback == nullptr) continue;
       // The payload stays the host's; the plugin only reads it during the call.
@@ -486,16 +579,33 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
     on_request = observer_.on_request;
   }
   if (on_request) on_request(recorded);
-  if (!handler) {
-    FillResponse(
-        ScriptedResponse::Error(
-            FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(recorded.method)),
-                       recorded.path),
-            404),
-        response);
-    return;
+  ScriptedResponse answer =
+      handler ? handler(recorded)
+              : ScriptedResponse::Error(
+                    FormatText("No handler for %1 %2",
+                               HttpMethodText(HttpMethodFromValue(recorded.method)), recorded.path),
+                    404);
+  OutgoingRecord outgoing;
+  outgoing.kind = OutgoingRecord::Kind::kRequest;
+  outgoing.method = recorded.method;
+  outgoing.name = recorded.path;
+  outgoing.payload_json = recorded.ArgumentsJson();
+  outgoing.status = answer.status;
+  outgoing.answer_json = AnswerJson(answer);
+  ReportOutgoing(std::move(outgoing));
+  FillResponse(std::move(answer), response);
+}
+
+void CoreHost::ReportOutgoing(OutgoingRecord record) {
+  std::function<void(const OutgoingRecord&)> on_outgoing;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    on_outgoing = observer_.on_outgoing;
   }
-  FillResponse(handler(recorded), response);
+  if (!on_outgoing) return;
+  record.call = current_call_;
+  record.time_ms = NowMs();
+  on_outgoing(record);
 }
 
 void VYN_CDECL CoreHost::OnReserved2(CoreFunctionTable*, uint32_t, uint32_t) {}
@@ -571,6 +681,10 @@ void VYN_CDECL CoreHost::OnBeginWait(CoreFunctionTable* table, const char* label
       on_begin_wait = host->observer_.on_begin_wait;
     }
     if (on_begin_wait) on_begin_wait(text);
+    OutgoingRecord wait;
+    wait.kind = OutgoingRecord::Kind::kBeginWait;
+    wait.name = std::move(text);
+    host->ReportOutgoing(std::move(wait));
   });
 }
 
@@ -578,8 +692,13 @@ void VYN_CDECL CoreHost::OnEndWait(CoreFunctionTable* table) {
   if (table == nullptr) return;
   Contained([&] {
     CoreHost* host = FromTable(table);
-    std::lock_guard<std::mutex> lock(host->state_mutex_);
-    ++host->end_wait_count_;
+    {
+      std::lock_guard<std::mutex> lock(host->state_mutex_);
+      ++host->end_wait_count_;
+    }
+    OutgoingRecord wait;
+    wait.kind = OutgoingRecord::Kind::kEndWait;
+    host->ReportOutgoing(std::move(wait));
   });
 }
 
@@ -587,7 +706,7 @@ void VYN_CDECL CoreHost::OnLog(CoreFunctionTable* table, int32_t level, const ch
   if (table == nullptr) return;
   Contained([&] {
     CoreHost* host = FromTable(table);
-    LogLine line{level, TextOrEmpty(text)};
+    LogLine line{level, TextOrEmpty(text), NowMs(), host->current_call_};
     std::function<void(const LogLine&)> on_log;
     {
       std::lock_guard<std::mutex> lock(host->state_mutex_);
@@ -651,6 +770,19 @@ std::vector<LogLine> CoreHost::log_lines() const {
   return log_lines_.Copy();
 }
 
+std::vector<CallRecord> CoreHost::calls() const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return calls_.Copy();
+}
+
+std::optional<CallRecord> CoreHost::FindCall(uint64_t number) const {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  const CallRecord* call =
+      calls_.FindNewest([number](const CallRecord& kept) { return kept.number == number; });
+  if (call == nullptr) return std::nullopt;
+  return *call;
+}
+
 size_t CoreHost::pending_event_count() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
   return pending_events_.size();
@@ -672,6 +804,7 @@ void CoreHost::ClearRecords() {
   end_wait_count_ = 0;
   yield_count_ = 0;
   log_lines_.Clear();
+  calls_.Clear();
 }
 
 }  // namespace Kestrel::DevHost

@@ -137,14 +137,37 @@ struct Unsubscription {
   uint32_t plugin_id = 0;
 };
 
-// One line the plugin logged through the host.
+// One line the plugin logged through the host, with the wall-clock time it
+// arrived (milliseconds since 1970) and the number of the call in progress
+// (0: none).
 struct LogLine {
   int32_t level = 0;
   std::string text;
+  int64_t time_ms = 0;
+  uint64_t call = 0;
+};
+
+// One thing the plugin did towards the other plugins and the server while
+// the host watched: a request it sent with the answer it got, an event the
+// host delivered to it (an answer coming back), or a wait it began or ended.
+// `call` is the number of the call in progress (0: none, as during
+// `Initialize`).
+struct OutgoingRecord {
+  enum class Kind { kRequest, kDelivery, kBeginWait, kEndWait };
+  Kind kind = Kind::kRequest;
+  uint64_t call = 0;
+  int64_t time_ms = 0;
+  uint32_t method = 0;       // requests
+  std::string name;          // request: its path; delivery: the event name; begin: the label
+  std::string payload_json;  // request: its arguments; delivery: the payload
+  uint32_t status = 0;       // request: the answer's status (0: none set)
+  std::string answer_json;   // request: the answer's value, or {"message": ...} on error
 };
 
 // Answers one outgoing request; called on the thread of the plugin's call.
 using RequestHandler = std::function<ScriptedResponse(const RecordedRequest&)>;
+
+struct CallRecord;
 
 // Live notifications of what the plugin does; each member may be empty. They
 // are called on the plugin's thread, without any host lock held.
@@ -153,6 +176,8 @@ struct HostObserver {
   std::function<void(const RecordedEvent&)> on_event;
   std::function<void(const LogLine&)> on_log;
   std::function<void(const std::string& label)> on_begin_wait;
+  std::function<void(const OutgoingRecord&)> on_outgoing;
+  std::function<void(const CallRecord&)> on_call;
 };
 
 // One call of a plugin function.
@@ -187,6 +212,26 @@ struct CallOutcome {
 
   // The value as JSON text, or the stream text when the answer was streamed.
   std::string ValueJson() const { return streamed ? stream_text : value.ToJson(); }
+
+  CallOutcome() = default;
+  CallOutcome(const CallOutcome& other) { *this = other; }
+  CallOutcome& operator=(const CallOutcome& other);
+  CallOutcome(CallOutcome&&) = default;
+  CallOutcome& operator=(CallOutcome&&) = default;
+};
+
+// One call the host made into the plugin: numbered from 1 in the order made,
+// with its request and outcome copied, when it began (milliseconds since
+// 1970), how long it took, and the plugin's allocator counters before and
+// after (queued events delivered after the call are part of it).
+struct CallRecord {
+  uint64_t number = 0;
+  int64_t time_ms = 0;
+  int64_t duration_us = 0;
+  CallRequest request;
+  CallOutcome outcome;
+  MemoryStats memory_before{};
+  MemoryStats memory_after{};
 };
 
 struct HostOptions {
@@ -197,7 +242,7 @@ struct HostOptions {
   // Deliver queued events after every call into the plugin returns.
   bool deliver_after_calls = true;
   // How many of each kind of record (requests, events, delivered events,
-  // subscriptions, unsubscriptions, wait labels, log lines) are kept, and
+  // subscriptions, unsubscriptions, wait labels, log lines, calls) are kept, and
   // about how many bytes of each kind: the newest ones; 0 keeps all. A
   // long-running server sets bounds.
   size_t record_limit = 0;
@@ -249,7 +294,13 @@ class CoreHost {
   const ApiDescription* api() const;
 
   // Copies the module's allocator counters; zeros when nothing is loaded.
+  // Waits for a call in progress.
   MemoryStats GetMemoryStats() const;
+
+  // The module's allocator counters without waiting: fresh when no call is
+  // in progress, else those taken as the current call began. Zeros when
+  // nothing is loaded. Safe from any thread.
+  MemoryStats SampleMemoryStats() const;
 
   // --- Calling the plugin -------------------------------------------------
 
@@ -305,6 +356,10 @@ class CoreHost {
   int end_wait_count() const;
   int yield_count() const;
   std::vector<LogLine> log_lines() const;
+  // The calls made into the plugin, oldest first; and the one numbered
+  // `number`, or nothing when it is not (or no longer) kept.
+  std::vector<CallRecord> calls() const;
+  std::optional<CallRecord> FindCall(uint64_t number) const;
   size_t pending_event_count() const;
   // Copies of the events queued for delivery, in queue order.
   std::vector<RecordedEvent> pending_events() const;
@@ -346,6 +401,9 @@ class CoreHost {
   static void VYN_CDECL OnLog(CoreFunctionTable* table, int32_t level, const char* text);
 
   void HandleSendRequest(Client::CoreResponse* response, const Client::CoreRequest* request);
+  // Reports `record` to the observer, stamped with the call in progress.
+  void ReportOutgoing(OutgoingRecord record);
+  CallOutcome RunFunction(const CoreFunctionDescriptor& function, const CallRequest& request);
   const HandlerEntry* FindHandler(uint32_t method, const std::string& path) const;
 
   HostOptions options_;
@@ -377,7 +435,14 @@ class CoreHost {
   int end_wait_count_ = 0;
   int yield_count_ = 0;
   RecordWindow<LogLine> log_lines_;
+  RecordWindow<CallRecord> calls_;
   HostObserver observer_;
+  // The call in progress (changed under `call_mutex_`) and the last number
+  // given; the counters taken as the current call began (under
+  // `state_mutex_`).
+  std::atomic<uint64_t> current_call_{0};
+  uint64_t last_call_number_ = 0;
+  MemoryStats call_start_memory_{};
 
   // Adds `record` to `window` within the options' bounds.
   template <typename Record>
