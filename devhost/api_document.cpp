@@ -5,6 +5,7 @@
 #include <set>
 
 #include "devhost/core_host.h"
+#include "devhost/inspector.h"
 #include "rapidjson/document.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
@@ -700,6 +701,7 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   }
   Key(&writer, "/devhost/roster");
   WriteJsonText(&writer, kRosterPathItem);
+  WriteJsonMembers(&writer, kInspectorPathItems);
   writer.EndObject();
   Key(&writer, "components");
   writer.StartObject();
@@ -716,6 +718,7 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
     WriteTypeRecordSchema(&writer, api.types[i]);
   }
   WriteJsonMembers(&writer, kRosterSchemas);
+  WriteJsonMembers(&writer, kInspectorSchemas);
   writer.EndObject();
   writer.EndObject();
   Key(&writer, "x-events");

@@ -169,11 +169,8 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
     server_options.max_body = options.max_body;
     DevHttpServer server(&host, server_options);
     server.ServeRoster(running.value().peers.get());
-    // The server replaced the observer: keep printing log lines.
-    HostObserver serving;
-    serving.on_event = [&server](const RecordedEvent& event) { server.PublishEvent(event); };
-    serving.on_log = observer.on_log;
-    host.SetObserver(serving);
+    // The server observes the host; log lines are still printed.
+    server.ObserveHost(observer);
 
     MaybeType<int> bound = server.Bind(options.bind_address, options.port);
     if (bound.is_failure()) {

@@ -39,7 +39,11 @@ HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome) {
     answer.body = ErrorBody(outcome.failure().message());
     return answer;
   }
-  const CallOutcome& result = outcome.value();
+  return AnswerForOutcome(outcome.value());
+}
+
+HttpAnswer AnswerForOutcome(const CallOutcome& result) {
+  HttpAnswer answer;
   if (result.error) {
     answer.status = result.status != 0 ? static_cast<int>(result.status) : 500;
     answer.content_type = "application/json";

@@ -24,6 +24,8 @@ struct HttpAnswer {
 // describes (http_server.h); a failed `Call` (no function, not initialized)
 // keeps its code.
 HttpAnswer AnswerForCall(const MaybeType<CallOutcome>& outcome);
+// The same for a call that reached the plugin.
+HttpAnswer AnswerForOutcome(const CallOutcome& outcome);
 
 // `{"message":"<text>"}` with `text` escaped (and made valid UTF-8).
 std::string ErrorBody(std::string_view text);

@@ -1,10 +1,11 @@
 #include "devhost/http_server.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -27,7 +28,9 @@
 #include "boost/beast/core/string.hpp"
 #include "boost/beast/http.hpp"
 #include "devhost/api_document.h"
+#include "devhost/inspector.h"
 #include "devhost/page_files.h"
+#include "devhost/record_window.h"
 #include "devhost/roster_endpoint.h"
 #include "platform/socket_options.h"
 
@@ -128,6 +131,40 @@ void RunLoop(asio::io_context& loop) {
 
 class Session;
 
+// One kind of event stream: its frames, numbered, and the streams that
+// follow it. A numbered channel gives every frame an "id:" field, so a
+// client that reconnects goes on after the last frame it saw.
+struct Channel {
+  explicit Channel(bool numbered_frames) : numbered(numbered_frames) {}
+  const bool numbered;
+  RecordWindow<std::string> frames;
+  std::map<const Session*, std::weak_ptr<Session>> streams;
+
+  // The frames from number `*next` on (from the oldest kept when it fell
+  // behind), concatenated; `*next` moves past them. Needs the server's mutex.
+  std::string FramesFrom(uint64_t* next) const {
+    std::string out;
+    *next = std::max(*next, frames.first_number());
+    for (uint64_t n = *next; n < frames.end_number(); ++n) out += frames.at_number(n);
+    *next = frames.end_number();
+    return out;
+  }
+
+  // Where a new stream starts: a numbered channel after `last_seen` (the
+  // client's Last-Event-ID) or with the oldest frame kept; any other at the
+  // next frame published.
+  uint64_t StartNumber(std::string_view last_seen) const {
+    if (!numbered) return frames.end_number();
+    uint64_t last = 0;
+    auto [end, error] =
+        std::from_chars(last_seen.data(), last_seen.data() + last_seen.size(), last);
+    if (last_seen.empty() || error != std::errc() || end != last_seen.data() + last_seen.size()) {
+      return frames.first_number();
+    }
+    return std::min(last + 1, frames.end_number());
+  }
+};
+
 // What the server owns: the event loop, the worker pool, the published
 // events and the registry of open connections.
 struct ServerState {
@@ -140,13 +177,12 @@ struct ServerState {
   // unregister themselves here.
   mutable std::mutex mutex;
   std::condition_variable changed;
-  // The published events, numbered; streams remember the next number to send.
-  std::deque<std::string> frames;
-  uint64_t first_number = 0;  // number of frames.front()
-  size_t frame_bytes = 0;
-  // Every open connection, and the open event streams among them.
+  // The published events (`/events`) and what the inspector shows
+  // (`/devhost/inspector`); streams remember the next number to send.
+  Channel events{false};
+  Channel inspector{true};
+  // Every open connection.
   std::map<const Session*, std::weak_ptr<Session>> sessions;
-  std::map<const Session*, std::weak_ptr<Session>> streams;
   bool stopping = false;
   bool running = false;  // `Run` serves
 
@@ -162,17 +198,11 @@ struct ServerState {
   void Accept();
   void OnAccepted(const error_code& error, tcp::socket socket);
 
-  // The frames from number `*next` on (from the oldest kept when it fell
-  // behind), concatenated; `*next` moves past them. Needs `mutex`.
-  std::string FramesFrom(uint64_t* next) const {
-    std::string out;
-    *next = std::max(*next, first_number);
-    for (uint64_t n = *next; n < first_number + frames.size(); ++n) {
-      out += frames[n - first_number];
-    }
-    *next = first_number + frames.size();
-    return out;
-  }
+  // Open event streams of both channels. Needs `mutex`.
+  size_t open_streams() const { return events.streams.size() + inspector.streams.size(); }
+
+  // Adds `frame` to `channel` and wakes its streams.
+  void Publish(Channel& channel, std::string frame);
 };
 
 // The connection's socket as its reads and writes use it: an operation that
@@ -338,7 +368,18 @@ class Session : public std::enable_shared_from_this<Session> {
     const std::string_view path = target.substr(0, target.find('?'));
     // The host's own endpoints answer at once, on the loop.
     try {
-      if (verb == http::verb::get && path == "/events") return StartStream(keep_alive);
+      if (verb == http::verb::get && path == "/events") {
+        return StartStream(&state_->events, "", keep_alive);
+      }
+      if (verb == http::verb::get && path == kInspectorStreamPath) {
+        return StartStream(&state_->inspector, request["Last-Event-ID"], keep_alive);
+      }
+      if (get && path.substr(0, kCallsPathPrefix.size()) == kCallsPathPrefix) {
+        return Answer(CallAnswer(*state_->host, path), keep_alive, head_only);
+      }
+      if (get && path == kMemoryPath) {
+        return Answer(MemoryAnswer(state_->host->SampleMemoryStats()), keep_alive, head_only);
+      }
       if (get && path == "/openapi.json") {
         const ApiDescription* api = state_->host->api();
         HttpAnswer answer =
@@ -426,13 +467,14 @@ class Session : public std::enable_shared_from_this<Session> {
                       });
   }
 
-  void StartStream(bool keep_alive) {
+  void StartStream(Channel* channel, std::string_view last_seen, bool keep_alive) {
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
-      if (static_cast<int>(state_->streams.size()) < state_->options.max_event_streams) {
-        state_->streams[this] = weak_from_this();
+      if (static_cast<int>(state_->open_streams()) < state_->options.max_event_streams) {
+        channel->streams[this] = weak_from_this();
+        channel_ = channel;
         streaming_ = true;
-        next_frame_ = state_->first_number + state_->frames.size();
+        next_frame_ = channel->StartNumber(last_seen);
       }
     }
     if (!streaming_) {
@@ -471,7 +513,7 @@ class Session : public std::enable_shared_from_this<Session> {
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
       stopping = state_->stopping;
-      if (!stopping) outgoing_ = state_->FramesFrom(&next_frame_);
+      if (!stopping) outgoing_ = channel_->FramesFrom(&next_frame_);
     }
     if (stopping) {
       writing_ = true;
@@ -500,7 +542,7 @@ class Session : public std::enable_shared_from_this<Session> {
     if (streaming_) {
       streaming_ = false;
       std::lock_guard<std::mutex> lock(state_->mutex);
-      state_->streams.erase(this);
+      channel_->streams.erase(this);
       state_->changed.notify_all();
     }
     Close();
@@ -539,11 +581,27 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<http::response<http::string_body>> response_;
   std::array<char, 512> scratch_{};
   // Event streams.
+  Channel* channel_ = nullptr;
   bool streaming_ = false;
   bool writing_ = false;
   uint64_t next_frame_ = 0;
   std::string outgoing_;
 };
+
+void ServerState::Publish(Channel& channel, std::string frame) {
+  std::vector<std::shared_ptr<Session>> streams;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (channel.numbered)
+      frame = "id: " + std::to_string(channel.frames.end_number()) + "\n" + frame;
+    const size_t bytes = frame.size();
+    channel.frames.Add(std::move(frame), bytes, kEventHistory, kEventHistoryBytes);
+    for (auto& [key, session] : channel.streams) streams.push_back(session.lock());
+  }
+  for (const std::shared_ptr<Session>& session : streams) {
+    if (session != nullptr) session->Wake();
+  }
+}
 
 void ServerState::Accept() {
   acceptor.async_accept(asio::make_strand(loop),
@@ -573,9 +631,29 @@ DevHttpServer::DevHttpServer(CoreHost* host, HttpServerOptions options)
   state_->host = host;
   state_->options = options;
   state_->workers = std::make_unique<asio::thread_pool>(std::max(1, options.worker_threads));
-  HostObserver observer;
-  observer.on_event = [this](const RecordedEvent& event) { PublishEvent(event); };
-  host->SetObserver(std::move(observer));
+  ObserveHost(HostObserver{});
+}
+
+void DevHttpServer::ObserveHost(HostObserver also) {
+  ServerState* state = state_.get();
+  HostObserver observer = also;
+  observer.on_event = [this, also = also.on_event](const RecordedEvent& event) {
+    PublishEvent(event);
+    if (also) also(event);
+  };
+  observer.on_call = [state, also = also.on_call](const CallRecord& call) {
+    state->Publish(state->inspector, CallFrame(call));
+    if (also) also(call);
+  };
+  observer.on_outgoing = [state, also = also.on_outgoing](const OutgoingRecord& outgoing) {
+    state->Publish(state->inspector, OutgoingFrame(outgoing));
+    if (also) also(outgoing);
+  };
+  observer.on_log = [state, also = also.on_log](const LogLine& line) {
+    state->Publish(state->inspector, LogFrame(line));
+    if (also) also(line);
+  };
+  state->host->SetObserver(std::move(observer));
 }
 
 DevHttpServer::~DevHttpServer() {
@@ -669,28 +747,13 @@ void DevHttpServer::Stop() {
 }
 
 void DevHttpServer::PublishEvent(const RecordedEvent& event) {
-  std::string frame = EventFrame(event);
-  std::vector<std::shared_ptr<Session>> streams;
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->frame_bytes += frame.size();
-    state_->frames.push_back(std::move(frame));
-    while (state_->frames.size() > 1 &&
-           (state_->frames.size() > kEventHistory || state_->frame_bytes > kEventHistoryBytes)) {
-      state_->frame_bytes -= state_->frames.front().size();
-      state_->frames.pop_front();
-      ++state_->first_number;
-    }
-    for (auto& [key, session] : state_->streams) streams.push_back(session.lock());
-  }
-  for (const std::shared_ptr<Session>& session : streams) {
-    if (session != nullptr) session->Wake();
-  }
+  state_->Publish(state_->events, EventFrame(event));
+  state_->Publish(state_->inspector, PublishedFrame(event));
 }
 
 int DevHttpServer::open_event_streams() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
-  return static_cast<int>(state_->streams.size());
+  return static_cast<int>(state_->open_streams());
 }
 
 }  // namespace Kestrel::DevHost

@@ -9,8 +9,10 @@
 // `GET /events` streams every event the plugin publishes as Server-Sent
 // Events (at most `max_event_streams` at once; more get 503), each ended
 // with the end of its chunked body when the server stops; `GET
-// /openapi.json` serves the OpenAPI document of the plugin's API; `GET /`
-// serves the host's page (page_files.h) and `/devhost/roster` the roster
+// /devhost/inspector` streams what happens inside the plugin, `GET
+// /devhost/calls/<number>` and `GET /devhost/memory` answer one call in full
+// and the plugin's memory (inspector.h); `GET /openapi.json` serves the OpenAPI document of the
+// plugin's API; `GET /` serves the host's page (page_files.h) and `/devhost/roster` the roster
 // endpoint (roster_endpoint.h).
 //
 // Every error answer, those of reading the request included (400 malformed,
@@ -61,7 +63,7 @@ struct HttpServerOptions {
 
 class DevHttpServer {
  public:
-  // Installs itself as the host's observer of published events.
+  // Installs itself as the host's observer (see `ObserveHost`).
   explicit DevHttpServer(CoreHost* host, HttpServerOptions options = {});
   DevHttpServer(const DevHttpServer&) = delete;
   DevHttpServer& operator=(const DevHttpServer&) = delete;
@@ -72,6 +74,12 @@ class DevHttpServer {
   // or fails with status 503 when the address cannot be bound (busy port,
   // bad address).
   MaybeType<int> Bind(const std::string& address, int port);
+
+  // Makes the server the host's observer: published events go to both
+  // streams, calls, outgoing requests, deliveries, waits and log lines to
+  // the inspector's; each is then passed on to `also`'s member of its kind.
+  // Call before `Run`.
+  void ObserveHost(HostObserver also);
 
   // Serves `/devhost/roster` from `peers` (borrowed, must outlive the
   // server); without it the endpoint answers 404. Call before `Run`.
