@@ -15,7 +15,8 @@ install(TARGETS vyn_spectator vyn-devhost
 # the kept packages, with their licences. scripts/package runs scripts/setup,
 # which installs those packages.
 set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/page)
-install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js ${VYN_PAGE_SOURCE}/page.css
+install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js
+              ${VYN_PAGE_SOURCE}/inspector.js ${VYN_PAGE_SOURCE}/page.css
   DESTINATION page)
 install(FILES ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui.css
               ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui-bundle.js
@@ -26,6 +27,11 @@ install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/dist.umd/msgpack.
   DESTINATION page/node_modules/@msgpack/msgpack/dist.umd)
 install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/LICENSE
   DESTINATION page/node_modules/@msgpack/msgpack)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/uplot/dist/uPlot.iife.min.js
+              ${VYN_PAGE_SOURCE}/node_modules/uplot/dist/uPlot.min.css
+  DESTINATION page/node_modules/uplot/dist)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/uplot/LICENSE
+  DESTINATION page/node_modules/uplot)
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/windows-install.txt DESTINATION . RENAME INSTALL.txt)
   set(CPACK_GENERATOR ZIP)

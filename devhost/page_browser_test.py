@@ -6,8 +6,12 @@ through the page itself: calls availability with a JSON, a MessagePack and
 a YAML body, launches a game and finds the launch event in the events panel under
 both its names, reads the current game, sends a body of the wrong shape and
 reads the error, changes the roster in the roster panel and sees the next
-availability answer change. Saves a screenshot after the launch in the output
-folder, and checks that every request the page made went to 127.0.0.1.
+availability answer change. In the inspector it sees the launch and an
+availability call made with curl in the calls panel, opens one, sees the
+gameflow and service-proxy requests in the outgoing panel, an error line in
+the log panel after a call the server fails, and the memory chart drawn.
+Saves a screenshot after the launch in the output folder, and checks that
+every request the page made went to 127.0.0.1.
 
     page_browser_test.py VYN_DEVHOST OUTPUT_FOLDER
 
@@ -125,9 +129,34 @@ class Page:
             text = json.dumps(json.loads(text))  # one line in the test's output
         return int(status.text.split()[0]), text
 
+    def texts(self, css):
+        """The text of every match, shown or scrolled out of its panel."""
+        return [item.get_attribute("textContent")
+                for item in self.driver.find_elements(self.by.CSS_SELECTOR, css)]
+
     def event_names(self):
-        return [item.text for item in self.driver.find_elements(self.by.CSS_SELECTOR,
-                                                               "#events-list .event-name")]
+        return self.texts("#events-list .event-name")
+
+    def calls(self):
+        """The calls panel's rows, newest first, as {column: text}."""
+        rows = []
+        for row in self.driver.find_elements(self.by.CSS_SELECTOR, "#calls-table tbody tr"):
+            rows.append({cell.get_attribute("class"): cell.get_attribute("textContent")
+                         for cell in row.find_elements(self.by.CSS_SELECTOR, "td")})
+        return rows
+
+    def wait_for_call(self, path, status, after=0):
+        """The newest row of a call to `path` numbered above `after`, waited for."""
+        def found(driver):
+            for row in self.calls():
+                if (row["path"] == path and row["status"] == str(status) and
+                        int(row["number"][1:]) > after):
+                    return row
+            return None
+        return self.wait.until(found)
+
+    def wait_for_text(self, css, part):
+        self.wait.until(lambda d: any(part in text for text in self.texts(css)))
 
     def wait_for_events(self, names):
         self.wait.until(lambda d: all(name in self.event_names() for name in names))
@@ -169,10 +198,14 @@ def main():
             failures.append(what)
 
     try:
+        from selenium.webdriver.support.ui import Select
         page = Page(driver)
         driver.get(address + "/")
         page.find("#events-state.open")
         available = "PostVynSpectatorV1BuddySpectate"
+        launch_blocks = driver.find_elements(
+            page.by.CSS_SELECTOR, '.opblock[id$="-PostVynSpectatorV1SpectateLaunch"]')
+        check(len(launch_blocks) == 1, f"the launch is listed once ({len(launch_blocks)})")
 
         status, text = page.call(available, '["Ann","Bob","Cleo","Zed"]')
         check(status == 200 and json.loads(text)["availableForWatching"] == ["Ann", "Cleo"],
@@ -194,7 +227,33 @@ def main():
         check(all(name in page.event_names() for name in LAUNCH_EVENTS) and
               sum('"42"' in p for p in payloads) >= 2,
               f"the events panel shows the launch under {', '.join(LAUNCH_EVENTS)}")
-        # The launch's answer beside the events panel (which stays in view).
+        launched = page.wait_for_call("/vyn-spectator/v1/spectate/launch", 204)
+        curl = subprocess.run(
+            ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-X", "POST",
+             "-H", "Content-Type: application/json", "--data", '["Cleo","Dario"]',
+             address + "/vyn-spectator/v1/buddy/spectate"],
+            capture_output=True, text=True, timeout=TIMEOUT)
+        by_curl = page.wait_for_call("/vyn-spectator/v1/buddy/spectate", 200,
+                                     after=int(launched["number"][1:]))
+        check(curl.stdout == "200" and page.calls()[0] == by_curl and
+              by_curl["method"] == "POST" and launched["method"] == "POST",
+              f"the calls panel shows the launch (204) and then curl's availability call (200)")
+        page.find(f'#calls-table tr[data-call="{by_curl["number"][1:]}"]').click()
+        page.wait_for_text("#call-detail", "Dario")
+        detail = json.loads(page.find("#call-detail").get_attribute("textContent"))
+        check(detail["request"]["body"] == ["Cleo", "Dario"] and
+              detail["answer"]["body"] == {"availableForWatching": ["Cleo"]},
+              "a click on curl's call opens its request and answer")
+        page.wait_for_text("#outgoing-list .outgoing-what", "/vyn-gameflow/v1/spectate/launch")
+        page.wait_for_text("#outgoing-list .outgoing-what", "/vyn-login/v1/service-proxy-uuid-requests")
+        check(any("Dario" in text for text in page.texts("#outgoing-list .payload")),
+              "the outgoing panel shows the gameflow and service-proxy requests with payloads")
+        page.wait.until(lambda d: d.execute_script(
+            "const c = document.querySelector('#memory-chart canvas');"
+            "return c !== null && c.width > 0 && memory.times.length >= 2;"))
+        check("peak" in page.find("#memory-peak").get_attribute("textContent"),
+              "the memory chart is drawn with the peak")
+        # The launch's answer beside the inspector (which stays in view).
         answer = page.find('.opblock[id$="-PostVynSpectatorV1SpectateLaunch"] .live-responses-table')
         driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", answer)
         driver.save_screenshot(os.path.join(folder, "page_after_launch.png"))
@@ -216,6 +275,16 @@ def main():
         status, text = page.call(available, '["Ann","Bob"]')
         check(status == 200 and json.loads(text)["availableForWatching"] == ["Ann", "Bob"],
               f"after Bob joins a game in the roster panel, availability answers him ({text})")
+
+        page.find("#roster-server").send_keys("Service unavailable")
+        page.find("#roster-apply").click()
+        page.wait.until(lambda d: page.find("#roster-status").text.startswith("Applied"))
+        status, text = page.call(available, '["Ann"]')
+        Select(page.find("#log-level")).select_by_value("warnings")
+        page.wait_for_text("#log-list li:not([hidden]) .log-text", "Service unavailable")
+        shown = page.texts("#log-list li:not([hidden]) .log-level")
+        check(status == 500 and shown and all(level in ("WARN", "ERROR") for level in shown),
+              f"after a call the server fails ({status}) the log panel shows its error line")
 
         requested = hosts_requested(driver)
         outside = [url for url, host in requested

@@ -31,6 +31,7 @@ struct Mount {
 constexpr Mount kMounts[] = {
     {"/page/swagger-ui/", kRendererFolder, true},
     {"/page/msgpack/", "node_modules/@msgpack/msgpack/dist.umd", true},
+    {"/page/uplot/", "node_modules/uplot/dist", true},
 };
 
 struct ContentType {

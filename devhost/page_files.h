@@ -2,16 +2,18 @@
 // which URL path names which file, and the content type each is served with.
 //
 // The page folder holds the host's own hand-written files (`index.html`,
-// `page.js`, `page.css`) and, in `node_modules/`, the kept packages that
-// `scripts/setup` installs there with npm: the OpenAPI renderer and the
-// MessagePack encoder. A URL path reaches a file only through this table of
-// mounts, and a path with an empty, "." or ".." segment, a backslash or a
-// NUL reaches none, so no request reads outside them:
+// `page.js`, `inspector.js`, `page.css`) and, in `node_modules/`, the kept
+// packages that `scripts/setup` installs there with npm: the OpenAPI
+// renderer, the MessagePack encoder and the memory panel's chart. A URL path
+// reaches a file only through this table of mounts, and a path with an
+// empty, "." or ".." segment, a backslash or a NUL reaches none, so no
+// request reads outside them:
 //
 //   /                         index.html
 //   /page/<file>              <folder>/<file>          (own files, one level)
 //   /page/swagger-ui/<file>   <folder>/node_modules/swagger-ui-dist/<file>
 //   /page/msgpack/<file>      <folder>/node_modules/@msgpack/msgpack/dist.umd/<file>
+//   /page/uplot/<file>        <folder>/node_modules/uplot/dist/<file>
 //
 //   HttpAnswer answer = PageAnswer(DefaultPageFolder(), "/page/page.js");
 #ifndef VYN_DEVHOST_PAGE_FILES_H_

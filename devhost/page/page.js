@@ -1,6 +1,7 @@
 // The host's own parts of the vyn-devhost page. The function list and the call
 // forms are the kept OpenAPI renderer's; written here are only the glue for
-// MessagePack bodies, the events panel and the roster panel.
+// MessagePack bodies, the events panel and the roster panel (inspector.js
+// follows the host's stream and feeds the events panel).
 'use strict';
 
 const kRosterPath = '/devhost/roster';
@@ -30,6 +31,28 @@ function encodeMessagePack(request) {
   return request;
 }
 
+// The document tags each plugin operation twice (all plugins, and this
+// plugin): the page lists each under its last, most specific tag only.
+function listOperationsOnce(response) {
+  if (!response.url || !response.url.endsWith('/openapi.json') || !response.ok) return response;
+  try {
+    const document = JSON.parse(response.text);
+    for (const item of Object.values(document.paths || {})) {
+      for (const operation of Object.values(item)) {
+        if (Array.isArray(operation.tags) && operation.tags.length > 1) {
+          operation.tags = operation.tags.slice(-1);
+        }
+      }
+    }
+    response.text = JSON.stringify(document);
+    response.body = document;
+    response.obj = document;
+  } catch (error) {
+    console.warn('operations left as listed:', error.message);
+  }
+  return response;
+}
+
 window.ui = SwaggerUIBundle({
   url: '/openapi.json',
   dom_id: '#api',
@@ -38,9 +61,10 @@ window.ui = SwaggerUIBundle({
   displayRequestDuration: true,
   defaultModelsExpandDepth: 0,
   requestInterceptor: encodeMessagePack,
+  responseInterceptor: listOperationsOnce,
 });
 
-// --- Events panel: every frame of /events, newest first ---
+// --- Events panel: every event the plugin publishes, newest first ---
 
 function setEventsState(text) {
   const state = document.getElementById('events-state');
@@ -70,49 +94,6 @@ function addEvent(name, data) {
   const list = document.getElementById('events-list');
   list.prepend(item);
   while (list.children.length > kMaxEvents) list.lastChild.remove();
-}
-
-// One Server-Sent Events frame: its "event" and "data" fields.
-function onFrame(frame) {
-  let name = 'message';
-  const data = [];
-  for (const line of frame.split('\n')) {
-    if (line === '' || line.startsWith(':')) continue;
-    const colon = line.indexOf(':');
-    const field = colon < 0 ? line : line.slice(0, colon);
-    let value = colon < 0 ? '' : line.slice(colon + 1);
-    if (value.startsWith(' ')) value = value.slice(1);
-    if (field === 'event') name = value;
-    if (field === 'data') data.push(value);
-  }
-  if (data.length > 0) addEvent(name, data.join('\n'));
-}
-
-// Read with fetch rather than EventSource: EventSource hands a named event
-// only to a listener of that name, and the panel shows every name.
-async function followEvents() {
-  for (;;) {
-    try {
-      const response = await fetch('/events', {cache: 'no-store'});
-      if (!response.ok) throw new Error('status ' + response.status);
-      setEventsState('open');
-      const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
-      let buffer = '';
-      for (;;) {
-        const {value, done} = await reader.read();
-        if (done) break;
-        buffer += value.replace(/\r\n?/g, '\n');
-        for (let end = buffer.indexOf('\n\n'); end >= 0; end = buffer.indexOf('\n\n')) {
-          onFrame(buffer.slice(0, end));
-          buffer = buffer.slice(end + 2);
-        }
-      }
-    } catch (error) {
-      console.warn('event stream:', error.message);
-    }
-    setEventsState('closed');
-    await new Promise((resolve) => setTimeout(resolve, 1000));
-  }
 }
 
 document.getElementById('events-clear').addEventListener('click', () => {
@@ -211,4 +192,3 @@ document.getElementById('roster-apply').addEventListener('click', applyRoster);
 document.getElementById('roster-reload').addEventListener('click', () => rosterRequest());
 
 rosterRequest();
-followEvents();
