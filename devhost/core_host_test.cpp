@@ -390,7 +390,9 @@ TEST_F(CoreHostTest, QueuedEventsArriveAtYieldInQueueOrder) {
       },
       [&](const RecordedEvent& event) { seen_by_observer.push_back("event " + event.name); },
       [&](const LogLine& line) { seen_by_observer.push_back("log " + line.text); },
-      [&](const std::string& label) { seen_by_observer.push_back("wait " + label); }});
+      [&](const std::string& label) { seen_by_observer.push_back("wait " + label); },
+      {},
+      {}});
   host_.QueueEvent("OnPing", HostValue::FromJson(R"({"n":1})").TakeValue());
   host_.QueueEvent("OnNobody", HostValue());
   host_.QueueEvent("OnPing", HostValue::FromJson(R"({"n":2})").TakeValue());
@@ -451,6 +453,49 @@ TEST_F(CoreHostTest, ErrorsStreamsHeadersAndUnknownFunctions) {
   ASSERT_TRUE(unknown.is_failure());
   EXPECT_EQ(unknown.failure().code(), 404);
   EXPECT_STREQ(unknown.failure().message(), "No function for POST /fake/v1/items/1");
+}
+
+TEST_F(CoreHostTest, CallsAreNumberedAndWhatTheySendIsLinkedToThem) {
+  Start();
+  host_.SetRequestHandler(kMethodPost, "/other/v1/thing",
+                          [](const RecordedRequest&) { return ScriptedResponse::Json("[7]"); });
+  std::vector<std::string> seen;
+  HostObserver observer;
+  observer.on_outgoing = [&](const OutgoingRecord& record) {
+    seen.push_back(std::to_string(record.call) + " " +
+                   std::to_string(static_cast<int>(record.kind)) + " " + record.name + " " +
+                   record.payload_json + " " + record.answer_json);
+  };
+  observer.on_call = [&](const CallRecord& call) {
+    seen.push_back("call " + std::to_string(call.number) + " " + call.request.path);
+  };
+  observer.on_log = [&](const LogLine& line) {
+    seen.push_back("log " + std::to_string(line.call) + " " + line.text);
+  };
+  host_.SetObserver(observer);
+  host_.QueueEvent("OnPing", HostValue::FromJson("1").TakeValue());
+  ASSERT_TRUE(host_.Call(CallRequest::Json(kMethodPost, "/fake/v1/echo", "\"a\"")).has_value());
+  ASSERT_TRUE(host_.Call(CallRequest::Json(kMethodGet, "/fake/v1/items/4", "")).has_value());
+  // Outside a call: belongs to none.
+  host_.QueueEvent("OnPing", HostValue());
+  host_.DeliverPending();
+
+  const std::string echo_payload = R"(OnEcho {"uri":"/fake/v1/echo"} )";
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      R"(1 0 /other/v1/thing ["hello"] [7])", "1 2 Wait: echo  ",
+                      "1 1 OnPing 1 ", "1 3   ", "log 1 echo done", "1 1 " + echo_payload,
+                      "call 1 /fake/v1/echo", "call 2 /fake/v1/items/4", "0 1 OnPing null "}));
+  std::vector<CallRecord> calls = host_.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].request.body, "\"a\"");
+  EXPECT_EQ(calls[0].outcome.ValueJson(), "\"\\\"a\\\"\"");
+  EXPECT_EQ(calls[1].memory_after.allocations, 5u);  // the module's counters, before and after
+  EXPECT_EQ(calls[1].memory_before.allocations, 5u);
+  std::optional<CallRecord> second = host_.FindCall(2);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(second->outcome.headers.size(), 1u);
+  EXPECT_FALSE(host_.FindCall(3).has_value());
+  EXPECT_EQ(host_.SampleMemoryStats().allocations, 5u);
 }
 
 // The host side of the table, driven directly as a plugin would.

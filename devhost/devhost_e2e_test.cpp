@@ -206,6 +206,91 @@ TEST_F(DevHostHttpTest, EventStreamCarriesTheLaunchUnderBothNames) {
                 std::string("event: OnJsonApiEvent_vyn-spectator_v1_spectate\n\n\n").size());
 }
 
+// Follows one stream of the server in the background.
+class StreamReader {
+ public:
+  StreamReader(int port, const char* path, httplib::Headers headers = {})
+      : client_("127.0.0.1", port) {
+    thread_ = std::thread([this, path, headers] {
+      client_.Get(path, headers, [this](const char* data, size_t length) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.append(data, length);
+        changed_.notify_all();
+        return true;
+      });
+    });
+  }
+  ~StreamReader() { thread_.join(); }  // the server stops first
+
+  // What arrived once `text` has, or "" when it does not within the deadline.
+  std::string WaitFor(const std::string& text) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    bool arrived = changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+      return received_.find(text) != std::string::npos;
+    });
+    return arrived ? received_ : std::string();
+  }
+
+ private:
+  httplib::Client client_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string received_;
+};
+
+TEST_F(DevHostHttpTest, InspectorTellsCallsWhatTheySentAndTheLogAndResumes) {
+  EXPECT_EQ(Post(kBuddyPath, R"(["Ann","Bob"])", "application/json"),
+            R"(200 {"availableForWatching":["Ann"]})");
+  Roster failing = DefaultRoster();
+  failing.server = PeerFailure{"Service unavailable", 503};
+  peers_.SetRoster(failing);
+  EXPECT_EQ(Post(kBuddyPath, R"(["Ann"])", "application/json").substr(0, 4), "500 ");
+
+  // A new stream starts with what is kept: both calls, what each sent and
+  // the error line, each linked to its call.
+  StreamReader first(port_, "/devhost/inspector");
+  const std::string all = first.WaitFor(R"("number":2,)");
+  ASSERT_NE(all, "");
+  EXPECT_NE(all.find(R"("kind":"request","call":1,)"), std::string::npos);
+  EXPECT_NE(all.find(R"("name":"/vyn-login/v1/service-proxy-uuid-requests")"), std::string::npos);
+  EXPECT_NE(all.find(R"("kind":"delivery","call":2,)"), std::string::npos);
+  EXPECT_NE(all.find(R"(event: log)" "\n" R"(data: {"level":2,)"), std::string::npos);
+  EXPECT_NE(all.find(R"("status":200,"contentType":"application/json","bodyBytes":13,)"),
+            std::string::npos);
+  EXPECT_NE(all.find(R"("status":500,)"), std::string::npos);
+
+  // A stream that saw up to the first call goes on after it.
+  const size_t first_call = all.find("event: call\n");
+  const size_t id_start = all.rfind("id: ", first_call) + 4;
+  const std::string id = all.substr(id_start, all.find('\n', id_start) - id_start);
+  StreamReader resumed(port_, "/devhost/inspector", {{"Last-Event-ID", id}});
+  const std::string rest = resumed.WaitFor(R"("number":2,)");
+  EXPECT_EQ(rest.find(R"("number":1,)"), std::string::npos);
+  EXPECT_EQ(rest.find("id: " + id + "\n"), std::string::npos);
+  EXPECT_NE(rest.find("id: " + std::to_string(std::stoi(id) + 1) + "\n"), std::string::npos);
+
+  auto call = client_->Get("/devhost/calls/1");
+  ASSERT_TRUE(call);
+  EXPECT_EQ(call->status, 200);
+  EXPECT_NE(call->body.find(R"("body":"[\"Ann\",\"Bob\"]"})"), std::string::npos);
+  EXPECT_NE(call->body.find(R"("body":"{\"availableForWatching\":[\"Ann\"]}"})"),
+            std::string::npos);
+  for (const char* missing : {"/devhost/calls/3", "/devhost/calls/1x", "/devhost/calls/"}) {
+    auto answer = client_->Get(missing);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 404) << missing;
+  }
+  auto memory = client_->Get("/devhost/memory");
+  ASSERT_TRUE(memory);
+  rapidjson::Document stats;
+  stats.Parse(memory->body.c_str());
+  ASSERT_TRUE(stats.IsObject()) << memory->body;
+  EXPECT_GT(stats["liveBytes"].GetInt64(), 0);
+  EXPECT_GE(stats["peakLiveBytes"].GetInt64(), stats["liveBytes"].GetInt64());
+  server_->Stop();
+}
+
 TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
   auto response = client_->Get("/openapi.json");
   ASSERT_TRUE(response);
@@ -214,7 +299,7 @@ TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
   doc.Parse(response->body.c_str());
   ASSERT_FALSE(doc.HasParseError());
   const rapidjson::Value& paths = doc["paths"];
-  EXPECT_EQ(paths.MemberCount(), 4u);  // and the host's own /devhost/roster
+  EXPECT_EQ(paths.MemberCount(), 7u);  // and the host's own four under /devhost/
   const rapidjson::Value& buddy = paths[kBuddyPath]["post"];
   EXPECT_STREQ(buddy["operationId"].GetString(), "PostVynSpectatorV1BuddySpectate");
   const rapidjson::Value& names = buddy["requestBody"]["content"]["application/json"]["schema"];
@@ -330,7 +415,7 @@ TEST(DevHostProgramTest, DescribeInAllThreeForms) {
       EXPECT_STREQ(doc["plugin"].GetString(), "tmx-be-vyn-spectator");
       EXPECT_EQ(doc["functions"].Size(), 3u);
     } else {
-      EXPECT_EQ(doc["paths"].MemberCount(), 4u);
+      EXPECT_EQ(doc["paths"].MemberCount(), 7u);
     }
   }
 }

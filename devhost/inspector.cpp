@@ -187,6 +187,7 @@ const char kInspectorPathItems[] = R"json({
         "200": {"description": "The stream; it ends when the server stops",
                 "content": {"text/event-stream": {"schema": {"type": "string"},
                             "example": "id: 7\nevent: call\ndata: {\"number\":3,\"method\":\"POST\",\"path\":\"/vyn-spectator/v1/spectate/launch\",\"status\":204}\n\n"}}},
+        "4XX": {"$ref": "#/components/responses/Refused"},
         "503": {"description": "Too many event streams are open",
                 "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
       }
@@ -216,7 +217,8 @@ const char kInspectorPathItems[] = R"json({
       "tags": ["vyn-devhost"],
       "responses": {
         "200": {"description": "The counters",
-                "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostMemory"}}}}
+                "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostMemory"}}}},
+        "4XX": {"$ref": "#/components/responses/Refused"}
       }
     }
   }
