@@ -482,9 +482,9 @@ TEST_F(CoreHostTest, CallsAreNumberedAndWhatTheySendIsLinkedToThem) {
 
   const std::string echo_payload = R"(OnEcho {"uri":"/fake/v1/echo"} )";
   EXPECT_EQ(seen, (std::vector<std::string>{
-                      R"(1 0 /other/v1/thing ["hello"] [7])", "1 2 Wait: echo  ",
-                      "1 1 OnPing 1 ", "1 3   ", "log 1 echo done", "1 1 " + echo_payload,
-                      "call 1 /fake/v1/echo", "call 2 /fake/v1/items/4", "0 1 OnPing null "}));
+                      R"(1 0 /other/v1/thing ["hello"] [7])", "1 2 Wait: echo  ", "1 1 OnPing 1 ",
+                      "1 3   ", "log 1 echo done", "1 1 " + echo_payload, "call 1 /fake/v1/echo",
+                      "call 2 /fake/v1/items/4", "0 1 OnPing null "}));
   std::vector<CallRecord> calls = host_.calls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].request.body, "\"a\"");

@@ -225,9 +225,8 @@ class StreamReader {
   // What arrived once `text` has, or "" when it does not within the deadline.
   std::string WaitFor(const std::string& text) {
     std::unique_lock<std::mutex> lock(mutex_);
-    bool arrived = changed_.wait_for(lock, std::chrono::seconds(30), [&] {
-      return received_.find(text) != std::string::npos;
-    });
+    bool arrived = changed_.wait_for(lock, std::chrono::seconds(30),
+                                     [&] { return received_.find(text) != std::string::npos; });
     return arrived ? received_ : std::string();
   }
 
@@ -255,7 +254,10 @@ TEST_F(DevHostHttpTest, InspectorTellsCallsWhatTheySentAndTheLogAndResumes) {
   EXPECT_NE(all.find(R"("kind":"request","call":1,)"), std::string::npos);
   EXPECT_NE(all.find(R"("name":"/vyn-login/v1/service-proxy-uuid-requests")"), std::string::npos);
   EXPECT_NE(all.find(R"("kind":"delivery","call":2,)"), std::string::npos);
-  EXPECT_NE(all.find(R"(event: log)" "\n" R"(data: {"level":2,)"), std::string::npos);
+  EXPECT_NE(all.find(R"(event: log)"
+                     "\n"
+                     R"(data: {"level":2,)"),
+            std::string::npos);
   EXPECT_NE(all.find(R"("status":200,"contentType":"application/json","bodyBytes":13,)"),
             std::string::npos);
   EXPECT_NE(all.find(R"("status":500,)"), std::string::npos);
