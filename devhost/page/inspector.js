@@ -202,9 +202,11 @@ function drawMemory() {
     width: Math.max(200, box.clientWidth),
     height: 120,
     scales: {x: {time: true}},
+    legend: {live: false},
     series: [
       {},
-      {label: 'live bytes', stroke: '#4990e2', width: 2, scale: 'bytes'},
+      {label: 'live bytes', stroke: '#4990e2', fill: 'rgba(73, 144, 226, 0.15)', width: 2,
+       scale: 'bytes'},
       {label: 'live allocations', stroke: '#e2784a', width: 2, scale: 'count'},
     ],
     axes: [{}, {scale: 'bytes', size: 60}, {scale: 'count', side: 1, grid: {show: false}}],
