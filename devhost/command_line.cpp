@@ -1,9 +1,12 @@
 #include "devhost/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "devhost/core_host.h"
@@ -36,6 +39,200 @@ MaybeType<std::pair<std::string, std::string>> SplitPair(const std::string& opti
   return std::make_pair(text.substr(0, equals), text.substr(equals + 1));
 }
 
+// The commands: name, what follows the name in the usage, what it does.
+struct CommandRule {
+  const char* name;
+  DevHostCommand command;
+  const char* operands;
+  const char* summary;
+};
+constexpr CommandRule kCommands[] = {
+    {"serve", DevHostCommand::kServe, "",
+     "Serves the plugin over HTTP until Ctrl-C. --port 0 picks a free port.\n"},
+    {"call", DevHostCommand::kCall, " METHOD PATH",
+     "Makes one call and prints its status and answer.\n"},
+    {"describe", DevHostCommand::kDescribe, "",
+     "Prints the plugin's API: as text, as JSON, or as an OpenAPI document.\n"},
+};
+
+const CommandRule* FindCommand(const std::string& name) {
+  for (const CommandRule& rule : kCommands) {
+    if (name == rule.name) return &rule;
+  }
+  return nullptr;
+}
+
+using Apply = MaybeType<void> (*)(const std::string& value, DevHostOptions* options);
+
+// One option: the commands it belongs to (none: every command), how the
+// usage line and the usage's explanations show it ("": not shown there),
+// whether a value follows it, and what it sets. This one table drives the
+// usage text, the check of what follows an option and the dispatch.
+struct OptionRule {
+  const char* name;
+  std::optional<DevHostCommand> command;
+  const char* synopsis;
+  const char* label;
+  const char* help;  // lines after the first are indented under it
+  bool takes_value;
+  Apply apply;
+};
+
+MaybeType<void> ApplyPort(const std::string& value, DevHostOptions* options) {
+  uint32_t port = 0;
+  if (!ParseNumber(value, &port) || port > 65535) return Failure(2, "Bad port '%1'", value);
+  options->port = static_cast<int>(port);
+  return {};
+}
+
+MaybeType<void> ApplyMaxBody(const std::string& value, DevHostOptions* options) {
+  uint64_t bytes = 0;
+  auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), bytes);
+  if (value.empty() || error != std::errc() || end != value.data() + value.size() || bytes == 0 ||
+      bytes > SIZE_MAX) {
+    return Failure(2, "Bad --max-body '%1': a number of bytes from 1", value);
+  }
+  options->max_body = static_cast<size_t>(bytes);
+  return {};
+}
+
+MaybeType<void> ApplyLog(const std::string& value, DevHostOptions* options) {
+  static constexpr std::pair<const char*, LogFilter> kFilters[] = {{"none", LogFilter::kNone},
+                                                                   {"error", LogFilter::kError},
+                                                                   {"warn", LogFilter::kWarn},
+                                                                   {"all", LogFilter::kAll}};
+  for (const auto& [name, filter] : kFilters) {
+    if (value == name) {
+      options->log = filter;
+      return {};
+    }
+  }
+  return Failure(2, "Bad --log '%1': none, error, warn or all", value);
+}
+
+MaybeType<void> AddPair(const char* option, const std::string& value,
+                        std::vector<std::pair<std::string, std::string>>* pairs) {
+  MaybeType<std::pair<std::string, std::string>> pair = SplitPair(option, value);
+  if (pair.is_failure()) return pair.failure();
+  pairs->push_back(pair.TakeValue());
+  return {};
+}
+
+constexpr auto kServe = DevHostCommand::kServe;
+constexpr auto kCall = DevHostCommand::kCall;
+constexpr auto kDescribe = DevHostCommand::kDescribe;
+const OptionRule kOptions[] = {
+    {"--bind", kServe, "[--bind 127.0.0.1]", "", "", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->bind_address = value;
+       return {};
+     }},
+    {"--port", kServe, "[--port 8080]", "", "", true, &ApplyPort},
+    {"--max-body", kServe, "[--max-body BYTES]", "--max-body BYTES",
+     "larger request bodies get 413 (default 67108864, 64 MiB)", true, &ApplyMaxBody},
+    {"--log", kServe, "[--log none|error|warn|all]", "--log LEVEL",
+     "plugin log lines printed: none, error, warn (default:\n"
+     "warnings and errors) or all (with per-call progress)",
+     true, &ApplyLog},
+    {"--body", kCall, "[--body TEXT|@FILE]", "--body TEXT|@FILE",
+     "the body, or the bytes of FILE (JSON by default)", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->body = value;
+       return {};
+     }},
+    {"--content-type", kCall, "[--content-type TYPE]", "--content-type TYPE",
+     "the body's type (application/json, application/x-yaml,\napplication/x-msgpack)", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->content_type = value;
+       return {};
+     }},
+    {"--arg", kCall, "[--arg NAME=JSON]...", "--arg NAME=JSON", "an argument outside the body",
+     true,
+     [](const std::string& value, DevHostOptions* options) {
+       return AddPair("--arg", value, &options->arguments);
+     }},
+    {"--header", kCall, "[--header NAME=VALUE]...", "--header NAME=VALUE", "a request header", true,
+     [](const std::string& value, DevHostOptions* options) {
+       return AddPair("--header", value, &options->headers);
+     }},
+    {"--verbose", kCall, "[--verbose]", "--verbose", "first print what the plugin did meanwhile",
+     false,
+     [](const std::string&, DevHostOptions* options) -> MaybeType<void> {
+       options->verbose = true;
+       return {};
+     }},
+    {"--json", kDescribe, "[--json | --openapi]", "", "", false,
+     [](const std::string&, DevHostOptions* options) -> MaybeType<void> {
+       options->format = DescribeFormat::kJson;
+       return {};
+     }},
+    {"--openapi", kDescribe, "", "", "", false,
+     [](const std::string&, DevHostOptions* options) -> MaybeType<void> {
+       options->format = DescribeFormat::kOpenApi;
+       return {};
+     }},
+    {"--plugin", std::nullopt, "", "", "", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->plugin_path = value;
+       return {};
+     }},
+    {"--roster", std::nullopt, "", "", "", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->roster_path = value;
+       return {};
+     }},
+    {"--host-api", std::nullopt, "", "", "", true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       if (!ParseVersion(value, options)) return Failure(2, "Bad version '%1'", value);
+       return {};
+     }},
+};
+
+const OptionRule* FindOption(const std::string& name, DevHostCommand command) {
+  for (const OptionRule& rule : kOptions) {
+    if (name == rule.name && (!rule.command.has_value() || *rule.command == command)) return &rule;
+  }
+  return nullptr;
+}
+
+// "vyn-devhost <command> <operands> <synopses>", wrapped under the first
+// operand after `indent` columns.
+std::string SynopsisLine(const CommandRule& command, size_t indent) {
+  constexpr size_t kWidth = 88;
+  std::string line = std::string("vyn-devhost ") + command.name + command.operands;
+  const size_t hang = indent + std::strlen("vyn-devhost ") + std::strlen(command.name) + 1;
+  size_t column = indent + line.size();
+  for (const OptionRule& rule : kOptions) {
+    if (rule.command != command.command || rule.synopsis[0] == '\0') continue;
+    const size_t width = std::strlen(rule.synopsis);
+    if (column + 1 + width > kWidth) {
+      line += "\n" + std::string(hang, ' ') + rule.synopsis;
+      column = hang + width;
+    } else {
+      line += std::string(" ") + rule.synopsis;
+      column += 1 + width;
+    }
+  }
+  return line + "\n";
+}
+
+// The explanations of the command's options, one column.
+std::string OptionHelp(DevHostCommand command) {
+  constexpr size_t kColumn = 25;
+  std::string text;
+  for (const OptionRule& rule : kOptions) {
+    if (rule.command != command || rule.help[0] == '\0') continue;
+    std::string label = std::string("  ") + rule.label;
+    label.resize(std::max(kColumn, label.size() + 1), ' ');
+    std::string help = rule.help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+      help.insert(at + 1, kColumn, ' ');
+    }
+    text += label + help + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string UsageText(DevHostCommand topic) {
@@ -43,47 +240,13 @@ std::string UsageText(DevHostCommand topic) {
       "Every command also takes --plugin PATH (the plugin library), --roster FILE (who the\n"
       "simulated server knows and how peers fail; see the README), --host-api X.Y.Z (the\n"
       "plugin API version the host announces, 18.0.0 by default) and --help.\n";
-  switch (topic) {
-    case DevHostCommand::kServe:
-      return std::string(
-                 "Usage: vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]\n"
-                 "                         [--log none|error|warn|all]\n"
-                 "Serves the plugin over HTTP until Ctrl-C. --port 0 picks a free port.\n"
-                 "  --max-body BYTES  larger request bodies get 413 (default 67108864, 64 MiB)\n"
-                 "  --log LEVEL       plugin log lines printed: none, error, warn (default:\n"
-                 "                    warnings and errors) or all (with per-call progress)\n") +
-             kCommon;
-    case DevHostCommand::kCall:
-      return std::string(
-                 "Usage: vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]\n"
-                 "                        [--arg NAME=JSON]... [--header NAME=VALUE]... "
-                 "[--verbose]\n"
-                 "Makes one call and prints its status and answer.\n"
-                 "  --body TEXT|@FILE      the body, or the bytes of FILE (JSON by default)\n"
-                 "  --content-type TYPE    the body's type (application/json, "
-                 "application/x-yaml,\n"
-                 "                         application/x-msgpack)\n"
-                 "  --arg NAME=JSON        an argument outside the body\n"
-                 "  --header NAME=VALUE    a request header\n"
-                 "  --verbose              first print what the plugin did meanwhile\n") +
-             kCommon;
-    case DevHostCommand::kDescribe:
-      return std::string(
-                 "Usage: vyn-devhost describe [--json | --openapi]\n"
-                 "Prints the plugin's API: as text, as JSON, or as an OpenAPI document.\n") +
-             kCommon;
-    case DevHostCommand::kHelp:
-      break;
+  for (const CommandRule& command : kCommands) {
+    if (command.command != topic) continue;
+    return "Usage: " + SynopsisLine(command, 7) + command.summary + OptionHelp(topic) + kCommon;
   }
-  return std::string(
-             "Usage:\n"
-             "  vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]\n"
-             "                    [--log none|error|warn|all]\n"
-             "  vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]\n"
-             "                   [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]\n"
-             "  vyn-devhost describe [--json | --openapi]\n"
-             "  vyn-devhost COMMAND --help\n") +
-         kCommon;
+  std::string text = "Usage:\n";
+  for (const CommandRule& command : kCommands) text += "  " + SynopsisLine(command, 2);
+  return text + "  vyn-devhost COMMAND --help\n" + kCommon;
 }
 
 std::string BesideProgramOr(const std::string& name, const std::string& built_path) {
@@ -100,27 +263,18 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
   options.plugin_path = default_plugin;
   if (words.empty()) return Failure(2, "No command given");
   const std::string& command = words[0];
-  size_t next = 1;
+  const bool asks_help = command == "help" || command == "--help" || command == "-h";
+  const CommandRule* rule = FindCommand(command);
+  if (rule == nullptr && !asks_help) return Failure(2, "Unknown command '%1'", command);
   for (size_t i = 1; i < words.size(); ++i) {
     if (words[i] != "--help" && words[i] != "-h") continue;
-    options.command = DevHostCommand::kHelp;
-    if (command == "serve") {
-      options.help_topic = DevHostCommand::kServe;
-    } else if (command == "call") {
-      options.help_topic = DevHostCommand::kCall;
-    } else if (command == "describe") {
-      options.help_topic = DevHostCommand::kDescribe;
-    } else if (command != "help" && command != "--help" && command != "-h") {
-      return Failure(2, "Unknown command '%1'", command);
-    }
+    if (rule != nullptr) options.help_topic = rule->command;
     return options;
   }
-  if (command == "serve") {
-    options.command = DevHostCommand::kServe;
-  } else if (command == "describe") {
-    options.command = DevHostCommand::kDescribe;
-  } else if (command == "call") {
-    options.command = DevHostCommand::kCall;
+  if (asks_help) return options;
+  options.command = rule->command;
+  size_t next = 1;
+  if (options.command == DevHostCommand::kCall) {
     if (words.size() < 3) return Failure(2, "call needs METHOD and PATH");
     options.method = static_cast<uint32_t>(HttpMethodFromText(words[1]));
     if (options.method == kMethodNone) return Failure(2, "Unknown method '%1'", words[1]);
@@ -129,77 +283,15 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
       return Failure(2, "The path must begin with '/': '%1'", words[2]);
     }
     next = 3;
-  } else if (command == "help" || command == "--help" || command == "-h") {
-    options.command = DevHostCommand::kHelp;
-    return options;
-  } else {
-    return Failure(2, "Unknown command '%1'", command);
   }
-
   for (size_t i = next; i < words.size(); ++i) {
     const std::string& word = words[i];
-    bool is_call = options.command == DevHostCommand::kCall;
-    bool is_serve = options.command == DevHostCommand::kServe;
-    bool is_describe = options.command == DevHostCommand::kDescribe;
-    // Options without a value.
-    if (word == "--verbose" && is_call) {
-      options.verbose = true;
-      continue;
-    }
-    if ((word == "--json" || word == "--openapi") && is_describe) {
-      options.format = word == "--json" ? DescribeFormat::kJson : DescribeFormat::kOpenApi;
-      continue;
-    }
-    bool takes_value =
-        word == "--plugin" || word == "--roster" || word == "--host-api" ||
-        (is_serve &&
-         (word == "--bind" || word == "--port" || word == "--max-body" || word == "--log")) ||
-        (is_call &&
-         (word == "--body" || word == "--content-type" || word == "--arg" || word == "--header"));
-    if (!takes_value) return Failure(2, "Unknown option '%1' for %2", word, command);
-    if (i + 1 >= words.size()) return Failure(2, "%1 needs a value", word);
-    const std::string& value = words[++i];
-    if (word == "--plugin") {
-      options.plugin_path = value;
-    } else if (word == "--roster") {
-      options.roster_path = value;
-    } else if (word == "--host-api") {
-      if (!ParseVersion(value, &options)) return Failure(2, "Bad version '%1'", value);
-    } else if (word == "--bind") {
-      options.bind_address = value;
-    } else if (word == "--port") {
-      uint32_t port = 0;
-      if (!ParseNumber(value, &port) || port > 65535) return Failure(2, "Bad port '%1'", value);
-      options.port = static_cast<int>(port);
-    } else if (word == "--max-body") {
-      uint64_t bytes = 0;
-      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), bytes);
-      if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
-          bytes == 0 || bytes > SIZE_MAX) {
-        return Failure(2, "Bad --max-body '%1': a number of bytes from 1", value);
-      }
-      options.max_body = static_cast<size_t>(bytes);
-    } else if (word == "--log") {
-      if (value == "none") {
-        options.log = LogFilter::kNone;
-      } else if (value == "error") {
-        options.log = LogFilter::kError;
-      } else if (value == "warn") {
-        options.log = LogFilter::kWarn;
-      } else if (value == "all") {
-        options.log = LogFilter::kAll;
-      } else {
-        return Failure(2, "Bad --log '%1': none, error, warn or all", value);
-      }
-    } else if (word == "--body") {
-      options.body = value;
-    } else if (word == "--content-type") {
-      options.content_type = value;
-    } else {
-      MaybeType<std::pair<std::string, std::string>> pair = SplitPair(word, value);
-      if (pair.is_failure()) return pair.failure();
-      (word == "--arg" ? options.arguments : options.headers).push_back(pair.TakeValue());
-    }
+    const OptionRule* option = FindOption(word, options.command);
+    if (option == nullptr) return Failure(2, "Unknown option '%1' for %2", word, command);
+    if (option->takes_value && i + 1 >= words.size()) return Failure(2, "%1 needs a value", word);
+    MaybeType<void> applied =
+        option->apply(option->takes_value ? words[++i] : std::string(), &options);
+    if (applied.is_failure()) return applied.failure();
   }
   if (options.plugin_path.empty()) return Failure(2, "No plugin library given (--plugin PATH)");
   return options;
