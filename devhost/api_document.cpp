@@ -4,8 +4,10 @@
 #include <map>
 #include <set>
 
+#include "devhost/api_document_parts.h"
 #include "devhost/core_host.h"
 #include "devhost/inspector.h"
+#include "devhost/roster_endpoint.h"
 #include "rapidjson/document.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
@@ -19,8 +21,6 @@ using Client::CoreEventRecord;
 using Client::CoreFunctionDescriptor;
 using Client::CoreTypeId;
 using Client::CoreTypeRecord;
-
-using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 
 constexpr const char* kKindNames[] = {"",       "bool",   "int8",   "uint8",    "int16",
                                       "uint16", "int32",  "uint32", "int64",    "uint64",
@@ -45,63 +45,6 @@ constexpr const char* kBodyTypes[] = {"application/json", "application/x-yaml",
 constexpr const char kHostTags[] =
     R"([{"name": "vyn-devhost", "description": "The stand-in host's own endpoints, not the plugin's"}])";
 
-// The host's roster endpoint (roster_endpoint.h) and its schemas.
-constexpr const char kRosterPathItem[] = R"json({
-  "get": {
-    "operationId": "GetDevhostRoster",
-    "summary": "The roster the simulated game server answers from",
-    "description": "Who the simulated server knows, who of them is in a game that can be watched, and how the simulated peers fail. The stand-in host's own endpoint, not the plugin's.",
-    "tags": ["vyn-devhost"],
-    "responses": {
-      "200": {"description": "The roster",
-              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
-      "404": {"description": "This host serves no roster",
-              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
-    }
-  },
-  "put": {
-    "operationId": "PutDevhostRoster",
-    "summary": "Replace the roster while the server runs",
-    "description": "The next availability and launch calls are answered from this roster. The stand-in host's own endpoint, not the plugin's.",
-    "tags": ["vyn-devhost"],
-    "requestBody": {"required": true,
-                    "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
-    "responses": {
-      "200": {"description": "The roster now in force",
-              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
-      "400": {"description": "The roster does not parse; the message names the bad key and the roster is left as it was",
-              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
-    }
-  }
-})json";
-
-constexpr const char kRosterSchemas[] = R"json({
-  "DevhostRoster": {
-    "type": "object",
-    "additionalProperties": false,
-    "properties": {
-      "players": {"type": "array", "items": {"$ref": "#/components/schemas/DevhostRosterPlayer"}},
-      "gameflow": {"$ref": "#/components/schemas/DevhostPeerFailure"},
-      "server": {"$ref": "#/components/schemas/DevhostPeerFailure"}
-    },
-    "example": {"players": [{"name": "Ann", "inGame": true}, {"name": "Bob", "inGame": false}]}
-  },
-  "DevhostRosterPlayer": {
-    "type": "object",
-    "additionalProperties": false,
-    "required": ["name"],
-    "properties": {"name": {"type": "string", "minLength": 1},
-                   "inGame": {"type": "boolean", "default": false}}
-  },
-  "DevhostPeerFailure": {
-    "type": "object",
-    "additionalProperties": false,
-    "required": ["error"],
-    "properties": {"error": {"type": "string", "minLength": 1},
-                   "status": {"type": "integer", "minimum": 100, "maximum": 599, "default": 500}}
-  }
-})json";
-
 // The error answers every plugin operation can get, as response components.
 constexpr const char kErrorResponses[] = R"json({
   "Refused": {
@@ -113,18 +56,6 @@ constexpr const char kErrorResponses[] = R"json({
     "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}
   }
 })json";
-
-std::string Text(const char* text) {
-  return text != nullptr ? std::string(text) : std::string();
-}
-
-void String(Writer* writer, const std::string& text) {
-  writer->String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
-}
-
-void Key(Writer* writer, const char* key) {
-  writer->Key(key);
-}
 
 // Writes the JSON text `json` (a constant of this file, so it parses) as one value.
 void WriteJsonText(Writer* writer, const char* json) {
@@ -161,12 +92,6 @@ std::string Summary(const std::string& description, const std::string& fallback)
 std::string ElementText(uint32_t kind, const std::string& type_name) {
   if ((kind == kKindEnum || kind == kKindStruct) && !type_name.empty()) return type_name;
   return NativeKindName(kind);
-}
-
-void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
-  writer->StartArray();
-  for (uint32_t i = 0; tags != nullptr && i < count; ++i) String(writer, Text(tags[i]));
-  writer->EndArray();
 }
 
 // The JSON schema of one native kind; `type_name` names the enum or struct.
@@ -236,19 +161,6 @@ void WriteTypeSchema(Writer* writer, const CoreTypeId& type) {
     return;
   }
   WriteKindSchema(writer, type.kind, type_name);
-}
-
-void WriteTypeIdJson(Writer* writer, const CoreTypeId& type) {
-  writer->StartObject();
-  Key(writer, "kind");
-  writer->String(NativeKindName(type.kind));
-  Key(writer, "elementKind");
-  writer->String(NativeKindName(type.element_kind));
-  Key(writer, "typeName");
-  String(writer, Text(type.type_name));
-  Key(writer, "text");
-  String(writer, TypeIdText(type));
-  writer->EndObject();
 }
 
 bool HasResult(const CoreTypeId& type) {
@@ -427,11 +339,25 @@ std::set<std::string> UsedTypeNames(const ApiDescription& api,
   return used;
 }
 
-std::string Indented(const std::string& text) {
-  return text.empty() ? std::string() : " - " + text;
+}  // namespace
+
+std::string Text(const char* text) {
+  return text != nullptr ? std::string(text) : std::string();
 }
 
-}  // namespace
+void String(Writer* writer, const std::string& text) {
+  writer->String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+void Key(Writer* writer, const char* key) {
+  writer->Key(key);
+}
+
+void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
+  writer->StartArray();
+  for (uint32_t i = 0; tags != nullptr && i < count; ++i) String(writer, Text(tags[i]));
+  writer->EndArray();
+}
 
 const char* NativeKindName(uint32_t kind) {
   return kind < std::size(kKindNames) ? kKindNames[kind] : "";
@@ -473,176 +399,6 @@ std::vector<uint32_t> ArgumentLocations(const CoreFunctionDescriptor& function) 
     locations.push_back(location);
   }
   return locations;
-}
-
-std::string DescribeApiText(const ApiDescription& api, const std::string& plugin_name) {
-  std::string text =
-      "Plugin " + plugin_name + "\n\nFunctions (" + std::to_string(api.function_count) + ")\n";
-  for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
-    const CoreFunctionDescriptor& function = api.functions[i];
-    const Client::CoreFunctionRecord& record = function.function;
-    std::string method = function.method == kMethodCustom ? Text(function.method_name)
-                         : function.method == kMethodNone
-                             ? std::string("ANY")
-                             : std::string(HttpMethodText(HttpMethodFromValue(function.method)));
-    text += "  " + method + " " + Text(function.path) + "  (" + Text(record.name) + ")" +
-            Indented(Text(record.description)) + "\n";
-    std::vector<uint32_t> locations = ArgumentLocations(function);
-    for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
-      const CoreArgumentRecord& argument = record.arguments[a];
-      text += "    argument " + Text(argument.name) + ": " + TypeIdText(argument.type) + " in " +
-              ArgumentLocationName(a < locations.size() ? locations[a] : 0) +
-              (argument.optional != 0 ? ", optional" : "") + Indented(Text(argument.description)) +
-              "\n";
-    }
-    text += "    result: " + TypeIdText(record.result_type) + "\n";
-    text += "    tags:";
-    for (uint32_t t = 0; record.tags != nullptr && t < record.tag_count; ++t) {
-      text += (t == 0 ? " " : ", ") + Text(record.tags[t]);
-    }
-    text += "\n";
-  }
-  text += "\nTypes (" + std::to_string(api.type_count) + ")\n";
-  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
-    const CoreTypeRecord& type = api.types[i];
-    bool is_struct = type.fields != nullptr;
-    text += "  " + Text(type.name) + (is_struct ? " (struct, " : " (enum, ") +
-            std::to_string(type.native_size) + " bytes)" + Indented(Text(type.description)) + "\n";
-    for (uint32_t m = 0; m < type.member_count; ++m) {
-      if (is_struct) {
-        const Client::CoreFieldRecord& field = type.fields[m];
-        text += "    " + Text(field.name) + ": " + TypeIdText(field.type) +
-                Indented(Text(field.description)) + "\n";
-      } else if (type.enumerators != nullptr) {
-        const Client::CoreEnumValueRecord& value = type.enumerators[m];
-        text += "    " + Text(value.name) + " = " + std::to_string(value.value) +
-                Indented(Text(value.description)) + "\n";
-      }
-    }
-  }
-  text += "\nEvents (" + std::to_string(api.event_count) + ")\n";
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    text += "  " + Text(event.name) + ": " + Text(event.payload_type_name) +
-            Indented(Text(event.description)) + "\n";
-  }
-  return text;
-}
-
-std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin_name) {
-  rapidjson::StringBuffer buffer;
-  Writer writer(buffer);
-  writer.StartObject();
-  Key(&writer, "plugin");
-  String(&writer, plugin_name);
-  Key(&writer, "functions");
-  writer.StartArray();
-  for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
-    const CoreFunctionDescriptor& function = api.functions[i];
-    const Client::CoreFunctionRecord& record = function.function;
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(record.name));
-    Key(&writer, "method");
-    String(&writer, function.method == kMethodCustom
-                        ? Text(function.method_name)
-                        : std::string(HttpMethodText(HttpMethodFromValue(function.method))));
-    Key(&writer, "path");
-    String(&writer, Text(function.path));
-    Key(&writer, "description");
-    String(&writer, Text(record.description));
-    Key(&writer, "arguments");
-    writer.StartArray();
-    std::vector<uint32_t> locations = ArgumentLocations(function);
-    for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
-      const CoreArgumentRecord& argument = record.arguments[a];
-      writer.StartObject();
-      Key(&writer, "name");
-      String(&writer, Text(argument.name));
-      Key(&writer, "description");
-      String(&writer, Text(argument.description));
-      Key(&writer, "type");
-      WriteTypeIdJson(&writer, argument.type);
-      Key(&writer, "optional");
-      writer.Bool(argument.optional != 0);
-      Key(&writer, "location");
-      String(&writer, ArgumentLocationName(a < locations.size() ? locations[a] : 0));
-      writer.EndObject();
-    }
-    writer.EndArray();
-    Key(&writer, "result");
-    WriteTypeIdJson(&writer, record.result_type);
-    Key(&writer, "tags");
-    WriteTags(&writer, record.tags, record.tag_count);
-    writer.EndObject();
-  }
-  writer.EndArray();
-  Key(&writer, "types");
-  writer.StartArray();
-  for (uint32_t i = 0; api.types != nullptr && i < api.type_count; ++i) {
-    const CoreTypeRecord& type = api.types[i];
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(type.name));
-    Key(&writer, "nameSpace");
-    String(&writer, Text(type.name_space));
-    Key(&writer, "size");
-    writer.Uint(type.native_size);
-    Key(&writer, "description");
-    String(&writer, Text(type.description));
-    Key(&writer, "tags");
-    WriteTags(&writer, type.tags, type.tag_count);
-    if (type.fields != nullptr) {
-      Key(&writer, "fields");
-      writer.StartArray();
-      for (uint32_t m = 0; m < type.member_count; ++m) {
-        const Client::CoreFieldRecord& field = type.fields[m];
-        writer.StartObject();
-        Key(&writer, "name");
-        String(&writer, Text(field.name));
-        Key(&writer, "type");
-        WriteTypeIdJson(&writer, field.type);
-        Key(&writer, "offset");
-        writer.Uint(field.offset);
-        Key(&writer, "flags");
-        writer.Uint(field.flags);
-        writer.EndObject();
-      }
-      writer.EndArray();
-    } else {
-      Key(&writer, "enumerators");
-      writer.StartArray();
-      for (uint32_t m = 0; type.enumerators != nullptr && m < type.member_count; ++m) {
-        writer.StartObject();
-        Key(&writer, "name");
-        String(&writer, Text(type.enumerators[m].name));
-        Key(&writer, "value");
-        writer.Int(type.enumerators[m].value);
-        writer.EndObject();
-      }
-      writer.EndArray();
-    }
-    writer.EndObject();
-  }
-  writer.EndArray();
-  Key(&writer, "events");
-  writer.StartArray();
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(event.name));
-    Key(&writer, "payload");
-    String(&writer, Text(event.payload_type_name));
-    Key(&writer, "description");
-    String(&writer, Text(event.description));
-    Key(&writer, "tags");
-    WriteTags(&writer, event.tags, event.tag_count);
-    writer.EndObject();
-  }
-  writer.EndArray();
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& plugin_name) {
@@ -699,8 +455,7 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
     }
     writer.EndObject();
   }
-  Key(&writer, "/devhost/roster");
-  WriteJsonText(&writer, kRosterPathItem);
+  WriteJsonMembers(&writer, kRosterPathItems);
   WriteJsonMembers(&writer, kInspectorPathItems);
   writer.EndObject();
   Key(&writer, "components");

@@ -50,4 +50,62 @@ HttpAnswer ReplaceRosterAnswer(SimulatedPeers* peers, std::string_view body) {
   return HttpAnswer{200, "application/json", std::move(json)};
 }
 
+const char kRosterPathItems[] = R"json({
+"/devhost/roster": {
+  "get": {
+    "operationId": "GetDevhostRoster",
+    "summary": "The roster the simulated game server answers from",
+    "description": "Who the simulated server knows, who of them is in a game that can be watched, and how the simulated peers fail. The stand-in host's own endpoint, not the plugin's.",
+    "tags": ["vyn-devhost"],
+    "responses": {
+      "200": {"description": "The roster",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+      "404": {"description": "This host serves no roster",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  },
+  "put": {
+    "operationId": "PutDevhostRoster",
+    "summary": "Replace the roster while the server runs",
+    "description": "The next availability and launch calls are answered from this roster. The stand-in host's own endpoint, not the plugin's.",
+    "tags": ["vyn-devhost"],
+    "requestBody": {"required": true,
+                    "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+    "responses": {
+      "200": {"description": "The roster now in force",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/DevhostRoster"}}}},
+      "400": {"description": "The roster does not parse; the message names the bad key and the roster is left as it was",
+              "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  }
+}
+})json";
+
+const char kRosterSchemas[] = R"json({
+  "DevhostRoster": {
+    "type": "object",
+    "additionalProperties": false,
+    "properties": {
+      "players": {"type": "array", "items": {"$ref": "#/components/schemas/DevhostRosterPlayer"}},
+      "gameflow": {"$ref": "#/components/schemas/DevhostPeerFailure"},
+      "server": {"$ref": "#/components/schemas/DevhostPeerFailure"}
+    },
+    "example": {"players": [{"name": "Ann", "inGame": true}, {"name": "Bob", "inGame": false}]}
+  },
+  "DevhostRosterPlayer": {
+    "type": "object",
+    "additionalProperties": false,
+    "required": ["name"],
+    "properties": {"name": {"type": "string", "minLength": 1},
+                   "inGame": {"type": "boolean", "default": false}}
+  },
+  "DevhostPeerFailure": {
+    "type": "object",
+    "additionalProperties": false,
+    "required": ["error"],
+    "properties": {"error": {"type": "string", "minLength": 1},
+                   "status": {"type": "integer", "minimum": 100, "maximum": 599, "default": 500}}
+  }
+})json";
+
 }  // namespace Kestrel::DevHost

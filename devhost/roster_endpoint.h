@@ -36,6 +36,11 @@ HttpAnswer RosterAnswer(const SimulatedPeers* peers);
 // `peers` may be null.
 HttpAnswer ReplaceRosterAnswer(SimulatedPeers* peers, std::string_view body);
 
+// The OpenAPI path item of the endpoint (an object keyed by its path) and
+// the schemas it refers to (an object keyed by schema name).
+extern const char kRosterPathItems[];
+extern const char kRosterSchemas[];
+
 }  // namespace Kestrel::DevHost
 
 #endif  // VYN_DEVHOST_ROSTER_ENDPOINT_H_
