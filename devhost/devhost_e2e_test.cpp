@@ -278,6 +278,15 @@ TEST_F(DevHostHttpTest, InspectorTellsCallsWhatTheySentAndTheLogAndResumes) {
   EXPECT_NE(call->body.find(R"("body":"[\"Ann\",\"Bob\"]"})"), std::string::npos);
   EXPECT_NE(call->body.find(R"("body":"{\"availableForWatching\":[\"Ann\"]}"})"),
             std::string::npos);
+  // The changes over the call are those of its counters before and after.
+  rapidjson::Document detail;
+  detail.Parse(call->body.c_str());
+  ASSERT_TRUE(detail.IsObject()) << call->body;
+  for (const char* name : {"liveBytes", "allocations"}) {
+    EXPECT_EQ(detail[name].GetInt64(),
+              detail["memoryAfter"][name].GetInt64() - detail["memoryBefore"][name].GetInt64())
+        << name;
+  }
   for (const char* missing : {"/devhost/calls/3", "/devhost/calls/1x", "/devhost/calls/"}) {
     auto answer = client_->Get(missing);
     ASSERT_TRUE(answer);
