@@ -11,10 +11,10 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS vyn_spectator vyn-devhost
   RUNTIME DESTINATION . LIBRARY DESTINATION . ARCHIVE EXCLUDE_FROM_ALL)
 # The stand-in host's page, in the layout its mounts expect (see
-# devhost/page_files.h): the host's own files and just the files it loads from
+# devhost/server/page_files.h): the host's own files and just the files it loads from
 # the kept packages, with their licences. scripts/package runs scripts/setup,
 # which installs those packages.
-set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/page)
+set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/program/page)
 install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js
               ${VYN_PAGE_SOURCE}/inspector.js ${VYN_PAGE_SOURCE}/page.css
   DESTINATION page)
