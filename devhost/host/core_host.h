@@ -225,6 +225,12 @@ struct CallOutcome {
 // 1970), how long it took, and the plugin's allocator counters before and
 // after (queued events delivered after the call are part of it).
 struct CallRecord {
+  // The allocations the plugin made during the call, and the change in its
+  // live bytes and live allocations over it.
+  int64_t AllocationsMade() const;
+  int64_t LiveBytesChange() const;
+  int64_t LiveAllocationsChange() const;
+
   uint64_t number = 0;
   int64_t time_ms = 0;
   int64_t duration_us = 0;
@@ -233,6 +239,10 @@ struct CallRecord {
   MemoryStats memory_before{};
   MemoryStats memory_after{};
 };
+
+// The bytes and allocations `stats` counts as live (allocated, not freed).
+int64_t LiveBytes(const MemoryStats& stats);
+int64_t LiveAllocations(const MemoryStats& stats);
 
 struct HostOptions {
   uint32_t api_major = 18;

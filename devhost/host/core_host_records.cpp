@@ -55,6 +55,26 @@ size_t RecordBytes(const Unsubscription& unsubscription) {
 // ---------------------------------------------------------------------------
 // Records
 
+int64_t LiveBytes(const MemoryStats& stats) {
+  return static_cast<int64_t>(stats.bytes_allocated - stats.bytes_freed);
+}
+
+int64_t LiveAllocations(const MemoryStats& stats) {
+  return static_cast<int64_t>(stats.allocations - stats.frees);
+}
+
+int64_t CallRecord::AllocationsMade() const {
+  return static_cast<int64_t>(memory_after.allocations - memory_before.allocations);
+}
+
+int64_t CallRecord::LiveBytesChange() const {
+  return LiveBytes(memory_after) - LiveBytes(memory_before);
+}
+
+int64_t CallRecord::LiveAllocationsChange() const {
+  return LiveAllocations(memory_after) - LiveAllocations(memory_before);
+}
+
 std::vector<RecordedRequest> CoreHost::requests() const {
   std::lock_guard<std::mutex> lock(state_mutex_);
   return requests_.Copy();

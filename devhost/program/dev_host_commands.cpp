@@ -141,6 +141,11 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
       out << "delivered " << event.name << " " << event.payload.ToJson() << "\n";
     }
     out << "yields " << host.yield_count() << ", waits ended " << host.end_wait_count() << "\n";
+    for (const CallRecord& call : host.calls()) {
+      out << "call took " << call.duration_us << " us, " << call.AllocationsMade()
+          << " allocations, live bytes " << (call.LiveBytesChange() >= 0 ? "+" : "")
+          << call.LiveBytesChange() << "\n";
+    }
   }
   out << "status: " << answer.status << "\n";
   if (!answer.body.empty()) out << answer.body << "\n";

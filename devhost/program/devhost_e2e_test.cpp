@@ -382,7 +382,7 @@ TEST(DevHostProgramTest, CallPrintsStatusAndResultOrError) {
   EXPECT_NE(verbose.output.find("wait Wait: future<"), std::string::npos);
   EXPECT_NE(verbose.output.find("log ALWAYS| Fulfilled service proxy request: "),
             std::string::npos);
-  EXPECT_NE(verbose.output.find("yields 1, waits ended 1\n"), std::string::npos);
+  EXPECT_NE(verbose.output.find("yields 1, waits ended 1\ncall took "), std::string::npos);
   EXPECT_EQ(verbose.output.substr(verbose.output.find("status:")),
             "status: 200\n{\"availableForWatching\":[\"Ann\",\"Cleo\"]}\n");
   std::remove(body.c_str());

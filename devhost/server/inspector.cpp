@@ -27,13 +27,6 @@ std::string Frame(std::string_view kind, std::string_view data) {
   return frame;
 }
 
-int64_t LiveBytes(const MemoryStats& stats) {
-  return static_cast<int64_t>(stats.bytes_allocated - stats.bytes_freed);
-}
-int64_t LiveAllocations(const MemoryStats& stats) {
-  return static_cast<int64_t>(stats.allocations - stats.frees);
-}
-
 std::string MemoryJson(const MemoryStats& stats) {
   std::string json = "{";
   Member(&json, "liveBytes", LiveBytes(stats));
@@ -67,11 +60,9 @@ void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& an
   Member(json, "bodyBytes",
          request.body.has_value() ? std::to_string(request.body->size()) : "null");
   Member(json, "answerBytes", static_cast<int64_t>(answer.body.size()));
-  Member(json, "allocations",
-         static_cast<int64_t>(call.memory_after.allocations - call.memory_before.allocations));
-  Member(json, "liveBytes", LiveBytes(call.memory_after) - LiveBytes(call.memory_before));
-  Member(json, "liveAllocations",
-         LiveAllocations(call.memory_after) - LiveAllocations(call.memory_before));
+  Member(json, "allocations", call.AllocationsMade());
+  Member(json, "liveBytes", call.LiveBytesChange());
+  Member(json, "liveAllocations", call.LiveAllocationsChange());
 }
 
 const char* OutgoingKind(OutgoingRecord::Kind kind) {
