@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "log/capturing_log_target.h"
 #include "log/logger.h"
 #include "plugin/host/host_test_module.h"

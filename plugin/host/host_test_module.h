@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "plugin/host/app_module.h"
 #include "plugin/host/outgoing_request.h"
 #include "plugin/host/plugin_entry.h"

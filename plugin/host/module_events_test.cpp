@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "plugin/host/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {

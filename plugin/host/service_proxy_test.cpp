@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "formats/json_writer.h"
 #include "host_abi/core_value.h"
 #include "log/capturing_log_target.h"
