@@ -20,11 +20,6 @@ using Client::CoreTypeRecord;
 
 constexpr char kEmptyText[] = "";
 
-uint32_t KindNumber(NativeKind kind) {
-  const auto number = static_cast<uint32_t>(kind);
-  return number >= 1 && number < kNativeKindCount ? number : 0;
-}
-
 bool HasTypeName(NativeKind kind) {
   return kind == NativeKind::kVector || kind == NativeKind::kEnum || kind == NativeKind::kStruct ||
          kind == NativeKind::kMap;
@@ -70,8 +65,8 @@ const char* const* TagList(std::vector<std::vector<const char*>>& lists,
 
 Client::CoreTypeId MakeCoreTypeId(const FieldType& type) {
   Client::CoreTypeId id{};
-  id.kind = KindNumber(type.kind);
-  id.element_kind = KindNumber(type.element_kind);
+  id.kind = NativeKindRecordValue(type.kind);
+  id.element_kind = NativeKindRecordValue(type.element_kind);
   id.type_name = HasTypeName(type.kind) && type.element_type != nullptr
                      ? type.element_type->name().c_str()
                      : kEmptyText;
@@ -199,16 +194,14 @@ void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registr
       std::vector<CoreArgumentLocationEntry> locations;
       locations.reserve(route.argument_locations().size());
       for (ArgumentLocation location : route.argument_locations()) {
-        const auto number = static_cast<uint32_t>(location);
-        locations.push_back({nullptr, number >= 1 && number <= 5 ? number : 0});
+        locations.push_back({nullptr, ArgumentLocationRecordValue(location)});
       }
       Link(locations);
       descriptor.argument_locations = locations.data();
       built.locations_.push_back(std::move(locations));
     }
     descriptor.path = route.path().c_str();
-    const auto method = static_cast<uint32_t>(route.method());
-    descriptor.method = method >= 1 && method <= 8 ? method : 0;
+    descriptor.method = HttpMethodRecordValue(route.method());
     descriptor.route_flag = 0;
     descriptor.route_text_lists = nullptr;
     descriptor.route_text_list_count = 0;

@@ -35,6 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host_abi/api_kinds.h"
 #include "host_abi/http_method.h"
 
 namespace Kestrel {
@@ -43,16 +44,6 @@ namespace Kestrel {
 struct FunctionRecord;
 // The callable object of a function; binds native arguments and runs it.
 class FunctionHandler;
-
-// Where an argument may be bound from. An argument without a location accepts
-// every source.
-enum class ArgumentLocation : uint32_t {
-  kAny = 0,
-  kQuery = 1,
-  kPath = 2,
-  kHeader = 4,
-  kBody = 5,
-};
 
 // Path parameters of a matched route: parameter name to decoded value.
 using PathParameters = std::unordered_map<std::string, std::string>;
