@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "util/path_template_cases.h"
+#include "tests/support/path_template_cases.h"
 
 namespace Kestrel {
 namespace {
