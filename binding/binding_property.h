@@ -309,7 +309,7 @@ static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);
 
 // A `BindingProperty` with a valid flag. An invalid result holds a structure
 // whose field "error" is the message of the failure.
-class PropertyResult : public BindingProperty {
+class [[nodiscard]] PropertyResult : public BindingProperty {
  public:
   // Empty and valid.
   PropertyResult() noexcept = default;

@@ -56,6 +56,7 @@ class FunctionRoute {
   FunctionRoute(const FunctionRecord* function, std::string function_name,
                 std::shared_ptr<FunctionHandler> handler);
 
+  // The registry's record of the function; may be nullptr (see the constructor).
   const FunctionRecord* function() const { return function_; }
   const std::string& function_name() const { return function_name_; }
   // May be nullptr.
@@ -126,6 +127,7 @@ class RouteTable {
 // are safe.
 class CompiledRoute {
  public:
+  // The function the route was compiled for; may be nullptr.
   const FunctionRecord* function() const { return function_; }
   // Never nullptr; the route outlives this object.
   const FunctionRoute* route() const { return route_; }
