@@ -57,6 +57,11 @@ inline constexpr int kPropertyKindCount = 10;
 // outside 0-9. Never nullptr.
 const char* PropertyKindName(PropertyKind kind);
 
+// Whether `kind` holds other values (a collection or a structure).
+constexpr bool IsContainerKind(PropertyKind kind) {
+  return kind == PropertyKind::kCollection || kind == PropertyKind::kStructure;
+}
+
 // Payload of an enum value: the numeric value and the enum's static identity
 // (nullptr when unknown; not owned).
 struct EnumValue {
