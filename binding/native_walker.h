@@ -79,7 +79,7 @@ class NativeSink {
 // containers), may be null. Returns false as `WalkStruct` does.
 template <class T>
 [[nodiscard]] bool WalkValue(NativeSink& sink, const T& native, const TypeRecord* element_type,
-               TypeRegistry& registry) {
+                             TypeRegistry& registry) {
   using ConversionDetail::IsStringMap;
   using ConversionDetail::IsVector;
   if constexpr (std::is_same_v<T, bool>) {
