@@ -49,8 +49,9 @@ class FieldAdapter {
   // `omit_if_zero` is set and the value converts to zero. Returns false when
   // the conversion fails. This default converts through `Convert` and hands
   // the tree to the sink; adapters that can walk their type override it.
-  virtual bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero, const void* native,
-                    const TypeRecord* element_type, TypeRegistry& registry) const;
+  [[nodiscard]] virtual bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero,
+                                  const void* native, const TypeRecord* element_type,
+                                  TypeRegistry& registry) const;
 };
 
 }  // namespace Kestrel

@@ -93,8 +93,9 @@ class NativeFieldAdapter final : public FieldAdapter {
                TypeRegistry& registry) const override {
     FieldCodec<T>::Convert(output, *static_cast<const T*>(native), element_type, registry);
   }
-  bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero, const void* native,
-            const TypeRecord* element_type, TypeRegistry& registry) const override {
+  [[nodiscard]] bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero,
+                          const void* native, const TypeRecord* element_type,
+                          TypeRegistry& registry) const override {
     if constexpr (ConversionDetail::WalksDirectly<T>) {
       const T& value = *static_cast<const T*>(native);
       if (omit_if_zero) {

@@ -2,6 +2,7 @@
 // (api_document.h).
 #include "devhost/server/api_document.h"
 #include "devhost/server/api_document_parts.h"
+#include "host_abi/api_kinds.h"
 #include "host_abi/http_method.h"
 
 namespace Kestrel::DevHost {
@@ -49,7 +50,7 @@ std::string DescribeApiText(const ApiDescription& api, const std::string& plugin
     for (uint32_t a = 0; record.arguments != nullptr && a < record.argument_count; ++a) {
       const CoreArgumentRecord& argument = record.arguments[a];
       text += "    argument " + Text(argument.name) + ": " + TypeIdText(argument.type) + " in " +
-              ArgumentLocationName(a < locations.size() ? locations[a] : 0) +
+              LocationText(a < locations.size() ? locations[a] : 0) +
               (argument.optional != 0 ? ", optional" : "") + Indented(Text(argument.description)) +
               "\n";
     }
@@ -124,7 +125,7 @@ std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin
       Key(&writer, "optional");
       writer.Bool(argument.optional != 0);
       Key(&writer, "location");
-      String(&writer, ArgumentLocationName(a < locations.size() ? locations[a] : 0));
+      String(&writer, LocationText(a < locations.size() ? locations[a] : 0));
       writer.EndObject();
     }
     writer.EndArray();

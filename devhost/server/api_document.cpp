@@ -8,6 +8,8 @@
 #include "devhost/server/api_document_parts.h"
 #include "devhost/server/inspector.h"
 #include "devhost/server/roster_endpoint.h"
+#include "host_abi/api_kinds.h"
+#include "host_abi/http_method.h"
 #include "rapidjson/document.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
@@ -22,20 +24,11 @@ using Client::CoreFunctionDescriptor;
 using Client::CoreTypeId;
 using Client::CoreTypeRecord;
 
-constexpr const char* kKindNames[] = {"",       "bool",   "int8",   "uint8",    "int16",
-                                      "uint16", "int32",  "uint32", "int64",    "uint64",
-                                      "float",  "double", "string", "object",   "blob",
-                                      "vector", "enum",   "struct", "callback", "map"};
-static_assert(std::size(kKindNames) == 20);
-
-constexpr uint32_t kKindVector = 15;
-constexpr uint32_t kKindEnum = 16;
-constexpr uint32_t kKindStruct = 17;
-constexpr uint32_t kKindMap = 19;
-constexpr uint32_t kLocationQuery = 1;
-constexpr uint32_t kLocationPath = 2;
-constexpr uint32_t kLocationHeader = 4;
-constexpr uint32_t kLocationBody = 5;
+// The kinds a type record names by number, as this file compares them.
+constexpr uint32_t kKindVector = static_cast<uint32_t>(NativeKind::kVector);
+constexpr uint32_t kKindEnum = static_cast<uint32_t>(NativeKind::kEnum);
+constexpr uint32_t kKindStruct = static_cast<uint32_t>(NativeKind::kStruct);
+constexpr uint32_t kKindMap = static_cast<uint32_t>(NativeKind::kMap);
 
 // Body content types the plugin reads, in the order a client would try them.
 constexpr const char* kBodyTypes[] = {"application/json", "application/x-yaml",
@@ -168,9 +161,7 @@ bool HasResult(const CoreTypeId& type) {
 }
 
 const char* OpenApiMethod(uint32_t method) {
-  static constexpr const char* kNames[] = {"",        "delete", "get",  "head",
-                                           "options", "patch",  "post", "put"};
-  return method < std::size(kNames) ? kNames[method] : "";
+  return HttpMethodLowerText(HttpMethodFromValue(method));
 }
 
 void WriteTypeRecordSchema(Writer* writer, const CoreTypeRecord& type) {
@@ -359,10 +350,6 @@ void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
   writer->EndArray();
 }
 
-const char* NativeKindName(uint32_t kind) {
-  return kind < std::size(kKindNames) ? kKindNames[kind] : "";
-}
-
 std::string TypeIdText(const CoreTypeId& type) {
   std::string type_name = Text(type.type_name);
   if (type.kind == kKindVector || type.kind == kKindMap) {
@@ -373,21 +360,9 @@ std::string TypeIdText(const CoreTypeId& type) {
   return ElementText(type.kind, type_name);
 }
 
-std::string ArgumentLocationName(uint32_t location) {
-  switch (location) {
-    case 0:
-      return "any";
-    case kLocationQuery:
-      return "query";
-    case kLocationPath:
-      return "path";
-    case kLocationHeader:
-      return "header";
-    case kLocationBody:
-      return "body";
-    default:
-      return "location " + std::to_string(location);
-  }
+std::string LocationText(uint32_t location) {
+  const char* name = ArgumentLocationName(location);
+  return name[0] != '\0' ? std::string(name) : "location " + std::to_string(location);
 }
 
 std::vector<uint32_t> ArgumentLocations(const CoreFunctionDescriptor& function) {

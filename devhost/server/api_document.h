@@ -21,16 +21,14 @@
 
 namespace Kestrel::DevHost {
 
-// The name text of a native kind ("bool", "int32", ..., "map"); "" outside 1..19.
-const char* NativeKindName(uint32_t kind);
-
 // A type as text: "string", "vector<string>", "SpectateGameInfo", "map<int32>"
 // (vector and map elements, enums and structs by their type name when known).
 std::string TypeIdText(const Client::CoreTypeId& type);
 
 // The name of an argument location: "any", "query", "path", "header",
 // "body", or "location N" for other values.
-std::string ArgumentLocationName(uint32_t location);
+// Never fails; thread-safe.
+std::string LocationText(uint32_t location);
 
 // The locations of a function's arguments by position (missing ones are 0).
 std::vector<uint32_t> ArgumentLocations(const Client::CoreFunctionDescriptor& function);

@@ -160,17 +160,13 @@ TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
 }
 
 TEST(ApiDocumentNamesTest, KindsTypesAndLocations) {
-  EXPECT_STREQ(NativeKindName(1), "bool");
-  EXPECT_STREQ(NativeKindName(19), "map");
-  EXPECT_STREQ(NativeKindName(0), "");
-  EXPECT_STREQ(NativeKindName(20), "");
   EXPECT_EQ(TypeIdText({15, 17, "Thing"}), "vector<Thing>");
   EXPECT_EQ(TypeIdText({19, 6, ""}), "map<int32>");
   EXPECT_EQ(TypeIdText({17, 0, nullptr}), "struct");
   EXPECT_EQ(TypeIdText({0, 0, ""}), "none");
-  EXPECT_EQ(ArgumentLocationName(2), "path");
-  EXPECT_EQ(ArgumentLocationName(0), "any");
-  EXPECT_EQ(ArgumentLocationName(3), "location 3");
+  EXPECT_EQ(LocationText(2), "path");
+  EXPECT_EQ(LocationText(0), "any");
+  EXPECT_EQ(LocationText(3), "location 3");
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 //   CapturingLogTarget capture;
 //   capture.Configure(kLogLevelOkay, 0, 0, "#L| #M");
 //   LogMessage(kLogLevelError, kLogGroupGen, "x");   // capture.lines() == {" ERROR| x\n"}
-#ifndef VYN_LOG_CAPTURING_LOG_TARGET_H_
-#define VYN_LOG_CAPTURING_LOG_TARGET_H_
+#ifndef VYN_TESTS_SUPPORT_CAPTURING_LOG_TARGET_H_
+#define VYN_TESTS_SUPPORT_CAPTURING_LOG_TARGET_H_
 
 #include <mutex>
 #include <string>
@@ -66,4 +66,4 @@ class CapturingLogTarget : public LogTarget {
 
 }  // namespace Kestrel
 
-#endif  // VYN_LOG_CAPTURING_LOG_TARGET_H_
+#endif  // VYN_TESTS_SUPPORT_CAPTURING_LOG_TARGET_H_

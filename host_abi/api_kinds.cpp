@@ -1,4 +1,4 @@
-#include "binding/native_field_traits.h"
+#include "host_abi/api_kinds.h"
 
 #include <iterator>
 
@@ -12,6 +12,9 @@ constexpr const char* kNativeKindNames[] = {
 };
 static_assert(std::size(kNativeKindNames) == kNativeKindCount);
 
+constexpr const char* kLocationNames[] = {"any", "query", "path", "", "header", "body"};
+static_assert(std::size(kLocationNames) == kLocationBody + 1);
+
 }  // namespace
 
 const char* NativeKindName(uint32_t kind) {
@@ -20,6 +23,10 @@ const char* NativeKindName(uint32_t kind) {
 
 const char* NativeKindName(NativeKind kind) {
   return NativeKindName(static_cast<uint32_t>(kind));
+}
+
+const char* ArgumentLocationName(uint32_t location) {
+  return location < std::size(kLocationNames) ? kLocationNames[location] : "";
 }
 
 }  // namespace Kestrel

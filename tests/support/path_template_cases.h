@@ -1,7 +1,7 @@
 // Test support: route template cases that every matcher of route templates
 // must agree on (the plugin's router and `PathMatchesTemplate`).
-#ifndef VYN_UTIL_PATH_TEMPLATE_CASES_H_
-#define VYN_UTIL_PATH_TEMPLATE_CASES_H_
+#ifndef VYN_TESTS_SUPPORT_PATH_TEMPLATE_CASES_H_
+#define VYN_TESTS_SUPPORT_PATH_TEMPLATE_CASES_H_
 
 #include <string_view>
 
@@ -50,4 +50,4 @@ inline constexpr PathTemplateCase kPathTemplateCases[] = {
 
 }  // namespace Kestrel::Testing
 
-#endif  // VYN_UTIL_PATH_TEMPLATE_CASES_H_
+#endif  // VYN_TESTS_SUPPORT_PATH_TEMPLATE_CASES_H_

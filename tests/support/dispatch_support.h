@@ -1,8 +1,8 @@
 // Test-only helpers for calling functions through the transport with real host
 // records: a request builder that owns every text it points to, and a response
 // holder that releases what the transport allocated.
-#ifndef VYN_REMOTING_DISPATCH_TEST_SUPPORT_H_
-#define VYN_REMOTING_DISPATCH_TEST_SUPPORT_H_
+#ifndef VYN_TESTS_SUPPORT_DISPATCH_SUPPORT_H_
+#define VYN_TESTS_SUPPORT_DISPATCH_SUPPORT_H_
 
 #include <cstdint>
 #include <cstring>
@@ -138,4 +138,4 @@ class ResponseHolder {
 
 }  // namespace Kestrel::RemotingTest
 
-#endif  // VYN_REMOTING_DISPATCH_TEST_SUPPORT_H_
+#endif  // VYN_TESTS_SUPPORT_DISPATCH_SUPPORT_H_

@@ -2,8 +2,8 @@
 // walker (leaves of each kind, omit-if-zero fields, enums with and without a
 // record, nested structs, containers, dynamic and use-adapter fields, and the
 // values that must fail or fall back), shared by the tests of its sinks.
-#ifndef VYN_BINDING_WALK_PROBE_TEST_SUPPORT_H_
-#define VYN_BINDING_WALK_PROBE_TEST_SUPPORT_H_
+#ifndef VYN_TESTS_SUPPORT_WALK_PROBE_H_
+#define VYN_TESTS_SUPPORT_WALK_PROBE_H_
 
 #include <cmath>
 #include <cstdint>
@@ -193,4 +193,4 @@ void ForEachProbe(Check&& check) {
 
 }  // namespace WalkProbe
 
-#endif  // VYN_BINDING_WALK_PROBE_TEST_SUPPORT_H_
+#endif  // VYN_TESTS_SUPPORT_WALK_PROBE_H_

@@ -1,8 +1,8 @@
 // Test support for the module's tests: a small feature module, entry functions
 // that load it through `LoadPlugin`, and a module whose host is a script in
 // the test (for records the in-process host cannot produce).
-#ifndef VYN_PLUGIN_HOST_HOST_TEST_MODULE_H_
-#define VYN_PLUGIN_HOST_HOST_TEST_MODULE_H_
+#ifndef VYN_TESTS_SUPPORT_HOST_TEST_MODULE_H_
+#define VYN_TESTS_SUPPORT_HOST_TEST_MODULE_H_
 
 #include <cstdint>
 #include <functional>
@@ -112,4 +112,4 @@ class ScriptedModule : public TestModule {
 
 }  // namespace Kestrel::Client::HostTest
 
-#endif  // VYN_PLUGIN_HOST_HOST_TEST_MODULE_H_
+#endif  // VYN_TESTS_SUPPORT_HOST_TEST_MODULE_H_
