@@ -24,7 +24,7 @@
 #include "bench/bench_allocator.h"
 #include "bench/benchmarks.h"
 #include "bench/endpoint_fixture.h"
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "plugin/spectator/spectator_module.h"
 #include "util/counting_allocator.h"
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "devhost/core_host.h"
-#include "devhost/host_value.h"
+#include "devhost/host/core_host.h"
+#include "devhost/host/host_value.h"
 #include "host_abi/core_value.h"
 #include "plugin/host/service_proxy.h"
 #include "plugin/spectator/spectator_module.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "devhost/roster.h"
+#include "devhost/peers/roster.h"
 #include "host_abi/core_value.h"
 #include "plugin/host/plugin_entry.h"
 #include "plugin/spectator/spectator_module.h"

@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "devhost/core_host.h"
-#include "devhost/simulated_peers.h"
+#include "devhost/host/core_host.h"
+#include "devhost/peers/simulated_peers.h"
 #include "host_abi/host_records.h"
 #include "plugin/spectator/spectator_records.h"
 #include "util/failure.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "binding/property_page_pool.h"
-#include "devhost/host_value.h"
+#include "devhost/host/host_value.h"
 #include "plugin/spectator/spectator_module.h"
 
 namespace Kestrel::Bench {

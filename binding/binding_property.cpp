@@ -1,7 +1,6 @@
 #include "binding/binding_property.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <iterator>
 #include <memory>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "binding/field_table.h"
+#include "binding/work_stack.h"
 
 namespace Kestrel {
 
@@ -31,36 +31,6 @@ std::string_view CutAtNul(std::string_view text) {
 std::string_view ViewOf(const char* text) {
   return text == nullptr ? std::string_view() : std::string_view(text);
 }
-
-bool IsContainer(PropertyKind kind) {
-  return kind == PropertyKind::kCollection || kind == PropertyKind::kStructure;
-}
-
-// A stack that keeps its first entries in place and spills to the heap only for
-// deep or wide trees, so that release, copy and visiting never recurse.
-template <class T, std::size_t N>
-class WorkStack {
- public:
-  void Push(const T& value) {
-    if (size_ < N) {
-      inline_[size_] = value;
-    } else {
-      spill_.push_back(value);
-    }
-    ++size_;
-  }
-  T& Top() { return size_ <= N ? inline_[size_ - 1] : spill_.back(); }
-  void Pop() {
-    if (size_ > N) spill_.pop_back();
-    --size_;
-  }
-  bool Empty() const { return size_ == 0; }
-
- private:
-  std::array<T, N> inline_{};
-  std::vector<T> spill_;
-  std::size_t size_ = 0;
-};
 
 }  // namespace
 
@@ -115,7 +85,7 @@ class PropertyReleaser {
     const auto visit = [&work](BindingProperty& value) {
       if (value.kind_ == PropertyKind::kBlob) {
         std::destroy_at(value.payload_.blob);
-      } else if (IsContainer(value.kind_)) {
+      } else if (IsContainerKind(value.kind_)) {
         work.Push({value.kind_, value.payload_});
       }
     };
@@ -143,7 +113,7 @@ class PropertyReleaser {
   };
 
   static void Detach(BindingProperty& value, WorkStack<Pending, 32>& work) {
-    if (IsContainer(value.kind_)) {
+    if (IsContainerKind(value.kind_)) {
       work.Push({value.kind_, value.payload_});
       value.kind_ = PropertyKind::kEmpty;
       value.payload_.bits = 0;
@@ -201,7 +171,7 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
 }
 
 BindingProperty::~BindingProperty() {
-  if (owns_store_ != 0 && store_ != nullptr && IsContainer(kind_)) {
+  if (owns_store_ != 0 && store_ != nullptr && IsContainerKind(kind_)) {
     // The store goes too: no need to give each part back to it first.
     PropertyReleaser::DropTree(*this);
   } else {
@@ -531,94 +501,9 @@ bool BindingProperty::IsZero() const {
   return true;  // an unknown kind number
 }
 
-// Copies a value that is not a container; containers are handled by CopyInto.
-static void CopyLeaf(const BindingProperty& from, BindingProperty& to) {
-  switch (from.kind()) {
-    case PropertyKind::kEmpty:
-      to.Clear();
-      break;
-    case PropertyKind::kBool:
-      to.SetBool(from.GetBool());
-      break;
-    case PropertyKind::kSigned:
-      to.SetSigned(from.GetSigned());
-      break;
-    case PropertyKind::kUnsigned:
-      to.SetUnsigned(from.GetUnsigned());
-      break;
-    case PropertyKind::kFloat:
-      to.SetDouble(from.GetDouble());
-      break;
-    case PropertyKind::kString:
-      to.SetStringFullLength(from.GetString());
-      break;
-    case PropertyKind::kBlob: {
-      static const std::vector<uint8_t> kNoBytes;
-      const std::vector<uint8_t>& bytes = from.GetBlob(kNoBytes);
-      to.SetBlob(bytes.data(), bytes.size());
-      break;
-    }
-    case PropertyKind::kEnum:
-      to.SetEnum(from.GetEnum());
-      break;
-    default:
-      to.Clear();
-      break;
-  }
-}
-
-void BindingProperty::CopyInto(const BindingProperty& source) {
-  // Source and destination are in different trees here (see CopyFrom). Pending
-  // pairs always point at containers whose element vectors no longer grow.
-  struct Pair {
-    const BindingProperty* from;
-    BindingProperty* to;
-  };
-  WorkStack<Pair, 32> work;
-  work.Push({&source, this});
-  while (!work.Empty()) {
-    const Pair pair = work.Top();
-    work.Pop();
-    const BindingProperty& from = *pair.from;
-    BindingProperty& to = *pair.to;
-    if (!IsContainer(from.kind_)) {
-      CopyLeaf(from, to);
-      continue;
-    }
-    to.Clear();
-    if (from.kind_ == PropertyKind::kCollection) {
-      to.MakeCollection();
-      const std::span<const BindingProperty> elements = from.Elements();
-      to.Reserve(elements.size());
-      for (const BindingProperty& element : elements) {
-        BindingProperty& copy = to.Append();
-        if (IsContainer(element.kind_)) {
-          work.Push({&element, &copy});
-        } else {
-          CopyLeaf(element, copy);
-        }
-      }
-    } else {
-      to.MakeStructure();
-      FieldTable& fields = *from.payload_.structure;
-      fields.Settle();
-      for (uint32_t i = 0; i < fields.size; ++i) {
-        const BindingProperty& value = *fields.slots[i].value;
-        // Fields arrive in order, so each goes at the end with one comparison.
-        BindingProperty& copy = to.InsertField(fields.slots[i].name->view());
-        if (IsContainer(value.kind_)) {
-          work.Push({&value, &copy});
-        } else {
-          CopyLeaf(value, copy);
-        }
-      }
-    }
-  }
-}
-
 void BindingProperty::CopyFrom(const BindingProperty& source) {
   if (&source == this) return;
-  if (store_ != nullptr && source.store_ == store_ && IsContainer(source.kind_)) {
+  if (store_ != nullptr && source.store_ == store_ && IsContainerKind(source.kind_)) {
     // Same tree: the source may contain this value or be inside it, so copy
     // through a tree of its own.
     const BindingProperty detached(source);
@@ -662,111 +547,6 @@ void BindingProperty::AdoptFromSameTree(BindingProperty& source) {
   kind_ = source.kind_;
   source.kind_ = PropertyKind::kEmpty;
   source.payload_.bits = 0;
-}
-
-void BindingProperty::Accept(PropertyVisitor& visitor) const {
-  // One frame per open container: its next item and where its items end.
-  struct Frame {
-    const BindingProperty* elements;  // collections: the element array
-    uint32_t index;
-    uint32_t size;
-    const FieldSlot* field;  // structures: the next member
-    const FieldSlot* end;
-    bool collection;
-  };
-  WorkStack<Frame, 32> frames;
-  // Reports a leaf; returns false, reporting nothing, for a container.
-  auto visit_leaf = [&visitor](const BindingProperty& value) {
-    switch (value.kind_) {
-      case PropertyKind::kEmpty:
-        visitor.VisitEmpty();
-        return true;
-      case PropertyKind::kBool:
-        visitor.VisitBool(value.payload_.boolean);
-        return true;
-      case PropertyKind::kSigned:
-        visitor.VisitSigned(value.payload_.signed_value);
-        return true;
-      case PropertyKind::kUnsigned:
-        visitor.VisitUnsigned(value.payload_.unsigned_value);
-        return true;
-      case PropertyKind::kFloat:
-        visitor.VisitFloat(value.payload_.float_value);
-        return true;
-      case PropertyKind::kString:
-        visitor.VisitString(value.payload_.string->view());
-        return true;
-      case PropertyKind::kBlob:
-        visitor.VisitBlob(*value.payload_.blob);
-        return true;
-      case PropertyKind::kEnum:
-        visitor.VisitEnum(*value.payload_.enum_value);
-        return true;
-      case PropertyKind::kCollection:
-      case PropertyKind::kStructure:
-        return false;
-    }
-    return true;
-  };
-  // Opens a container: reports its beginning and pushes its frame.
-  auto open = [&visitor, &frames](const BindingProperty& value) {
-    if (value.kind_ == PropertyKind::kCollection) {
-      const ElementVector& elements = *value.payload_.collection;
-      visitor.BeginCollection(elements.size);
-      frames.Push({elements.data, 0, elements.size, {}, {}, true});
-    } else {
-      FieldTable& fields = *value.payload_.structure;
-      fields.Settle();
-      visitor.BeginStructure(fields.size);
-      frames.Push({nullptr, 0, 0, fields.slots, fields.slots + fields.size, false});
-    }
-  };
-  if (visit_leaf(*this)) return;
-  open(*this);
-  // Each round runs through the leaves of the top frame until it meets a
-  // container, which it opens, or the end of the frame, which it closes
-  // together with the item of the frame below that held it.
-  while (!frames.Empty()) {
-    Frame& frame = frames.Top();
-    bool opened = false;
-    if (frame.collection) {
-      for (; frame.index < frame.size; ++frame.index) {
-        visitor.BeginElement(frame.index);
-        const BindingProperty& element = frame.elements[frame.index];
-        if (!visit_leaf(element)) {
-          open(element);  // `frame` may move: leave it at once
-          opened = true;
-          break;
-        }
-        visitor.EndElement(frame.index);
-      }
-      if (opened) continue;
-      visitor.EndCollection();
-    } else {
-      for (; frame.field != frame.end; ++frame.field) {
-        visitor.BeginField(frame.field->name->view());
-        const BindingProperty& value = *frame.field->value;
-        if (!visit_leaf(value)) {
-          open(value);
-          opened = true;
-          break;
-        }
-        visitor.EndField(frame.field->name->view());
-      }
-      if (opened) continue;
-      visitor.EndStructure();
-    }
-    frames.Pop();
-    if (frames.Empty()) break;
-    // The container just closed was the current item of the frame below.
-    Frame& holder = frames.Top();
-    if (holder.collection) {
-      visitor.EndElement(holder.index++);
-    } else {
-      visitor.EndField(holder.field->name->view());
-      ++holder.field;
-    }
-  }
 }
 
 PropertyResult& PropertyResult::operator=(const PropertyResult& other) {

@@ -57,6 +57,11 @@ inline constexpr int kPropertyKindCount = 10;
 // outside 0-9. Never nullptr.
 const char* PropertyKindName(PropertyKind kind);
 
+// Whether `kind` holds other values (a collection or a structure).
+constexpr bool IsContainerKind(PropertyKind kind) {
+  return kind == PropertyKind::kCollection || kind == PropertyKind::kStructure;
+}
+
 // Payload of an enum value: the numeric value and the enum's static identity
 // (nullptr when unknown; not owned).
 struct EnumValue {
@@ -309,7 +314,7 @@ static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);
 
 // A `BindingProperty` with a valid flag. An invalid result holds a structure
 // whose field "error" is the message of the failure.
-class PropertyResult : public BindingProperty {
+class [[nodiscard]] PropertyResult : public BindingProperty {
  public:
   // Empty and valid.
   PropertyResult() noexcept = default;

@@ -48,15 +48,15 @@ class FieldAdapter {
   // (native_walker.h): `Key(name)` and the value. Returns false when the
   // conversion fails. This default converts through `Convert` and hands the
   // tree to the sink; adapters that can walk their type override it.
-  virtual bool Walk(NativeSink& sink, std::string_view name, const void* native,
-                    const TypeRecord* element_type, TypeRegistry& registry) const;
+  [[nodiscard]] virtual bool Walk(NativeSink& sink, std::string_view name, const void* native,
+                                  const TypeRecord* element_type, TypeRegistry& registry) const;
 
   // Whether the native field at `native` converts to a zero value
   // (`BindingProperty::IsZero`); one that cannot be converted is not zero.
   // This default converts through `Convert`; adapters that can tell from the
   // native value override it.
-  virtual bool IsZero(const void* native, const TypeRecord* element_type,
-                      TypeRegistry& registry) const;
+  [[nodiscard]] virtual bool IsZero(const void* native, const TypeRecord* element_type,
+                                    TypeRegistry& registry) const;
 };
 
 }  // namespace Kestrel

@@ -93,8 +93,8 @@ class NativeFieldAdapter final : public FieldAdapter {
                TypeRegistry& registry) const override {
     FieldCodec<T>::Convert(output, *static_cast<const T*>(native), element_type, registry);
   }
-  bool Walk(NativeSink& sink, std::string_view name, const void* native,
-            const TypeRecord* element_type, TypeRegistry& registry) const override {
+  [[nodiscard]] bool Walk(NativeSink& sink, std::string_view name, const void* native,
+                          const TypeRecord* element_type, TypeRegistry& registry) const override {
     if constexpr (ConversionDetail::WalksDirectly<T>) {
       sink.Key(name);
       return WalkValue<T>(sink, *static_cast<const T*>(native), element_type, registry);

@@ -1,10 +1,10 @@
-// `NativeKind`, what a field holds natively, and `NativeFieldTraits<T>`, how a
-// C++ field type maps to its kind, its element kind and the identity of the
-// struct or enum it holds.
+// `NativeFieldTraits<T>`: how a C++ field type maps to its `NativeKind`, its
+// element kind and the identity of the struct or enum it holds.
 //
 // `TypeBuilder::AddField<T>` and `TypeRegistry::DeduceFieldType<T>` read the
 // traits; the conversions read the kinds. The traits are compile-time only and
-// own nothing. A kind's number is part of the host API description.
+// own nothing. `NativeKind` and its names live with the host's API numbers
+// (host_abi/api_kinds.h).
 //
 //   NativeFieldTraits<std::vector<std::string>>::kKind;         // kVector
 //   NativeFieldTraits<std::vector<std::string>>::kElementKind;  // kString
@@ -18,40 +18,11 @@
 #include <vector>
 
 #include "binding/static_type.h"
+#include "host_abi/api_kinds.h"
 
 namespace Kestrel {
 
 struct BindingCallback;  // builtin_vocabulary.h
-
-// What a field holds natively. The numbers are part of the host API description.
-enum class NativeKind : uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUInt8 = 3,
-  kInt16 = 4,
-  kUInt16 = 5,
-  kInt32 = 6,
-  kUInt32 = 7,
-  kInt64 = 8,
-  kUInt64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
-inline constexpr uint32_t kNativeKindCount = 20;
-
-// Returns the name text of `kind` ("bool", "int32", ...); "" for 0 and for any
-// number outside 1..19. Never null.
-const char* NativeKindName(NativeKind kind);
-const char* NativeKindName(uint32_t kind);
 
 // How a C++ field type maps to a field's kinds: `kKind`, `kElementKind`, and
 // `ElementIdentity()`, the identity of the struct or enum held (innermost for

@@ -71,15 +71,15 @@ class NativeSink {
 // Walks the struct at `native` (a live object of `type`'s native type) into
 // `sink`. Returns false when the walk cannot produce the converted value:
 // `type` null or with names that are not distinct, or any field that fails.
-bool WalkStruct(NativeSink& sink, const void* native, const TypeRecord* type,
-                TypeRegistry& registry);
+[[nodiscard]] bool WalkStruct(NativeSink& sink, const void* native, const TypeRecord* type,
+                              TypeRegistry& registry);
 
 // Walks the native value of C++ type T into `sink`, as `ConvertValue<T>` would
 // convert it; `element_type` is the record of the struct T holds (innermost for
 // containers), may be null. Returns false as `WalkStruct` does.
 template <class T>
-bool WalkValue(NativeSink& sink, const T& native, const TypeRecord* element_type,
-               TypeRegistry& registry) {
+[[nodiscard]] bool WalkValue(NativeSink& sink, const T& native, const TypeRecord* element_type,
+                             TypeRegistry& registry) {
   using ConversionDetail::IsStringMap;
   using ConversionDetail::IsVector;
   if constexpr (std::is_same_v<T, bool>) {
@@ -127,7 +127,7 @@ bool WalkValue(NativeSink& sink, const T& native, const TypeRecord* element_type
 // containers) is found in `registry` by its identity. Returns false as
 // `WalkStruct` does.
 template <class T>
-bool WalkNative(NativeSink& sink, const T& native, TypeRegistry& registry) {
+[[nodiscard]] bool WalkNative(NativeSink& sink, const T& native, TypeRegistry& registry) {
   const TypeRecord* element_type =
       FindRegisteredType(registry, ConversionDetail::InnermostIdentity<T>());
   return WalkValue<T>(sink, native, element_type, registry);

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "binding/core_value_conversion.h"
-#include "binding/walk_probe_test_support.h"
 #include "host_abi/core_value.h"
+#include "tests/support/walk_probe.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel {

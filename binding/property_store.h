@@ -58,7 +58,8 @@ class PropertyStore {
   PropertyStore(const PropertyStore&) = delete;
   PropertyStore& operator=(const PropertyStore&) = delete;
 
-  // The shared entry of the empty text: never pooled, counted or freed.
+  // The shared entry of the empty text: never pooled, counted or freed. Never
+  // nullptr.
   static const PooledString* EmptyString();
 
   // Returns the entry of `text` (all its bytes, NULs included) with its count

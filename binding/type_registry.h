@@ -103,6 +103,7 @@ class TypeRecord {
   bool has_distinct_field_names() const { return distinct_field_names_; }
   // Enumerators ordered by name, byte by byte (enums).
   const ValueMap& values() const { return values_; }
+  // The registry that owns the record; nullptr until it is registered.
   TypeRegistry* registry() const { return registry_; }
 
   // Returns the first field named `name`, or nullptr.
@@ -227,6 +228,11 @@ struct FunctionRecord {
   std::string name_space;
   std::string description;
   std::string help;
+  // The function's promise that its handler may run on several host threads
+  // at once. The host receives it in the API description
+  // (`CoreFunctionRecord::thread_safe`) and may serialise calls of a function
+  // without it; the transport itself neither checks nor serialises, so a
+  // handler that shares state still guards it.
   bool thread_safe = false;
   bool async = false;
   const TypeRegistry* registry = nullptr;
@@ -263,6 +269,7 @@ class FunctionBuilder {
   FunctionBuilder& SetDescription(std::string_view description);
   FunctionBuilder& SetHelp(std::string_view help);
   FunctionBuilder& SetNameSpace(std::string_view name_space);
+  // Sets `FunctionRecord::thread_safe` (what it promises is written there).
   FunctionBuilder& SetThreadSafe(bool thread_safe);
   FunctionBuilder& SetAsync(bool async);
   // Appends one tag; an empty text is ignored.
@@ -282,6 +289,7 @@ class EventBuilder {
   EventBuilder(TypeRegistry* registry, EventRecord* record, bool existing)
       : registry_(registry), record_(record), existing_(existing) {}
 
+  // The event being built, owned by the registry. Never nullptr.
   const EventRecord* record() const { return record_; }
   bool existing() const { return existing_; }
 
@@ -340,15 +348,15 @@ class TypeRegistry {
     return RegisterEvent(name, StaticType::HashCode<T>());
   }
 
-  // Returns the type registered with the identity's hash, or nullptr (also for a
-  // null `identity`).
+  // Return the type registered with the identity or its hash, or nullptr (also
+  // for a null `identity`).
   const TypeRecord* FindType(const StaticTypeInfo* identity) const;
   const TypeRecord* FindTypeByHash(uint32_t identity_hash) const;
   template <class T>
   const TypeRecord* FindType() const {
     return FindType(&StaticType::HashCode<T>());
   }
-  // Returns the type registered under `name`, or nullptr.
+  // Return the type, function or event registered under `name`, or nullptr.
   const TypeRecord* FindTypeByName(std::string_view name) const;
   const FunctionRecord* FindFunction(std::string_view name) const;
   const EventRecord* FindEvent(std::string_view name) const;

@@ -95,19 +95,6 @@ void RegisterColor(TypeRegistry& registry) {
   registry.RegisterEnum<Color>("Color").AddValue("Red", 1).AddValue("Green", 2);
 }
 
-TEST(NativeKind, NameTableCoversEveryKindAndNothingElse) {
-  EXPECT_STREQ(NativeKindName(0u), "");
-  EXPECT_STREQ(NativeKindName(NativeKind::kBool), "bool");
-  EXPECT_STREQ(NativeKindName(NativeKind::kUInt8), "uint8");
-  EXPECT_STREQ(NativeKindName(NativeKind::kInt32), "int32");
-  EXPECT_STREQ(NativeKindName(NativeKind::kUInt64), "uint64");
-  EXPECT_STREQ(NativeKindName(NativeKind::kObject), "object");
-  EXPECT_STREQ(NativeKindName(NativeKind::kCallback), "callback");
-  EXPECT_STREQ(NativeKindName(NativeKind::kMap), "map");
-  EXPECT_STREQ(NativeKindName(20u), "");
-  EXPECT_STREQ(NativeKindName(0xFFFFFFFFu), "");
-}
-
 TEST(TypeRegistry, AddFieldDeducesKindIdentityOffsetAndAdapter) {
   TypeRegistry registry;
   RegisterInner(registry);

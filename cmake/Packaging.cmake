@@ -11,11 +11,12 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS vyn_spectator vyn-devhost
   RUNTIME DESTINATION . LIBRARY DESTINATION . ARCHIVE EXCLUDE_FROM_ALL)
 # The stand-in host's page, in the layout its mounts expect (see
-# devhost/page_files.h): the host's own files and just the files it loads from
+# devhost/server/page_files.h): the host's own files and just the files it loads from
 # the kept packages, with their licences. scripts/package runs scripts/setup,
 # which installs those packages.
-set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/page)
-install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js ${VYN_PAGE_SOURCE}/page.css
+set(VYN_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/devhost/program/page)
+install(FILES ${VYN_PAGE_SOURCE}/index.html ${VYN_PAGE_SOURCE}/page.js
+              ${VYN_PAGE_SOURCE}/inspector.js ${VYN_PAGE_SOURCE}/page.css
   DESTINATION page)
 install(FILES ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui.css
               ${VYN_PAGE_SOURCE}/node_modules/swagger-ui-dist/swagger-ui-bundle.js
@@ -26,6 +27,11 @@ install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/dist.umd/msgpack.
   DESTINATION page/node_modules/@msgpack/msgpack/dist.umd)
 install(FILES ${VYN_PAGE_SOURCE}/node_modules/@msgpack/msgpack/LICENSE
   DESTINATION page/node_modules/@msgpack/msgpack)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/uplot/dist/uPlot.iife.min.js
+              ${VYN_PAGE_SOURCE}/node_modules/uplot/dist/uPlot.min.css
+  DESTINATION page/node_modules/uplot/dist)
+install(FILES ${VYN_PAGE_SOURCE}/node_modules/uplot/LICENSE
+  DESTINATION page/node_modules/uplot)
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/windows-install.txt DESTINATION . RENAME INSTALL.txt)
   set(CPACK_GENERATOR ZIP)

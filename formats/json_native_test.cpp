@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "binding/walk_probe_test_support.h"
 #include "formats/json_writer.h"
+#include "tests/support/walk_probe.h"
 #include "util/counting_allocator.h"
 
 namespace JsonNativeProbe {

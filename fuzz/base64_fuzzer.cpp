@@ -14,14 +14,15 @@ namespace Kestrel::Fuzz {
 
 namespace {
 
+// The alphabet of RFC 4648, table 1, written out as the standard prints it:
+// a character's value is its position.
+constexpr std::string_view kStandardAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // The value of an alphabet character, or -1 for any other character.
 int AlphabetValue(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+  const std::size_t position = kStandardAlphabet.find(c);
+  return position == std::string_view::npos ? -1 : static_cast<int>(position);
 }
 
 // Decodes the leading run of alphabet characters six bits at a time: every

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "fuzz/fuzz_request.h"
 #include "fuzz/fuzz_support.h"
 #include "host_abi/core_value.h"

@@ -274,7 +274,7 @@ struct CoreFunctionRecord {
   CoreTypeId result_type;
   const char* description;
   const char* help;
-  uint8_t thread_safe;
+  uint8_t thread_safe;                 // 1: the function may run on several host threads at once
   const char* async_result_type_name;  // "" unless the function is asynchronous
   const char* const* tags;
   uint32_t tag_count;

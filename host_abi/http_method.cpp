@@ -8,6 +8,9 @@ namespace {
 constexpr const char* kMethodTexts[] = {"",      "DELETE", "GET", "HEAD", "OPTIONS",
                                         "PATCH", "POST",   "PUT", ""};
 static_assert(std::size(kMethodTexts) == static_cast<std::size_t>(HttpMethod::kCustom) + 1);
+constexpr const char* kLowerMethodTexts[] = {"",      "delete", "get", "head", "options",
+                                             "patch", "post",   "put", ""};
+static_assert(std::size(kLowerMethodTexts) == std::size(kMethodTexts));
 
 }  // namespace
 
@@ -19,6 +22,15 @@ HttpMethod HttpMethodFromValue(uint32_t value) {
 const char* HttpMethodText(HttpMethod method) {
   const auto index = static_cast<uint32_t>(method);
   return index < std::size(kMethodTexts) ? kMethodTexts[index] : "";
+}
+
+const char* HttpMethodLowerText(HttpMethod method) {
+  const auto index = static_cast<uint32_t>(method);
+  return index < std::size(kLowerMethodTexts) ? kLowerMethodTexts[index] : "";
+}
+
+uint32_t HttpMethodRecordValue(HttpMethod method) {
+  return static_cast<uint32_t>(HttpMethodFromValue(static_cast<uint32_t>(method)));
 }
 
 HttpMethod HttpMethodFromText(std::string_view text) {

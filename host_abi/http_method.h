@@ -7,6 +7,7 @@
 //
 //   HttpMethod method = HttpMethodFromValue(request.method);  // 9 or more -> kNone
 //   HttpMethodText(HttpMethod::kPost);                         // "POST"
+//   HttpMethodLowerText(HttpMethod::kPost);                    // "post"
 //   request.method = kMethodPost;                              // as the records carry it
 #ifndef VYN_HOST_ABI_HTTP_METHOD_H_
 #define VYN_HOST_ABI_HTTP_METHOD_H_
@@ -46,6 +47,13 @@ HttpMethod HttpMethodFromValue(uint32_t value);
 // Returns the text form ("DELETE", "GET", ...). `kNone`, `kCustom` (whose name
 // is carried separately) and out-of-range values give "". Never nullptr.
 const char* HttpMethodText(HttpMethod method);
+
+// Returns the lower-case text form ("delete", "get", ...), as API documents
+// name operations; "" where `HttpMethodText` gives "". Never nullptr.
+const char* HttpMethodLowerText(HttpMethod method);
+
+// Returns the number a record carries for `method`: 1..8, any other value 0.
+uint32_t HttpMethodRecordValue(HttpMethod method);
 
 // Returns the method whose text form is `text` (upper case, "DELETE" to "PUT"),
 // or `kNone` for any other text, including "" and lower-case names.

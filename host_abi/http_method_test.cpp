@@ -15,6 +15,10 @@ TEST(HttpMethodTest, ValuesAboveEightReadAsNoneAndTextsFollowTheNumbering) {
   EXPECT_STREQ(HttpMethodText(HttpMethod::kPut), "PUT");
   EXPECT_STREQ(HttpMethodText(HttpMethod::kNone), "");
   EXPECT_STREQ(HttpMethodText(static_cast<HttpMethod>(42)), "");
+  EXPECT_STREQ(HttpMethodLowerText(HttpMethod::kOptions), "options");
+  EXPECT_STREQ(HttpMethodLowerText(HttpMethod::kCustom), "");
+  EXPECT_EQ(HttpMethodRecordValue(HttpMethod::kCustom), 8u);
+  EXPECT_EQ(HttpMethodRecordValue(static_cast<HttpMethod>(9)), 0u);
 }
 
 TEST(HttpMethodTest, TextsReadBackOnlyInUpperCase) {

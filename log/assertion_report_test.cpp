@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "log/capturing_log_target.h"
 #include "log/logger.h"
 #include "platform/debug_output.h"
 #include "platform/process_info.h"
+#include "tests/support/capturing_log_target.h"
 
 namespace Kestrel {
 namespace {

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "log/capturing_log_target.h"
 #include "log/console_targets.h"
 #include "log/log_format.h"
 #include "log/log_groups.h"
 #include "platform/debug_output.h"
 #include "platform/process_info.h"
+#include "tests/support/capturing_log_target.h"
 
 namespace Kestrel {
 namespace {

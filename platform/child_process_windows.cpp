@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/termination_signal.h"
+#include "platform/windows_text.h"
 
 namespace Kestrel::Platform {
 namespace {
@@ -12,25 +13,6 @@ namespace {
 // Handles are inherited by every child started while they are inheritable, so
 // starts are serialised: no child gets another child's pipe end.
 std::mutex g_start_mutex;
-
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<std::size_t>(length - 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
-  return wide;
-}
-
-std::string SystemMessage(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length == 0 ? "error " + std::to_string(code) : std::string(text, length);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-  return message;
-}
 
 // Appends `argument` quoted the way the C runtime splits a command line:
 // backslashes are literal except before a quote, where they are doubled.
@@ -64,15 +46,15 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
     return nullptr;
   }
   std::wstring line;
-  for (const std::string& argument : arguments) AppendQuoted(Widen(argument), &line);
-  const std::wstring program = Widen(arguments[0]);
+  for (const std::string& argument : arguments) AppendQuoted(WidenUtf8(argument), &line);
+  const std::wstring program = WidenUtf8(arguments[0]);
 
   std::lock_guard<std::mutex> lock(g_start_mutex);
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
-    if (error != nullptr) *error = SystemMessage(GetLastError());
+    if (error != nullptr) *error = SystemErrorText(GetLastError());
     return nullptr;
   }
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
@@ -93,7 +75,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (!started) {
     CloseHandle(read_end);
-    if (error != nullptr) *error = "cannot execute " + arguments[0] + ": " + SystemMessage(code);
+    if (error != nullptr) *error = "cannot execute " + arguments[0] + ": " + SystemErrorText(code);
     return nullptr;
   }
   CloseHandle(process.hThread);

@@ -13,6 +13,7 @@
 #include "platform/debug_output_capture.h"
 #include "platform/heap.h"
 #include "platform/virtual_memory.h"
+#include "platform/windows_text.h"
 
 namespace Kestrel::Platform {
 namespace {
@@ -83,6 +84,20 @@ TEST(DebugOutputWindowsTest, TextReachesOutputDebugStringA) {
     texts = capture.texts();
   }
   EXPECT_EQ(texts, (std::vector<std::string>{"first line\n", "second line\n"}));
+}
+
+TEST(WindowsTextTest, Utf8AndUtf16RoundTripAndErrorTextsHaveNoLineEnd) {
+  const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a, e-acute, euro, emoji
+  const std::wstring wide = WidenUtf8(text);
+  EXPECT_EQ(wide, (std::wstring{L'a', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
+  EXPECT_EQ(NarrowToUtf8(wide), text);
+  EXPECT_EQ(WidenUtf8(""), L"");
+  EXPECT_EQ(NarrowToUtf8(L""), "");
+
+  const std::string message = SystemErrorText(ERROR_FILE_NOT_FOUND);
+  ASSERT_FALSE(message.empty());
+  EXPECT_NE(message.back(), '\n');
+  EXPECT_NE(message.back(), '\r');
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "platform/windows_text.h"
+
 namespace Kestrel::Platform {
 
 std::string ExecutablePath() {
@@ -13,14 +15,7 @@ std::string ExecutablePath() {
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return std::string();
-    if (length < path.size()) {
-      const int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(length),
-                                            nullptr, 0, nullptr, nullptr);
-      std::string text(static_cast<std::size_t>(bytes), '\0');
-      WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(length), text.data(), bytes,
-                          nullptr, nullptr);
-      return text;
-    }
+    if (length < path.size()) return NarrowToUtf8(std::wstring_view(path.data(), length));
     path.resize(path.size() * 2);  // truncated: try a larger buffer
   }
 }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "remoting/dispatch_test_support.h"
 #include "remoting/remoting_endpoints.h"
+#include "tests/support/dispatch_support.h"
 
 namespace Kestrel::RemotingTest {
 struct ApiPoint {

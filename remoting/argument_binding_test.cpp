@@ -11,8 +11,8 @@
 #include "formats/yaml_reader.h"
 #include "host_abi/core_value.h"
 #include "host_abi/http_method.h"
-#include "remoting/dispatch_test_support.h"
 #include "remoting/remoting_endpoints.h"
+#include "tests/support/dispatch_support.h"
 
 namespace Kestrel::RemotingTest {
 struct BindPoint {

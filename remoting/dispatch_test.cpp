@@ -14,15 +14,15 @@
 #include <utility>
 
 #include "binding/type_registry.h"
-#include "binding/walk_probe_test_support.h"
 #include "host_abi/core_value.h"
 #include "host_abi/http_method.h"
 #include "remoting/api_description.h"
 #include "remoting/call_result.h"
-#include "remoting/dispatch_test_support.h"
 #include "remoting/remoting_endpoints.h"
 #include "remoting/remoting_request.h"
 #include "remoting/typed_result.h"
+#include "tests/support/dispatch_support.h"
+#include "tests/support/walk_probe.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel {

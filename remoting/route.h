@@ -2,13 +2,9 @@
 // matchers, and the matching of a request path and method.
 //
 // A function may carry an HTTP method and a path template such as
-// '/items/{id}'. Parameters take three forms: '{name}' (simple: any run of
-// characters without '/'), '{+name}' (reserved: any run of characters but a
-// line break) and '{#name}' (fragment: a '#' followed by what a reserved
-// parameter takes). A template without '{' is a literal path compared byte for
-// byte. A pattern must match the whole request path; when a path splits in
-// several ways, earlier parameters take as much as they can (greedy, left to
-// right). Parameter values are percent-decoded (`UrlDecode`).
+// '/items/{id}'; the template grammar and how a path splits among parameters
+// are `PathTemplate`'s (util/path_template.h). Parameter values are
+// percent-decoded (`UrlDecode`).
 //
 // Ownership: the module owns its `FunctionRoute`s for its whole life. A
 // `CompiledRoute` and a `MatchState` only point at the route, the registry's
@@ -35,7 +31,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host_abi/api_kinds.h"
 #include "host_abi/http_method.h"
+#include "util/path_template.h"
 
 namespace Kestrel {
 
@@ -43,16 +41,6 @@ namespace Kestrel {
 struct FunctionRecord;
 // The callable object of a function; binds native arguments and runs it.
 class FunctionHandler;
-
-// Where an argument may be bound from. An argument without a location accepts
-// every source.
-enum class ArgumentLocation : uint32_t {
-  kAny = 0,
-  kQuery = 1,
-  kPath = 2,
-  kHeader = 4,
-  kBody = 5,
-};
 
 // Path parameters of a matched route: parameter name to decoded value.
 using PathParameters = std::unordered_map<std::string, std::string>;
@@ -68,6 +56,7 @@ class FunctionRoute {
   FunctionRoute(const FunctionRecord* function, std::string function_name,
                 std::shared_ptr<FunctionHandler> handler);
 
+  // The registry's record of the function; may be nullptr (see the constructor).
   const FunctionRecord* function() const { return function_; }
   const std::string& function_name() const { return function_name_; }
   // May be nullptr.
@@ -133,31 +122,22 @@ class RouteTable {
   Map routes_;
 };
 
-enum class TemplateParameterKind : uint32_t {
-  kSimple = 1,    // '{name}'
-  kReserved = 2,  // '{+name}'
-  kFragment = 3,  // '{#name}'
-};
-
-struct TemplateParameter {
-  TemplateParameterKind kind;
-  std::string name;
-};
-
-// A template made ready for matching. Pattern templates are matched by a
-// linear-time, non-recursive matcher, so request paths of any length are safe.
+// A template made ready for matching. Pattern templates are parsed and matched
+// by `PathTemplate` (linear time, no recursion), so request paths of any length
+// are safe.
 class CompiledRoute {
  public:
+  // The function the route was compiled for; may be nullptr.
   const FunctionRecord* function() const { return function_; }
   // Never nullptr; the route outlives this object.
   const FunctionRoute* route() const { return route_; }
   // True when the template has no '{' and is compared as it is.
-  bool is_literal() const { return literal_; }
+  bool is_literal() const { return template_.is_literal(); }
   // The template of a literal route (a view of the route's own text); empty
   // for a pattern route.
   std::string_view literal_path() const { return literal_path_; }
   // The parameters in template order.
-  const std::vector<TemplateParameter>& parameters() const { return parameters_; }
+  const std::vector<TemplateParameter>& parameters() const { return template_.parameters(); }
 
   // Returns whether the whole of `path` matches. On a match of a pattern route
   // `*parameters` receives the decoded value of every parameter (a name used
@@ -171,25 +151,16 @@ class CompiledRoute {
 
   // The equivalent ECMAScript regular expression of a pattern route (empty for
   // a literal route), for diagnostics.
-  std::string PatternText() const;
+  std::string PatternText() const { return template_.PatternText(); }
 
  private:
   friend CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
                                     std::string_view path_template);
 
-  // One parameter and the literal text that follows it.
-  struct Step {
-    bool crosses_slash;  // reserved and fragment parameters
-    std::string literal_after;
-  };
-
   const FunctionRecord* function_ = nullptr;
   const FunctionRoute* route_ = nullptr;
-  bool literal_ = true;
   std::string_view literal_path_;
-  std::string head_;  // literal text before the first parameter
-  std::vector<Step> steps_;
-  std::vector<TemplateParameter> parameters_;
+  PathTemplate template_;  // parsed for a pattern route only
 };
 
 // The route of a call in progress: the request's path and method, and once a
@@ -210,10 +181,9 @@ struct MatchState {
 // '/items/{id}' gives 'GetItemsById'. Never fails.
 std::string FunctionNameFromRoute(HttpMethod method, std::string_view path);
 
-// Compiles `path_template` for `route`. Never fails: a '}' outside braces is
-// dropped, a '{' inside braces starts the parameter afresh, and a parameter
-// left open at the end is dropped. A literal template is not copied: the
-// compiled route views it, so `path_template` must outlive the result.
+// Compiles `path_template` for `route`. Never fails (see `PathTemplate::Parse`).
+// A literal template is not copied: the compiled route views it, so
+// `path_template` must outlive the result.
 CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
                            std::string_view path_template);
 // Compiles the route's own template text (`TemplateText()`) for its function.

@@ -65,6 +65,8 @@ class RouteBuilder {
   RouteBuilder& SetDescription(std::string_view description);
   RouteBuilder& SetHelp(std::string_view help);
   RouteBuilder& SetNameSpace(std::string_view name_space);
+  // Declares the handler safe to run on several host threads at once
+  // (`FunctionRecord::thread_safe`); the host may serialise calls otherwise.
   RouteBuilder& SetThreadSafe(bool thread_safe);
   RouteBuilder& SetAsync(bool async);
   RouteBuilder& SetResultOverride(FieldType type_override);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "util/path_template_cases.h"
+#include "tests/support/path_template_cases.h"
 
 namespace Kestrel {
 namespace {

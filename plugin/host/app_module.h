@@ -220,11 +220,6 @@ class AppModule {
                                    ServiceProxyHandler handler);
 
  protected:
-  // The call-backs the host calls for events of the two flavours; `context`
-  // of the event is the module.
-  static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
-  static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
-
   // `Initialize` steps shared by every host binding.
   void InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id);
   // Sets the finalizing flag (closes the gate); later calls answer
@@ -234,6 +229,10 @@ class AppModule {
   CallGate& call_gate() { return gate_; }
 
  private:
+  // The call-backs the host calls for events of the two flavours; `context`
+  // of the event is the module.
+  static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
+  static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
   template <class Record, class Handler>
   static void Deliver(const CoreEvent* event) noexcept;
   // The gate's destruction of a module made with `new`: detaches the host log
@@ -298,6 +297,7 @@ class CoreAppModule : public AppModule {
   // Null until `Initialize`.
   CoreInterface* core() const { return core_; }
   // The table the host drives the module with; lives as long as the module.
+  // Never nullptr.
   const ModuleEntryTable* entry_table() const { return &entry_table_; }
 
   // Returns the counting allocator's counters in the host's record.

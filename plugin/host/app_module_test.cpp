@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
-#include "log/capturing_log_target.h"
+#include "devhost/host/core_host.h"
 #include "log/logger.h"
-#include "plugin/host/host_test_module.h"
+#include "tests/support/capturing_log_target.h"
+#include "tests/support/host_test_module.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::Client::HostTest {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "binding/type_registry.h"
-#include "devhost/core_host.h"
-#include "plugin/host/host_test_module.h"
+#include "devhost/host/core_host.h"
+#include "tests/support/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {
 struct Unregistered {

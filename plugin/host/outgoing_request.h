@@ -80,6 +80,8 @@ class OutgoingArguments {
   // argument. Returns false, appending nothing, when the walk cannot write it.
   bool AddWalked(const NativeWalk& walk, const TypeRegistry& registry);
 
+  // The arguments appended so far, owned by this list; may be nullptr when
+  // there are none.
   const CoreArgument* data() const { return arguments_.data(); }
   uint32_t size() const { return static_cast<uint32_t>(arguments_.size()); }
 

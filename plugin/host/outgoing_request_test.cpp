@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "binding/core_value_conversion.h"
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "host_abi/core_value.h"
-#include "plugin/host/host_test_module.h"
 #include "plugin/host/telemetry.h"
+#include "tests/support/host_test_module.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::Client::HostTest {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "log/capturing_log_target.h"
 #include "log/logger.h"
+#include "tests/support/capturing_log_target.h"
 
 namespace Kestrel::Client {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log/capturing_log_target.h"
 #include "plugin/host/plugin_name.h"
+#include "tests/support/capturing_log_target.h"
 #include "util/format_text.h"
 
 namespace Kestrel::Client {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "formats/json_writer.h"
 #include "host_abi/core_value.h"
-#include "log/capturing_log_target.h"
-#include "plugin/host/host_test_module.h"
+#include "tests/support/capturing_log_target.h"
+#include "tests/support/host_test_module.h"
 
 namespace Kestrel::Client::HostTest {
 struct NotSerializable {

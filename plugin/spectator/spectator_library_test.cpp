@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
-#include "devhost/roster.h"
-#include "devhost/simulated_peers.h"
+#include "devhost/host/core_host.h"
+#include "devhost/peers/roster.h"
+#include "devhost/peers/simulated_peers.h"
 
 namespace Kestrel::DevHost {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "platform/process_info.h"
 
 namespace Kestrel::DevHost {

@@ -12,10 +12,11 @@
 // The module owns the current game for its whole life; nothing is persisted.
 // Everything else (registry, routes, host services) is the base module's.
 //
-// Threads: the endpoints are registered as not thread-safe, yet a host may
-// call them from several threads at once; the current game is copied in and
-// out under a lock of its own (never held across a call to the host), so a
-// reader always sees one whole game.
+// Threads: the host calls the endpoints on its own threads, several at once.
+// The current game is the only state they share: `Launch` writes it and
+// `current_game` copies it, each under the module's lock for it, so a reader
+// sees one whole game, never a mix of two. Availability calls share nothing
+// but the base module's service-proxy tables, which lock themselves.
 #ifndef VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
 #define VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
 

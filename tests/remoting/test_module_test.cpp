@@ -13,7 +13,7 @@
 #include "formats/json_writer.h"
 #include "host_abi/http_method.h"
 #include "remoting/argument_binding.h"
-#include "remoting/dispatch_test_support.h"
+#include "tests/support/dispatch_support.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::Testing {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "devhost/core_host.h"
+#include "devhost/host/core_host.h"
 #include "platform/debug_output_capture.h"
 
 namespace Kestrel::DevHost {

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/core_host.h"
-#include "devhost/roster.h"
-#include "devhost/simulated_peers.h"
+#include "devhost/host/core_host.h"
+#include "devhost/peers/roster.h"
+#include "devhost/peers/simulated_peers.h"
 #include "host_abi/host_records.h"
 #include "platform/shared_library.h"
 #include "remoting/call_result.h"

@@ -1,0 +1,81 @@
+// The command line of `vyn-devhost`.
+//
+//   vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]
+//                     [--log none|error|warn|all]
+//   vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]
+//                    [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]
+//   vyn-devhost describe [--json | --openapi]
+// Every command also takes --plugin PATH, --roster FILE and --host-api X.Y.Z,
+// and --help (the program's or the command's usage).
+//
+//   MaybeType<DevHostOptions> options = ParseCommandLine({"call", "GET", "/x"}, "/lib.so");
+#ifndef VYN_DEVHOST_PROGRAM_COMMAND_LINE_H_
+#define VYN_DEVHOST_PROGRAM_COMMAND_LINE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "util/failure.h"
+
+namespace Kestrel::DevHost {
+
+enum class DevHostCommand { kServe, kCall, kDescribe, kHelp };
+enum class DescribeFormat { kText, kJson, kOpenApi };
+// Which plugin log lines `serve` prints: none; errors; warnings and errors
+// (the default); all, with the per-call progress the plugin writes at the
+// levels OKAY and ALWAYS.
+enum class LogFilter { kNone, kError, kWarn, kAll };
+
+struct DevHostOptions {
+  DevHostCommand command = DevHostCommand::kHelp;
+  // With kHelp: the command whose usage is asked for; kHelp for the program's.
+  DevHostCommand help_topic = DevHostCommand::kHelp;
+  std::string plugin_path;
+  std::string roster_path;  // "" for the built-in demo roster
+  uint32_t api_major = 18, api_minor = 0, api_patch = 0;
+  // serve
+  std::string bind_address = "127.0.0.1";
+  int port = 8080;
+  size_t max_body = size_t{64} * 1024 * 1024;
+  LogFilter log = LogFilter::kWarn;
+  // call
+  uint32_t method = 0;
+  std::string path;
+  std::optional<std::string> body;  // as given: text, or "@" and a file name
+  std::string content_type;
+  std::vector<std::pair<std::string, std::string>> arguments;  // name, JSON text
+  std::vector<std::pair<std::string, std::string>> headers;
+  bool verbose = false;
+  // describe
+  DescribeFormat format = DescribeFormat::kText;
+};
+
+// The usage text printed for --help and after a usage error: the program's
+// (kHelp) or one command's with its options explained.
+std::string UsageText(DevHostCommand topic = DevHostCommand::kHelp);
+
+// Parses the words after the program name. `default_plugin` is the plugin
+// path used without --plugin. Fails with a message naming the bad word: an
+// unknown command or option, a missing value, a bad port, method or version,
+// an argument or header without "=", a bad --max-body or --log value.
+// "--help" or "-h" anywhere after a command asks for that command's usage.
+MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,
+                                           const std::string& default_plugin);
+
+// What an unpacked release keeps beside the program (the plugin used without
+// --plugin, the page's folder): `name` in the running program's folder when it
+// exists there, else `built_path` (what the build that made the program has).
+// Never fails; safe from any thread.
+std::string BesideProgramOr(const std::string& name, const std::string& built_path);
+
+// Returns the body a --body value stands for: the text itself, or for
+// "@FILE" the file's bytes. Fails when the file cannot be read.
+MaybeType<std::string> ResolveBody(const std::string& value);
+
+}  // namespace Kestrel::DevHost
+
+#endif  // VYN_DEVHOST_PROGRAM_COMMAND_LINE_H_

@@ -1,0 +1,53 @@
+// Documents of a plugin's API description (`ApiDescription`), as the
+// stand-in host shows it to people and tools.
+//
+// Three renderings of the same records: readable text (functions with
+// method, path, arguments with their locations, result and tags; types with
+// fields or enumerators; events), JSON of the same content, and an OpenAPI 3
+// document (paths, methods, parameters, request bodies, response schemas that
+// refer to the registered types, enumerations). The records are only read;
+// they belong to the plugin and must stay valid during the call.
+//
+//   std::string text = DescribeApiText(*host.api(), host.plugin_name());
+//   std::string openapi = BuildOpenApiDocument(*host.api(), host.plugin_name());
+#ifndef VYN_DEVHOST_SERVER_API_DOCUMENT_H_
+#define VYN_DEVHOST_SERVER_API_DOCUMENT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_abi/host_records.h"
+
+namespace Kestrel::DevHost {
+
+// A type as text: "string", "vector<string>", "SpectateGameInfo", "map<int32>"
+// (vector and map elements, enums and structs by their type name when known).
+std::string TypeIdText(const Client::CoreTypeId& type);
+
+// The name of an argument location: "any", "query", "path", "header",
+// "body", or "location N" for other values.
+// Never fails; thread-safe.
+std::string LocationText(uint32_t location);
+
+// The locations of a function's arguments by position (missing ones are 0).
+std::vector<uint32_t> ArgumentLocations(const Client::CoreFunctionDescriptor& function);
+
+// Readable multi-line text of the whole description.
+std::string DescribeApiText(const Client::ApiDescription& api, const std::string& plugin_name);
+
+// The same content as pretty-printed JSON.
+std::string DescribeApiJson(const Client::ApiDescription& api, const std::string& plugin_name);
+
+// An OpenAPI 3.0 document (pretty-printed JSON) of the plugin's functions and
+// the host's own roster endpoint (tag "vyn-devhost"), served relative to the
+// address it is served from, with no security. Each operation has a summary
+// (the first sentence of its description, else its name), and 4XX/5XX answers
+// of the `{"message"}` schema; components hold only the types the operations
+// use. Functions without a method or with a custom method are left out;
+// events are listed under "x-events" with their payload type's name.
+std::string BuildOpenApiDocument(const Client::ApiDescription& api, const std::string& plugin_name);
+
+}  // namespace Kestrel::DevHost
+
+#endif  // VYN_DEVHOST_SERVER_API_DOCUMENT_H_

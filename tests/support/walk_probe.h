@@ -1,0 +1,219 @@
+// Test support: registered native values covering every rule of the native
+// walker (leaves of each kind, omit-if-zero fields, enums with and without a
+// record, nested structs, containers, dynamic and use-adapter fields, and the
+// values that must fail or fall back), shared by the tests of its sinks.
+#ifndef VYN_TESTS_SUPPORT_WALK_PROBE_H_
+#define VYN_TESTS_SUPPORT_WALK_PROBE_H_
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/binding_property.h"
+#include "binding/builtin_vocabulary.h"
+#include "binding/type_registry.h"
+
+namespace WalkProbe {
+enum class Mood : int8_t { kCalm = 0, kGlad = 2 };
+enum class Loose : int32_t { kOne = 1 };  // never registered
+struct Leaf {
+  int32_t z = 0;
+  std::string name;
+};
+struct Unknown {  // never registered
+  int32_t x = 0;
+};
+struct All {
+  bool flag = false;
+  int8_t i8 = 0;
+  uint16_t u16 = 0;
+  int32_t i32 = 0;
+  int64_t i64 = 0;
+  uint64_t u64 = 0;
+  float f = 0;
+  double d = 0;
+  std::string text;
+  std::vector<uint8_t> blob;
+  Mood mood = Mood::kCalm;
+  Loose loose{};
+  Kestrel::BindingProperty object;
+  Leaf leaf;
+  std::vector<std::string> texts;
+  std::vector<double> numbers;
+  std::vector<bool> bits;
+  std::vector<Leaf> leaves;
+  std::vector<Mood> moods;
+  std::vector<std::vector<int32_t>> grid;
+  std::unordered_map<std::string, int32_t> counts;
+  Kestrel::BindingCallback callback;
+  int64_t adapted = 0;
+  std::vector<int32_t> adapted_list;
+  // Left out when zero.
+  int32_t sparse = 0;
+  std::string sparse_text;
+  std::vector<int32_t> sparse_list;
+  Mood sparse_mood = Mood::kCalm;
+  Loose sparse_loose{};
+  Leaf sparse_leaf;
+  Kestrel::BindingProperty sparse_object;
+};
+struct HoldsUnknown {
+  int32_t a = 0;
+  Unknown nested;
+};
+struct HoldsUnknownList {
+  std::vector<Unknown> list;
+};
+// Every field left out when zero.
+struct Tiny {
+  int32_t n = 0;
+};
+struct Sparse {
+  std::string text;
+  int32_t number = 0;
+  Tiny inner;
+  std::vector<int32_t> list;
+  Mood mood = Mood::kCalm;
+};
+// Two fields under one name: the second member overwrites the first.
+struct Twice {
+  int32_t first = 1;
+  std::string second = "two";
+};
+}  // namespace WalkProbe
+
+VYN_STATIC_TYPE(WalkProbe::Mood, "enum WalkProbe::Mood");
+VYN_STATIC_TYPE(WalkProbe::Loose, "enum WalkProbe::Loose");
+VYN_STATIC_TYPE(WalkProbe::Leaf, "struct WalkProbe::Leaf");
+VYN_STATIC_TYPE(WalkProbe::Unknown, "struct WalkProbe::Unknown");
+VYN_STATIC_TYPE(WalkProbe::All, "struct WalkProbe::All");
+VYN_STATIC_TYPE(WalkProbe::HoldsUnknown, "struct WalkProbe::HoldsUnknown");
+VYN_STATIC_TYPE(WalkProbe::HoldsUnknownList, "struct WalkProbe::HoldsUnknownList");
+VYN_STATIC_TYPE(WalkProbe::Twice, "struct WalkProbe::Twice");
+VYN_STATIC_TYPE(WalkProbe::Tiny, "struct WalkProbe::Tiny");
+VYN_STATIC_TYPE(WalkProbe::Sparse, "struct WalkProbe::Sparse");
+
+namespace WalkProbe {
+
+// Registers the probe types, fields deliberately out of name order.
+inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
+  using Kestrel::kFieldOmitIfZero;
+  registry.RegisterEnum<Mood>("Mood").AddValue("Glad", 2).AddValue("Calm", 0);
+  registry.RegisterStruct<Leaf>("Leaf").AddField("z", &Leaf::z).AddField("name", &Leaf::name);
+  registry.RegisterStruct<All>("All")
+      .AddField("u64", &All::u64)
+      .AddField("flag", &All::flag)
+      .AddField("i8", &All::i8)
+      .AddField("u16", &All::u16)
+      .AddField("i32", &All::i32)
+      .AddField("i64", &All::i64)
+      .AddField("f", &All::f)
+      .AddField("d", &All::d)
+      .AddField("text", &All::text)
+      .AddField("blob", &All::blob)
+      .AddField("mood", &All::mood)
+      .AddField("loose", &All::loose)
+      .AddField("object", &All::object)
+      .AddField("leaf", &All::leaf)
+      .AddField("texts", &All::texts)
+      .AddField("numbers", &All::numbers)
+      .AddField("bits", &All::bits)
+      .AddField("leaves", &All::leaves)
+      .AddField("moods", &All::moods)
+      .AddField("grid", &All::grid)
+      .AddField("counts", &All::counts)
+      .AddField("callback", &All::callback)
+      .AddField("adapted", &All::adapted)
+      .UseAdapter()
+      .AddField("adaptedList", &All::adapted_list)
+      .UseAdapter()
+      .AddField("sparse", &All::sparse, "", kFieldOmitIfZero)
+      .AddField("sparseText", &All::sparse_text, "", kFieldOmitIfZero)
+      .AddField("sparseList", &All::sparse_list, "", kFieldOmitIfZero)
+      .AddField("sparseMood", &All::sparse_mood, "", kFieldOmitIfZero)
+      .AddField("sparseLoose", &All::sparse_loose, "", kFieldOmitIfZero)
+      .AddField("sparseLeaf", &All::sparse_leaf, "", kFieldOmitIfZero)
+      .AddField("sparseObject", &All::sparse_object, "", kFieldOmitIfZero);
+  registry.RegisterStruct<HoldsUnknown>("HoldsUnknown")
+      .AddField("a", &HoldsUnknown::a)
+      .AddField("nested", &HoldsUnknown::nested);
+  registry.RegisterStruct<HoldsUnknownList>("HoldsUnknownList")
+      .AddField("list", &HoldsUnknownList::list);
+  registry.RegisterStruct<Tiny>("Tiny").AddField("n", &Tiny::n, "", kFieldOmitIfZero);
+  registry.RegisterStruct<Sparse>("Sparse")
+      .AddField("text", &Sparse::text, "", kFieldOmitIfZero)
+      .AddField("number", &Sparse::number, "", kFieldOmitIfZero)
+      .AddField("inner", &Sparse::inner, "", kFieldOmitIfZero)
+      .AddField("list", &Sparse::list, "", kFieldOmitIfZero)
+      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero);
+  registry.RegisterStruct<Twice>("Twice")
+      .AddField("same", &Twice::first)
+      .AddField("same", &Twice::second);
+}
+
+// An `All` with every field set to a value that is not zero, texts with
+// characters to escape and an embedded NUL.
+inline All FilledAll() {
+  All all;
+  all.flag = true;
+  all.i8 = -8;
+  all.u16 = 65535;
+  all.i32 = -2147483647 - 1;
+  all.i64 = -9007199254740993LL;
+  all.u64 = 18446744073709551615ULL;
+  all.f = 0.1f;
+  all.d = std::nan("");
+  all.text = std::string("q\"\\\n\x01/\xC3\xA9 end\0cut", 17);
+  all.blob = {0, 1, 2, 250};
+  all.mood = Mood::kGlad;
+  all.loose = Loose::kOne;
+  all.object.Field("k").At(1).SetString("v");
+  all.leaf = {7, "seven"};
+  all.texts = {"a", "", "tab\there"};
+  all.numbers = {1.5, -0.0, 1e300, 100.0};
+  all.bits = {true, false, true};
+  all.leaves = {{1, "one"}, {2, "two"}};
+  all.moods = {Mood::kGlad, static_cast<Mood>(5)};
+  all.grid = {{1, 2}, {}};
+  all.counts = {{"b", 2}, {"a", 1}, {"c", -3}};
+  all.callback.id = 42;
+  all.adapted = -5;
+  all.adapted_list = {9, 8};
+  all.sparse = 3;
+  all.sparse_text = "x";
+  all.sparse_list = {4};
+  all.sparse_mood = Mood::kGlad;
+  all.sparse_loose = Loose::kOne;
+  all.sparse_leaf = {0, "named"};
+  all.sparse_object.SetSigned(6);
+  return all;
+}
+
+// Calls `check(label, value, walks)` for each probe value; `walks` is whether
+// the walker produces it directly (else it must report that it cannot).
+template <class Check>
+void ForEachProbe(Check&& check) {
+  check("defaults", All{}, true);
+  check("filled", FilledAll(), true);
+  check("leaf", Leaf{-1, "x"}, true);
+  check("leaf list", std::vector<Leaf>{{1, "a"}, {2, "b"}}, true);
+  check("texts", std::vector<std::string>{"x", "y"}, true);
+  check("number", int32_t{-12}, true);
+  check("enum", Mood::kGlad, true);
+  check("unnamed enum", Loose::kOne, true);
+  check("map", std::unordered_map<std::string, Leaf>{{"k", {1, "v"}}}, true);
+  check("empty list of unknown", HoldsUnknownList{}, true);
+  check("unknown nested", HoldsUnknown{}, false);
+  check("unknown in list", HoldsUnknownList{{Unknown{}}}, false);
+  check("unknown root", Unknown{}, false);
+  check("twice", Twice{}, false);
+  check("sparse, text cut to empty", Sparse{std::string("\0x", 2), 0, {}, {}, Mood::kCalm}, true);
+  check("sparse, one member", Sparse{"", 5, {}, {}, Mood::kCalm}, true);
+  check("sparse, nested member", Sparse{"", 0, {7}, {}, Mood::kCalm}, true);
+}
+
+}  // namespace WalkProbe
+
+#endif  // VYN_TESTS_SUPPORT_WALK_PROBE_H_
