@@ -192,6 +192,10 @@ TEST(AssignNative, SignedIntegerRules) {
   ExpectNoLeak([] {
     RunCases<int8_t>({
         {"hex text at the maximum", Str("0x7F"), 127, ""},
+        {"signed at the maximum", Signed(127), 127, ""},
+        {"signed at the minimum", Signed(-128), -128, ""},
+        {"unsigned at the maximum", Unsigned(127), 127, ""},
+        {"enum at the maximum", Enum(127), 127, ""},
         {"hex text past the maximum", Str("0x80"), 0,
          "Value 0x80 for 'v' of type int8 is out of range"},
         {"octal text", Str("-017"), -15, ""},

@@ -69,8 +69,12 @@ bool ConvertsByAdapter(const FieldRecord& field) {
 // text or enum never touches a store.
 bool LeafFieldIsZero(const void* native, const FieldRecord& field) {
   switch (field.type.kind) {
-    case NativeKind::kString:
-      return static_cast<const std::string*>(native)->empty();
+    case NativeKind::kString: {
+      // The setters keep a text up to its first NUL: one that starts with it
+      // converts to the empty text.
+      const auto& text = *static_cast<const std::string*>(native);
+      return text.empty() || text.front() == '\0';
+    }
     case NativeKind::kBlob:
       return static_cast<const std::vector<uint8_t>*>(native)->empty();
     case NativeKind::kEnum:

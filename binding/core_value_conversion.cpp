@@ -89,10 +89,10 @@ void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRe
 }
 
 // Builds a host value from the events of a native walk, value by value, into
-// the same forms FillCoreValue gives the converted tree. A structure is given
-// room for every member the walk may send and its count is cut to those that
-// came. A container whose array cannot be allocated stays nil and what would
-// go inside it is dropped, as FillCoreValue drops it.
+// the same forms FillCoreValue gives the converted tree: each container's
+// array has exactly the count the walk announces. A container whose array
+// cannot be allocated stays nil and what would go inside it is dropped, as
+// FillCoreValue drops it.
 class CoreValueSink final : public NativeSink {
  public:
   CoreValueSink(CoreValue& root, const TypeRegistry* registry) : root_(root), registry_(registry) {
@@ -145,9 +145,9 @@ class CoreValueSink final : public NativeSink {
     Push(Frame{out, 0});
   }
   void EndCollection() override { Pop(); }
-  void BeginStructure(std::size_t most) override {
+  void BeginStructure(std::size_t count) override {
     CoreValue* out = Next();
-    if (out == nullptr || !Client::SetStructure(out, static_cast<uint32_t>(most))) {
+    if (out == nullptr || !Client::SetStructure(out, static_cast<uint32_t>(count))) {
       ++dropped_;
       return;
     }
@@ -156,23 +156,11 @@ class CoreValueSink final : public NativeSink {
   void Key(std::string_view name) override {
     if (dropped_ != 0) return;
     Frame& frame = Top();
-    Client::SetEntryName(&frame.value->structure.entries[frame.next], name);
-  }
-  void EndStructure() override {
-    if (dropped_ != 0) {
-      --dropped_;
-      return;
+    if (frame.next < frame.value->structure.count) {
+      Client::SetEntryName(&frame.value->structure.entries[frame.next], name);
     }
-    Frame& frame = Top();
-    CoreValue& structure = *frame.value;
-    structure.structure.count = frame.next;
-    if (frame.next == 0 && structure.structure.entries != nullptr) {
-      // An empty structure owns no array.
-      CountingFree(structure.structure.entries);
-      structure.structure.entries = nullptr;
-    }
-    --depth_;
   }
+  void EndStructure() override { Pop(); }
 
  private:
   // A container being filled and the index of its next element or entry.
@@ -209,8 +197,11 @@ class CoreValueSink final : public NativeSink {
     Frame& frame = Top();
     CoreValue& container = *frame.value;
     const uint32_t index = frame.next++;
-    if (container.kind == CoreValueKind::kCollection) return &container.collection.items[index];
-    return &container.structure.entries[index].value;
+    // More values than announced never write past the array.
+    if (container.kind == CoreValueKind::kCollection) {
+      return index < container.collection.count ? &container.collection.items[index] : nullptr;
+    }
+    return index < container.structure.count ? &container.structure.entries[index].value : nullptr;
   }
 
   CoreValue& root_;

@@ -45,13 +45,18 @@ class FieldAdapter {
                        TypeRegistry& registry) const = 0;
 
   // Walks the native field at `native` into `sink` as the member `name`
-  // (native_walker.h): `Key(name)` and the value, or nothing when
-  // `omit_if_zero` is set and the value converts to zero. Returns false when
-  // the conversion fails. This default converts through `Convert` and hands
-  // the tree to the sink; adapters that can walk their type override it.
-  [[nodiscard]] virtual bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero,
-                                  const void* native, const TypeRecord* element_type,
-                                  TypeRegistry& registry) const;
+  // (native_walker.h): `Key(name)` and the value. Returns false when the
+  // conversion fails. This default converts through `Convert` and hands the
+  // tree to the sink; adapters that can walk their type override it.
+  [[nodiscard]] virtual bool Walk(NativeSink& sink, std::string_view name, const void* native,
+                                  const TypeRecord* element_type, TypeRegistry& registry) const;
+
+  // Whether the native field at `native` converts to a zero value
+  // (`BindingProperty::IsZero`); one that cannot be converted is not zero.
+  // This default converts through `Convert`; adapters that can tell from the
+  // native value override it.
+  [[nodiscard]] virtual bool IsZero(const void* native, const TypeRecord* element_type,
+                                    TypeRegistry& registry) const;
 };
 
 }  // namespace Kestrel

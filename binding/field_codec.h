@@ -93,23 +93,27 @@ class NativeFieldAdapter final : public FieldAdapter {
                TypeRegistry& registry) const override {
     FieldCodec<T>::Convert(output, *static_cast<const T*>(native), element_type, registry);
   }
-  [[nodiscard]] bool Walk(NativeSink& sink, std::string_view name, bool omit_if_zero,
-                          const void* native, const TypeRecord* element_type,
-                          TypeRegistry& registry) const override {
+  [[nodiscard]] bool Walk(NativeSink& sink, std::string_view name, const void* native,
+                          const TypeRecord* element_type, TypeRegistry& registry) const override {
     if constexpr (ConversionDetail::WalksDirectly<T>) {
-      const T& value = *static_cast<const T*>(native);
-      if (omit_if_zero) {
-        // What the converted value's zero test would say, read off the native value.
-        if constexpr (std::is_enum_v<T>) {
-          if (ConversionDetail::EnumToNumber(value) == 0) return true;
-        } else if (value.empty()) {
-          return true;
-        }
-      }
       sink.Key(name);
-      return WalkValue<T>(sink, value, element_type, registry);
+      return WalkValue<T>(sink, *static_cast<const T*>(native), element_type, registry);
     } else {
-      return FieldAdapter::Walk(sink, name, omit_if_zero, native, element_type, registry);
+      return FieldAdapter::Walk(sink, name, native, element_type, registry);
+    }
+  }
+  bool IsZero(const void* native, const TypeRecord* element_type,
+              TypeRegistry& registry) const override {
+    if constexpr (ConversionDetail::WalksDirectly<T>) {
+      // What the converted value's zero test would say, read off the native value.
+      const T& value = *static_cast<const T*>(native);
+      if constexpr (std::is_enum_v<T>) {
+        return ConversionDetail::EnumToNumber(value) == 0;
+      } else {
+        return value.empty();
+      }
+    } else {
+      return FieldAdapter::IsZero(native, element_type, registry);
     }
   }
 };

@@ -55,8 +55,8 @@ class NativeSink {
   // `count` elements follow.
   virtual void BeginCollection(std::size_t count) = 0;
   virtual void EndCollection() = 0;
-  // At most `most` members follow, in ascending name order.
-  virtual void BeginStructure(std::size_t most) = 0;
+  // `count` members follow, in ascending name order.
+  virtual void BeginStructure(std::size_t count) = 0;
   // The name of the next member; it holds no NUL byte.
   virtual void Key(std::string_view name) = 0;
   virtual void EndStructure() = 0;

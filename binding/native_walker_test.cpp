@@ -8,6 +8,7 @@
 #include "binding/core_value_conversion.h"
 #include "host_abi/core_value.h"
 #include "tests/support/walk_probe.h"
+#include "util/counting_allocator.h"
 
 namespace Kestrel {
 namespace {
@@ -69,8 +70,16 @@ TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
       return;
     }
     ASSERT_TRUE(converted.IsValid());
+    // The walk also holds the same blocks as the tree's host value: every
+    // array exactly as long as its count.
+    ReleaseToCoreValue(direct);
+    const uint64_t before_walk = ReadAllocatorCounters().live_bytes();
+    ASSERT_TRUE(ToCoreValue(MakeNativeWalk(native, registry), direct, &registry));
+    const uint64_t walk_bytes = ReadAllocatorCounters().live_bytes() - before_walk;
     CoreValue expected;
+    const uint64_t before_tree = ReadAllocatorCounters().live_bytes();
     ToCoreValue(converted, expected, &registry);
+    EXPECT_EQ(walk_bytes, ReadAllocatorCounters().live_bytes() - before_tree);
     EXPECT_EQ(Describe(direct), Describe(expected));
     // Enums without a registry go out as numbers on both paths.
     CoreValue unnamed_direct;
@@ -82,6 +91,38 @@ TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
       ReleaseToCoreValue(*value);
     }
   });
+}
+
+TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
+  using namespace std::string_literals;
+  using WalkProbe::Mood;
+  using WalkProbe::Sparse;
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  const struct {
+    Sparse native;
+    std::string expected;
+  } rows[] = {
+      {Sparse{}, "10:null{}"},
+      // A text that starts with NUL is the empty text: left out.
+      {Sparse{"\0x"s, 0, {}, {}, Mood::kCalm}, "10:null{}"},
+      {Sparse{"", 0, {3}, {}, Mood::kCalm}, "10:{inner/1=10:{n/1=2:3,},}"s},
+      {Sparse{"a\0b"s, -1, {0}, {0}, Mood::kGlad},
+       "10:{list/1=9:[2:0,],mood/1=6:Glad\0,number/1=2:-1,text/1=6:a\0,}"s},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.expected);
+    CoreValue walked;
+    ASSERT_TRUE(ToCoreValue(MakeNativeWalk(row.native, registry), walked, &registry));
+    EXPECT_EQ(Describe(walked), row.expected);
+    PropertyResult converted;
+    ConvertNative(converted, row.native, registry);
+    CoreValue tree;
+    ToCoreValue(converted, tree, &registry);
+    EXPECT_EQ(Describe(tree), row.expected);
+    ReleaseToCoreValue(walked);
+    ReleaseToCoreValue(tree);
+  }
 }
 
 }  // namespace

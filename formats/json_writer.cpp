@@ -334,7 +334,7 @@ class JsonWalkSink final : public NativeSink {
     --depth_;
     values_.EndArray();
   }
-  void BeginStructure(std::size_t /*most*/) override {
+  void BeginStructure(std::size_t /*count*/) override {
     ++depth_;
     values_.StartObject();
   }

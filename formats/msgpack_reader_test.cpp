@@ -321,6 +321,24 @@ TEST(MessagePackReaderTest, ReadsOneValueAndLeavesTheRestToTheCaller) {
   EXPECT_EQ(Render(result), "{a:{}}");
   EXPECT_EQ(position, 4u);
 
+  // Counts of 16 and 32 bits are big-endian: the container ends where its
+  // count says, before the next element.
+  const struct {
+    Bytes input;
+    std::string expected;
+    std::size_t end;
+  } counted[] = {
+      {{0xDC, 0x00, 0x01, 0x01, 0x02}, "[signed:1]", 4},
+      {{0xDD, 0x00, 0x00, 0x00, 0x01, 0x01, 0x02}, "[signed:1]", 6},
+      {{0xDE, 0x00, 0x01, 0xA1, 'a', 0x01, 0x02}, "{a:signed:1}", 6},
+      {{0xDF, 0x00, 0x00, 0x00, 0x01, 0xA1, 'a', 0x01, 0x02}, "{a:signed:1}", 8},
+  };
+  for (const auto& row : counted) {
+    result = Parse(row.input, &position);
+    EXPECT_EQ(Render(result), row.expected);
+    EXPECT_EQ(position, row.end) << row.expected;
+  }
+
   // Without an output position.
   result = ParseMessagePack(Bytes{0xC3}.data(), 1, nullptr);
   EXPECT_EQ(Render(result), "bool:true");

@@ -32,26 +32,45 @@ TEST(VirtualMemoryWindowsTest, RegionIsOneCommittedReservationAndReleasedRegionI
   EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
 
-TEST(HeapWindowsTest, BlockSizeIsWhatTheRuntimeHeapHoldsForTheBlock) {
-  // The C runtime's own heap, asked directly: its size for each block is the
-  // size the counting allocator must see.
+// The runtime block a block sits in: its address is in the word before it.
+void* RuntimeBlockOf(void* block) {
+  return static_cast<void**>(block)[-1];
+}
+
+// Checks that `block` of `size` bytes is aligned to `alignment` and lies inside
+// its runtime block, whose size as the C runtime's own heap gives it is the
+// size the counting allocator must see.
+void ExpectPlacedInRuntimeBlock(void* block, std::size_t size, std::size_t alignment) {
   HANDLE runtime_heap = reinterpret_cast<HANDLE>(_get_heap_handle());
-  for (std::size_t size : {1u, 10u, 1000u, 100000u}) {
-    void* block = HeapAllocate(size);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(HeapBlockSize(block), HeapSize(runtime_heap, 0, block)) << size;
-    EXPECT_GE(HeapBlockSize(block), size);
-    block = HeapReallocate(block, size * 3);
-    EXPECT_EQ(HeapBlockSize(block), HeapSize(runtime_heap, 0, block)) << size;
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment, 0u) << size;
+  char* raw = static_cast<char*>(RuntimeBlockOf(block));
+  const SIZE_T runtime_size = HeapSize(runtime_heap, 0, raw);
+  EXPECT_EQ(HeapBlockSize(block), runtime_size) << size;
+  EXPECT_GT(static_cast<char*>(block), raw);
+  EXPECT_LE(static_cast<char*>(block) + size, raw + runtime_size) << size;
+}
+
+TEST(HeapWindowsTest, BlocksAreAlignedForNewAndCountedWholeAndKeepTheirContent) {
+  for (std::size_t size : {1u, 10u, 24u, 1000u, 100000u}) {
+    auto* block = static_cast<unsigned char*>(HeapAllocate(size));
+    ExpectPlacedInRuntimeBlock(block, size, __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<unsigned char>(i * 7);
+    // Growing and shrinking keep the content, wherever the aligned start falls.
+    for (std::size_t resized : {size * 3 + 5, size, size / 2 + 1}) {
+      block = static_cast<unsigned char*>(HeapReallocate(block, resized));
+      ExpectPlacedInRuntimeBlock(block, resized, __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+      for (std::size_t i = 0; i < size && i < resized; ++i) {
+        ASSERT_EQ(block[i], static_cast<unsigned char>(i * 7)) << size << " " << resized;
+      }
+    }
     HeapFree(block);
   }
-  // Alignments beyond the heap's own are refused rather than handed out as
-  // blocks that HeapFree cannot release.
-  void* aligned = HeapAllocateAligned(32, 8);
-  ASSERT_NE(aligned, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(aligned) % 8, 0u);
-  HeapFree(aligned);
-  EXPECT_EQ(HeapAllocateAligned(32, 64), nullptr);
+  for (std::size_t alignment : {8u, 16u, 64u, 4096u}) {
+    void* aligned = HeapAllocateAligned(32, alignment);
+    ExpectPlacedInRuntimeBlock(aligned, 32, alignment < 16 ? 16 : alignment);
+    HeapFree(aligned);
+  }
 }
 
 TEST(DebugOutputWindowsTest, TextReachesOutputDebugStringA) {

@@ -329,6 +329,8 @@ TEST_F(ArgumentBindingTest, BodiesByContentClass) {
   EXPECT_EQ(post("application/json", R"({"x":1,"y":2}]]]garbage)", 13), ok);
   EXPECT_EQ(post("application/x-yaml", "x: 1\ny: 2\n: : [", 10), ok);
   EXPECT_EQ(post("application/json", std::string("{\"x\":1,\"y\":2}\0]]", 16)), ok);
+  // A length that counts the terminating NUL.
+  EXPECT_EQ(post("application/x-yaml", std::string("x: 1\ny: 2\n\0", 11), 11), ok);
 
   EXPECT_EQ(post("application/x-msgpack", std::string("\x82\xA1x\x01\xA1y\x02\x00", 8)),
             "error: Extra MessgePack data found in body");

@@ -14,8 +14,8 @@
 // that calls after shutdown returned with no call in progress is at fault).
 //
 // Closing is separate from the count: a call that enters a closed gate still
-// counts, but answers "Finalizing" and runs nothing. A wait that shutdown ends
-// throws `CallFinalizing`, which the entry points turn into that answer.
+// counts, but answers "Finalizing" and runs nothing. A call already inside
+// when the gate closes runs to its end.
 //
 //   CallGate::Call call(gate);           // at an entry point; gate may be null
 //   if (!call.open()) return AnswerFinalizing(response);
@@ -28,12 +28,9 @@
 
 namespace Kestrel {
 
-// The answer of a call that shutdown ended or that came after it.
+// The answer of a call that came after shutdown, and the failure of a
+// service-proxy call that shutdown ended.
 inline constexpr char kFinalizingText[] = "Finalizing";
-
-// Thrown by a wait that shutdown ended. Not a `std::exception`: only the
-// entry points catch it, and answer "Finalizing".
-struct CallFinalizing {};
 
 class CallGate {
  public:

@@ -195,10 +195,6 @@ void DispatchSafely(CoreResponse* response, const CoreRequest* request,
   try {
     Dispatch(response, request, routes);
     return;
-  } catch (const CallFinalizing&) {
-    // Shutdown ended a wait of this call: expected, not a fault.
-    AnswerFinalizing(response);
-    return;
   } catch (const std::exception& error) {
     std::snprintf(description, sizeof(description), "%s", error.what());
   } catch (...) {

@@ -61,14 +61,13 @@ void Dispatch(Client::CoreResponse* response, const Client::CoreRequest* request
               std::span<const FunctionRoute* const> routes);
 
 // Resets `response` (see `ResetResponse`; a stream in it is released) and
-// answers "Finalizing": the answer of a call that shutdown ended or that came
-// after it. Never fails.
+// answers "Finalizing": the answer of a call that came after shutdown. Never
+// fails.
 void AnswerFinalizing(Client::CoreResponse* response) noexcept;
 
-// `Dispatch` for the host boundary: never throws. `CallFinalizing` becomes
-// the answer "Finalizing" (`AnswerFinalizing`); any other exception becomes
-// the error "Internal error: %1" (with its description) and status 500 in a
-// reset response.
+// `Dispatch` for the host boundary: never throws. An exception becomes the
+// error "Internal error: %1" (with its description) and status 500 in a reset
+// response.
 void DispatchSafely(Client::CoreResponse* response, const Client::CoreRequest* request,
                     std::span<const FunctionRoute* const> routes) noexcept;
 

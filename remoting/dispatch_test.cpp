@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "binding/type_registry.h"
@@ -393,21 +397,21 @@ TEST_F(DispatchTest, TheGateKeepsItsOwnerUntilTheLastCallLeaves) {
   Answer nested;
   int destroyed_inside = -1;
   // Shuts down as the host does while this call is in progress, calls again
-  // as another host thread would, then ends as a wait that shutdown broke.
+  // as another host thread would, then ends with its own failure.
   endpoints_.Get("/shutdown", [&]() -> MaybeType<int32_t> {
     gate_.Close();
     gate_.ReleaseHostReference();
     nested = CallThroughDescriptor("GetPlain", "/plain");
     destroyed_inside = destroyed_;
-    throw CallFinalizing{};
+    return Failure(503, "Own failure");
   });
   endpoints_.BuildApiDescription();
 
   const Answer plain = CallThroughDescriptor("GetPlain", "/plain");
   EXPECT_EQ(plain.value, "1");
   const Answer ended = CallThroughDescriptor("GetShutdown", "/shutdown");
-  EXPECT_EQ(ended.error, "Finalizing");
-  EXPECT_EQ(ended.status, 0u);
+  EXPECT_EQ(ended.error, "Own failure");  // a call already inside answers as it would have
+  EXPECT_EQ(ended.status, 503u);
   EXPECT_EQ(nested.error, "Finalizing");  // a call after shutdown runs nothing
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(destroyed_inside, 0);
@@ -557,6 +561,61 @@ TEST(ReportResponseErrorTest, ReplacesValueAndEarlierError) {
   ReportResponseError(raw, "second");
   EXPECT_EQ(raw->value.kind, Client::CoreValueKind::kNil);
   EXPECT_EQ(response.error(), "second");
+}
+
+// Two calls leave at the same moment after the host's reference is gone: the
+// one whose decrement brings the count to zero destroys the owner, once. Two
+// threads meet at a spinning barrier, then leave the same 64 gates in the
+// same order, so that they leave together whenever both run; as many rounds
+// as fit in two seconds.
+TEST(CallGateTest, TwoCallsLeavingAtOnceDestroyTheOwnerOnce) {
+  struct SpinBarrier {
+    std::atomic<int> arrived{0};
+    std::atomic<int> generation{0};
+    void Wait() {
+      const int current = generation.load();
+      if (arrived.fetch_add(1) == 1) {
+        arrived = 0;
+        ++generation;
+        return;
+      }
+      while (generation.load() == current) {
+      }
+    }
+  } barrier;
+  constexpr int kGates = 64;
+  std::atomic<int> destroyed{0};
+  std::unique_ptr<CallGate> gates[kGates];
+  bool stop = false;  // written by the leader before a barrier
+  int rounds = 0;
+  int wrong = 0;
+  const auto budget = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  auto run = [&](bool leader) {
+    for (int round = 1;; ++round) {
+      if (leader) {
+        stop = std::chrono::steady_clock::now() > budget;
+        for (int i = 0; i < kGates && !stop; ++i) {
+          gates[i] = std::make_unique<CallGate>(
+              [](void* count) { ++*static_cast<std::atomic<int>*>(count); }, &destroyed);
+          (void)gates[i]->Enter();
+          (void)gates[i]->Enter();
+          gates[i]->ReleaseHostReference();
+        }
+      }
+      barrier.Wait();
+      if (stop) return;
+      for (std::unique_ptr<CallGate>& gate : gates) gate->Leave();
+      barrier.Wait();
+      if (leader) {
+        if (destroyed.exchange(0) != kGates) ++wrong;
+        rounds = round;
+      }
+    }
+  };
+  std::thread other(run, false);
+  run(true);
+  other.join();
+  EXPECT_EQ(wrong, 0) << "of " << rounds << " rounds";
 }
 
 }  // namespace

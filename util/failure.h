@@ -14,7 +14,6 @@
 #ifndef VYN_UTIL_FAILURE_H_
 #define VYN_UTIL_FAILURE_H_
 
-#include <cassert>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -234,9 +233,11 @@ class [[nodiscard]] MaybeType<void> {
   bool has_value() const { return !failure_flag_; }
   bool is_failure() const { return failure_flag_; }
 
-  // The failure; requires is_failure().
+  // The failure. Requires is_failure(); on success, stops the process.
   const Failure& failure() const {
-    assert(failure_flag_);
+    if (!failure_flag_) [[unlikely]] {
+      StopOnWrongMaybeAccess("is_failure()", "MaybeType::failure", nullptr);
+    }
     return failure_;
   }
 

@@ -240,6 +240,8 @@ TEST(MaybeTypeDeathTest, ReadingWhatIsNotHeldStopsWithAReport) {
   const MaybeType<int32_t> value = ParsePositive(3);
   EXPECT_DEATH((void)value.failure(), "Expression: is_failure\\(\\)");
   EXPECT_DEATH((void)value.failure(), "Description: the result holds a value");
+  const MaybeType<void> success;
+  EXPECT_DEATH((void)success.failure(), "Expression: is_failure\\(\\)");
 }
 
 TEST(MaybeTypeTest, TakeValueMovesOut) {

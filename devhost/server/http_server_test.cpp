@@ -8,6 +8,7 @@
 
 #include "host_abi/core_value.h"
 #include "httplib.h"
+#include "platform/tcp_connection.h"
 #include "util/counting_allocator.h"
 
 namespace Kestrel::DevHost {
@@ -248,6 +249,37 @@ TEST(HttpAnswerTest, OutcomesMapToStatusAndBody) {
   RecordedEvent event("On\nBad", 0, HostValue::String("x"));
   EXPECT_EQ(EventFrame(event), "event: On Bad\ndata: \"x\"\n\n");
   EXPECT_EQ(ErrorBody("a\\b"), R"({"message":"a\\b"})");
+}
+
+TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
+  server_->Stop();
+  thread_.join();
+  HttpServerOptions options;
+  options.header_timeout_ms = 30000;
+  options.body_timeout_ms = 300;
+  server_ = std::make_unique<DevHttpServer>(&host_, options);
+  MaybeType<int> port = server_->Bind("127.0.0.1", 0);
+  ASSERT_TRUE(port.has_value()) << port.ToText();
+  thread_ = std::thread([this] { server_->Run(); });
+
+  std::string error;
+  std::unique_ptr<Platform::TcpConnection> sender =
+      Platform::TcpConnection::Connect("127.0.0.1", port.value(), &error);
+  ASSERT_NE(sender, nullptr) << error;
+  ASSERT_TRUE(
+      sender->Send("POST /t/v1/echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                   "Content-Length: 1000\r\n\r\n"));
+  // One byte every 100 ms: the body would take 100 s, the head's deadline
+  // 30 s; the body's deadline ends it after 0.3 s.
+  std::string received;
+  for (int sent = 0; sent < 100 && received.find("\r\n\r\n") == std::string::npos; ++sent) {
+    if (sender->closed() || !sender->Send("x")) break;
+    received += sender->ReceiveSome(100);
+  }
+  if (received.find("\r\n\r\n") == std::string::npos) {
+    received += sender->ReceiveUntil("\r\n\r\n", 5000);
+  }
+  EXPECT_EQ(received.substr(0, 12), "HTTP/1.1 408") << received;
 }
 
 }  // namespace

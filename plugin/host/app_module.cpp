@@ -52,7 +52,7 @@ void AppModule::Stop() {
     Unsubscribe(name.c_str(), plugin_id_);
   }
   event_tables_.ClearHandlers();
-  service_proxy_tables_.Clear();
+  service_proxy_tables_.Close();  // pending calls fail with "Finalizing"
   event_tables_.ClearResourceHandlers();
 }
 
@@ -60,7 +60,6 @@ void AppModule::YieldOnce() {
   BeginWait("Wait: yield", 0);
   Yield();
   EndWait();
-  if (finalizing()) throw CallFinalizing{};
 }
 
 void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id) {

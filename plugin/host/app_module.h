@@ -15,10 +15,12 @@
 // call-backs, the entry table) counts itself in the module's `CallGate`
 // (remoting/call_gate.h) while it runs, and the module is destroyed when the
 // last call that was in progress at `Shutdown` leaves, on that call's thread
-// (at `Shutdown` itself when none was). A call that waits in `Await` when
-// `Shutdown` comes ends its wait and answers "Finalizing"; a call that starts
-// after `Shutdown` answers "Finalizing" and runs no handler; answers that
-// arrive after it are dropped.
+// (at `Shutdown` itself when none was). A service-proxy call that waits for
+// its answer when `Shutdown` comes gets the failure "Finalizing" (code 0)
+// through its future, so the handler that waits runs its own failure path;
+// every other step of a call in progress completes as it would have. A call
+// that starts after `Shutdown` answers "Finalizing" and runs no handler;
+// answers that arrive after it are dropped.
 //
 // Every operation the plugin asks of the host goes through the virtual slots 4
 // to 12, which `CoreAppModule` forwards to the host's `CoreFunctionTable`.
@@ -165,17 +167,14 @@ class AppModule {
 
   // Returns the value of `future`, handing control to the host (`Yield`)
   // until it is ready; a wait is announced once ("Wait: future<T>") and ended
-  // when one was announced. When the module is finalizing and the future is
-  // not ready (or its promise was broken, as `Stop` breaks pending calls), the
-  // wait ends and `CallFinalizing` is thrown: the entry point answers
-  // "Finalizing". Any other future error (no state, broken promise) is
-  // reported as fatal and raised again: callers inside a host call must catch
-  // it.
+  // when one was announced. There is no timeout: `Shutdown` ends the waits of
+  // service-proxy calls by failing their futures. A future error (no state,
+  // broken promise) is reported as fatal and raised again: callers inside a
+  // host call must catch it.
   template <class T>
   T Await(std::future<T>& future);
 
   // One cooperative pause: `BeginWait("Wait: yield")`, `Yield`, `EndWait`.
-  // Throws `CallFinalizing` when the module was finalizing after the pause.
   void YieldOnce();
 
   // --- Events ----------------------------------------------------------------
@@ -327,11 +326,6 @@ T AppModule::Await(std::future<T>& future) {
         if (announced) EndWait();
         return future.get();
       }
-      // After `Shutdown` no answer comes any more: end the wait.
-      if (finalizing()) {
-        if (announced) EndWait();
-        throw CallFinalizing{};
-      }
       if (!announced) {
         const std::string label =
             FormatText("Wait: future<%1>", StaticType::Name<T>().display_name);
@@ -341,8 +335,6 @@ T AppModule::Await(std::future<T>& future) {
       Yield();
     }
   } catch (const std::future_error& error) {
-    // `Stop` breaks the promises of pending calls: expected after `Shutdown`.
-    if (error.code() == std::future_errc::broken_promise && finalizing()) throw CallFinalizing{};
     ReportAwaitFailure(error);
     throw;
   }

@@ -6,7 +6,6 @@
 
 #include "binding/core_value_conversion.h"
 #include "formats/json_reader.h"
-#include "remoting/call_gate.h"
 
 namespace Kestrel::Client {
 namespace {
@@ -114,9 +113,6 @@ MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
   ReceivedResponse received;
   CoreResponse& response = *received.get();
   module.SendRequest(&response, &request);
-  // `Shutdown` came while the other plugin answered: the call in progress
-  // ends (its entry point answers "Finalizing"); the response is released.
-  if (module.finalizing()) throw CallFinalizing{};
 
   ResponseContent content;
   content.status_code = response.status_code;

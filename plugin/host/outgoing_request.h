@@ -105,17 +105,14 @@ struct ResponseContent {
 // returns the response's content. Fails with the response's status as code on
 // an error response ("Error response for ..."), a stream that cannot be read
 // or parsed as JSON ("Error reading streamed response for ..."), or a value
-// that cannot be converted ("Error converting response for ..."). Throws
-// `CallFinalizing` when `Shutdown` came while the request was out: the call in
-// progress ends and its entry point answers "Finalizing".
+// that cannot be converted ("Error converting response for ...").
 MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
                                            std::string_view path,
                                            const OutgoingArguments& arguments, ResponseUse use);
 
 // Reads the whole stream of `response` (which must have a read function) into
 // one text, pausing with `module.YieldOnce()` after each short piece while more
-// is set. Fails with "Stream read error" when the read function fails; throws
-// `CallFinalizing` when `Shutdown` came during a pause.
+// is set. Fails with "Stream read error" when the read function fails.
 MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse& response);
 
 // The failure of an argument that could not be converted (code 400).

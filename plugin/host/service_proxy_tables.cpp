@@ -1,16 +1,35 @@
 #include "plugin/host/service_proxy_tables.h"
 
 #include "log/logger.h"
+#include "remoting/call_gate.h"
 
 namespace Kestrel::Client {
+namespace {
+
+// The answer a call gets when the module shuts down before its own came.
+void FailFinalizing(const std::string& key, const ServiceProxyHandler& handler) {
+  if (!handler) return;
+  PluginServiceProxyResponse answer;
+  answer.uuid = key;
+  answer.error = kFinalizingText;
+  handler(answer);
+}
+
+}  // namespace
 
 std::string ServiceProxyKey(const std::string& service, const std::string& name) {
   return service + "." + name;
 }
 
 void ServiceProxyTables::StorePendingCall(const std::string& key, ServiceProxyHandler handler) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  pending_calls_[key] = std::move(handler);
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_) {
+      pending_calls_[key] = std::move(handler);
+      return;
+    }
+  }
+  FailFinalizing(key, handler);
 }
 
 void ServiceProxyTables::StoreReceivedAnswer(const std::string& key,
@@ -52,11 +71,16 @@ bool ServiceProxyTables::RunAsyncHandler(const std::string& key,
   return true;
 }
 
-void ServiceProxyTables::Clear() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  pending_calls_.clear();
-  received_answers_.clear();
-  async_handlers_.clear();
+void ServiceProxyTables::Close() {
+  std::unordered_map<std::string, ServiceProxyHandler> pending;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closed_ = true;
+    pending.swap(pending_calls_);
+    received_answers_.clear();
+    async_handlers_.clear();
+  }
+  for (const auto& [key, handler] : pending) FailFinalizing(key, handler);
 }
 
 }  // namespace Kestrel::Client

@@ -6,8 +6,10 @@
 //
 // The tables own their handlers. One mutex guards them all; handlers run with
 // it held and must only fulfil a promise (they may not call back into the
-// tables). Sending requests and receiving the host's events is the module's
-// part (app_module.h).
+// tables). `Close` (at shutdown) fails every pending call instead of dropping
+// it, so that no caller waits for an answer that can no longer come. Sending
+// requests and receiving the host's events is the module's part
+// (app_module.h).
 //
 //   ServiceProxyTables tables;
 //   tables.StorePendingCall(key, handler);
@@ -35,7 +37,8 @@ class ServiceProxyTables {
   ServiceProxyTables(const ServiceProxyTables&) = delete;
   ServiceProxyTables& operator=(const ServiceProxyTables&) = delete;
 
-  // Stores `handler` as the pending call of `key`, replacing one there.
+  // Stores `handler` as the pending call of `key`, replacing one there. After
+  // `Close`, runs `handler` at once with the "Finalizing" answer instead.
   void StorePendingCall(const std::string& key, ServiceProxyHandler handler);
   // Stores `answer` as received under `key`, replacing one there.
   void StoreReceivedAnswer(const std::string& key, const PluginServiceProxyResponse& answer);
@@ -52,15 +55,18 @@ class ServiceProxyTables {
   // there is none.
   bool RunAsyncHandler(const std::string& key, const PluginServiceProxyResponse& answer);
 
-  // Forgets every pending call, received answer and asynchronous handler; a
-  // dropped pending call breaks the promise its handler holds.
-  void Clear();
+  // Runs every pending call's handler with an answer whose `error` is
+  // "Finalizing" (outside the lock), forgets received answers and
+  // asynchronous handlers, and fails every later call the same way.
+  // Idempotent; thread-safe.
+  void Close();
 
  private:
   mutable std::mutex mutex_;
   std::unordered_map<std::string, ServiceProxyHandler> pending_calls_;
   std::unordered_map<std::string, PluginServiceProxyResponse> received_answers_;
   std::unordered_map<std::string, ServiceProxyHandler> async_handlers_;
+  bool closed_ = false;
 };
 
 }  // namespace Kestrel::Client

@@ -159,7 +159,7 @@ TEST_F(ServiceProxy, MethodVariantRefusesASecondCallInFlight) {
   });
   std::vector<std::string> answers;
   auto handler = [&](const PluginServiceProxyResponse& answer) {
-    answers.push_back(answer.payload);
+    answers.push_back(answer.error.empty() ? answer.payload : answer.error);
   };
   EXPECT_EQ(
       RequestServiceProxy(*module_, "store", "lookup", std::string("p"), "reply", "extra", handler),
@@ -180,6 +180,8 @@ TEST_F(ServiceProxy, MethodVariantRefusesASecondCallInFlight) {
   EXPECT_EQ(answers, std::vector<std::string>{"42"});
   EXPECT_EQ(
       RequestServiceProxy(*module_, "store", "lookup", std::string("p"), "reply", "", handler), "");
+  module_->Stop();  // the call still in flight fails
+  EXPECT_EQ(answers, (std::vector<std::string>{"42", "Finalizing"}));
 }
 
 // Exposes the finalizing flag that `Shutdown` sets.
@@ -207,10 +209,16 @@ TEST(ServiceProxyTables, OnePassMatchesOneAnswer) {
   EXPECT_FALSE(tables.HasPendingCall("a"));
   EXPECT_FALSE(tables.MatchOne());  // "c" keeps waiting for its call
 
-  // Clearing drops calls and answers alike.
-  tables.StorePendingCall("d", record);
-  tables.Clear();
-  tables.StoreReceivedAnswer("d", PluginServiceProxyResponse{"d", "", "", "", "", ""});
+  // Closing fails the waiting call and every later one, and drops answers.
+  std::vector<std::string> errors;
+  auto fail = [&](const PluginServiceProxyResponse& answer) { errors.push_back(answer.error); };
+  tables.StorePendingCall("d", fail);
+  tables.Close();
+  EXPECT_EQ(errors, std::vector<std::string>{"Finalizing"});
+  tables.StorePendingCall("e", fail);
+  EXPECT_EQ(errors, (std::vector<std::string>{"Finalizing", "Finalizing"}));
+  EXPECT_FALSE(tables.HasPendingCall("e"));
+  tables.StoreReceivedAnswer("e", PluginServiceProxyResponse{"e", "", "", "", "", ""});
   EXPECT_FALSE(tables.MatchOne());
   EXPECT_EQ(handled.size(), 2u);
 }
@@ -246,7 +254,7 @@ TEST(ServiceProxyTables, FinalizingRefusesNewCallsWithoutSending) {
   EXPECT_EQ(module.requests, 0);
 }
 
-TEST(ServiceProxyTables, StopBreaksPendingCalls) {
+TEST(ServiceProxyTables, StopFailsPendingCallsWithFinalizing) {
   ProxyModule module;
   module.respond = [](CoreResponse* response, const CoreRequest*) {
     SetOwnedString(&response->value, "u9");
@@ -255,7 +263,10 @@ TEST(ServiceProxyTables, StopBreaksPendingCalls) {
   auto answer = CallService<Item>(module, "store", "lookup", Item{});
   EXPECT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
   module.Stop();
-  EXPECT_THROW(module.Await(answer), std::future_error);
+  MaybeType<Item> result = module.Await(answer);
+  ASSERT_TRUE(result.is_failure());
+  EXPECT_STREQ(result.failure().message(), "Finalizing");
+  EXPECT_EQ(result.failure().code(), 0);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Availability calls from several host threads at once, with the module's
-// service-proxy answers delivered out of order and from other threads: some
-// before the request that asks for them has returned, some by another
-// caller's `Yield`, some by a thread of the host's own. Every call must get
-// exactly the names answered for it. Built for the thread checker too.
+// Calls from several host threads at once. Availability calls, with the
+// module's service-proxy answers delivered out of order and from other
+// threads: some before the request that asks for them has returned, some by
+// another caller's `Yield`, some by a thread of the host's own; every call
+// must get exactly the names answered for it. Launches while the current game
+// is read: every read is one whole game. Built for the thread checker too.
 //
 // The module is loaded in-process with a host function table of the test's
 // own: a host that serialised calls into the plugin would hide the races this
@@ -354,6 +355,35 @@ TEST(SpectatorConcurrency, EveryCallGetsItsOwnAnswerWhateverThreadDeliversIt) {
   EXPECT_GT(host.delivered_early(), 0);
   EXPECT_GT(host.delivered_elsewhere(), 0);
   record.entry_table->Shutdown(record.module);
+}
+
+// Launches on one host thread while another reads the current game: every
+// read is one whole game, never the texts of two.
+TEST(SpectatorConcurrency, TheCurrentGameIsReadWhileALaunchStoresOne) {
+  SpectatorModule module;  // no host: the gameflow call and the event go nowhere
+  module.RegisterApi();
+  constexpr int kLaunches = 2000;
+  std::atomic<bool> launched{false};
+  std::thread launcher([&] {
+    for (int i = 1; i <= kLaunches; ++i) {
+      const std::string text = std::to_string(i);
+      (void)module.Launch(Api::SpectateGameInfoResource{text, text, text});
+    }
+    launched = true;
+  });
+  int torn = 0;
+  int reads = 0;
+  while (!launched.load() || reads == 0) {
+    const Api::SpectateGameInfoResource game = module.current_game();
+    if (game.gameQueueType != game.dropInSpectateGameId ||
+        game.allowObserveMode != game.dropInSpectateGameId) {
+      ++torn;
+    }
+    ++reads;
+  }
+  launcher.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(module.current_game().dropInSpectateGameId, std::to_string(kLaunches));
 }
 
 }  // namespace

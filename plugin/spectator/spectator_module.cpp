@@ -54,9 +54,18 @@ MaybeType<Api::SummonerOrTeamSpectateResource> SpectatorModule::GetAvailability(
   return result;
 }
 
+Api::SpectateGameInfoResource SpectatorModule::current_game() const {
+  std::lock_guard<std::mutex> guard(current_game_mutex_);
+  return current_game_;
+}
+
 MaybeType<void> SpectatorModule::Launch(const Api::SpectateGameInfoResource& game) {
-  current_game_ = game;
-  MaybeType<void> launched = Request(*this, HttpMethod::kPost, kGameflowLaunchPath, current_game_);
+  {
+    std::lock_guard<std::mutex> guard(current_game_mutex_);
+    current_game_ = game;
+  }
+  // The game this launch stored goes on; another thread may store the next.
+  MaybeType<void> launched = Request(*this, HttpMethod::kPost, kGameflowLaunchPath, game);
   if (launched.is_failure()) {
     LogFeatureError(
         FormatText("Failed to set launch spectator mode: %1", launched.failure().message()));
@@ -64,7 +73,7 @@ MaybeType<void> SpectatorModule::Launch(const Api::SpectateGameInfoResource& gam
   }
   // Publishing is best effort: the launch itself succeeded.
   MaybeType<void> published =
-      PublishResourceEvent(PluginResourceEventType::Update, kCurrentGamePath, current_game_);
+      PublishResourceEvent(PluginResourceEventType::Update, kCurrentGamePath, game);
   (void)published;
   return MaybeType<void>();
 }

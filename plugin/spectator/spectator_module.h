@@ -21,6 +21,7 @@
 #define VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,11 @@ class SpectatorModule : public CoreAppModule {
   // gameflow plugin and, when that succeeds, publishes the change.
   MaybeType<void> Launch(const Api::SpectateGameInfoResource& game);
   // A copy of the current game (three empty texts before the first launch).
-  Api::SpectateGameInfoResource current_game() const { return current_game_; }
+  // Thread-safe.
+  Api::SpectateGameInfoResource current_game() const;
 
  private:
+  mutable std::mutex current_game_mutex_;  // guards `current_game_` only
   Api::SpectateGameInfoResource current_game_;
   // The DTOs' server class names, recorded as the module registers them; the
   // module keeps the record for its life, though no call of its own reads it.

@@ -2,9 +2,10 @@
 // host does it at exit: from inside the host's `Yield` while an availability
 // call waits for the server, from another host thread while two calls wait,
 // and from inside the host's `SendRequest` while a launch hands its game to
-// the gameflow plugin. Every call must answer "Finalizing" without an
-// assertion report, the module must be destroyed exactly once and only when
-// the last call leaves, and the counted memory must come back to its start.
+// the gameflow plugin. A waiting availability call fails as any failed server
+// call does, a launch completes, calls that start later answer "Finalizing";
+// no assertion report, the module is destroyed exactly once and only when the
+// last call leaves, and the counted memory comes back to its start.
 //
 // The host is the test's own function table: it holds the server's answers
 // back, so that calls stay waiting until the test lets them go.
@@ -34,6 +35,11 @@ constexpr char kEmptyText[] = "";
 constexpr char kNames[] = R"(["Ann","Bob"])";
 constexpr char kGame[] =
     R"({"allowObserveMode":"ALL","dropInSpectateGameId":"42","gameQueueType":"ARAM"})";
+constexpr char kAvailabilityFinalizing[] =
+    "Error getting spectate availability for summoner/team, request buddy size: 2, error: "
+    "Finalizing (0)";
+constexpr char kAvailabilityFinalizingLine[] =
+    "vyn-spectator: Error getting spectate availability for summoner/team: Finalizing (0)";
 
 // Counts destructions of the module, and the calls still inside it then.
 std::atomic<int> g_destroyed{0};
@@ -96,6 +102,8 @@ class HoldingHost {
   std::atomic<int> waits_ended{0};
   std::atomic<int> events_sent{0};
   std::atomic<int> assertion_reports{0};
+  // Error-level lines that end an availability call with "Finalizing".
+  std::atomic<int> finalizing_lines{0};
   // The delivery call-back of the uuid answers and its context, as subscribed.
   std::atomic<CoreEventCallback> uuid_callback{nullptr};
   std::atomic<void*> uuid_context{nullptr};
@@ -152,8 +160,12 @@ class HoldingHost {
   static void VYN_CDECL SendEvent(CoreFunctionTable* table, const CoreEvent*) {
     ++From(table)->events_sent;
   }
-  static void VYN_CDECL Log(CoreFunctionTable* table, int32_t, const char* text) {
-    if (text != nullptr && std::strstr(text, "ALE-") != nullptr) ++From(table)->assertion_reports;
+  static void VYN_CDECL Log(CoreFunctionTable* table, int32_t level, const char* text) {
+    if (text == nullptr) return;
+    if (std::strstr(text, "ALE-") != nullptr) ++From(table)->assertion_reports;
+    if (level == 2 && std::strstr(text, kAvailabilityFinalizingLine) != nullptr) {
+      ++From(table)->finalizing_lines;
+    }
   }
   static void VYN_CDECL Reserved2(CoreFunctionTable*, uint32_t, uint32_t) {}
   static void VYN_CDECL Unsubscribe(CoreFunctionTable*, const char*, uint32_t) {}
@@ -213,6 +225,7 @@ struct LoadedPlugin {
 struct Answer {
   bool error = false;
   std::string text;
+  uint32_t status = 0;
 };
 
 // Calls `function` with the JSON `body` through its descriptor, on the
@@ -234,6 +247,7 @@ Answer CallWithBody(const CoreFunctionDescriptor* function, const char* path, co
   Answer answer;
   answer.error = response.error_flag != 0;
   if (response.error_text != nullptr) answer.text = response.error_text;
+  answer.status = response.status_code;
   if (response.release != nullptr) response.release(&response);
   return answer;
 }
@@ -250,7 +264,14 @@ class SpectatorShutdown : public ::testing::Test {
     host.on_yield = [&host] { host.DeliverAnswer("uuid-2"); };
     const Answer answer = CallWithBody(plugin.availability, kAvailabilityPath, kNames);
     ASSERT_FALSE(answer.error) << answer.text;
-    plugin.Shutdown();
+    // The failure path too (its first error line), through a shutdown.
+    bool shut = false;
+    host.on_yield = [&] {
+      if (!shut) plugin.Shutdown();
+      shut = true;
+    };
+    const Answer failed = CallWithBody(plugin.availability, kAvailabilityPath, kNames);
+    ASSERT_EQ(failed.status, 500u) << failed.text;
   }
 
   void SetUp() override {
@@ -259,7 +280,7 @@ class SpectatorShutdown : public ::testing::Test {
   }
 };
 
-TEST_F(SpectatorShutdown, FromInsideYieldEndsTheWaitingAvailabilityCall) {
+TEST_F(SpectatorShutdown, FromInsideYieldFailsTheWaitingAvailabilityCall) {
   HoldingHost host;
   const LiveMemory start = ReadLive();
   {
@@ -273,7 +294,9 @@ TEST_F(SpectatorShutdown, FromInsideYieldEndsTheWaitingAvailabilityCall) {
     };
     const Answer answer = CallWithBody(plugin.availability, kAvailabilityPath, kNames);
     EXPECT_TRUE(answer.error);
-    EXPECT_EQ(answer.text, "Finalizing");
+    EXPECT_EQ(answer.text, kAvailabilityFinalizing);
+    EXPECT_EQ(answer.status, 500u);
+    EXPECT_EQ(host.finalizing_lines, 1);
     EXPECT_EQ(destroyed_inside_yield, 0);
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(g_calls_inside_at_destruction, 1);  // on the call's thread, before it returned
@@ -285,7 +308,7 @@ TEST_F(SpectatorShutdown, FromInsideYieldEndsTheWaitingAvailabilityCall) {
   EXPECT_EQ(ReadLive(), start);
 }
 
-TEST_F(SpectatorShutdown, FromAnotherThreadEndsTwoWaitingCallsAndRefusesNewOnes) {
+TEST_F(SpectatorShutdown, FromAnotherThreadFailsTwoWaitingCallsAndRefusesNewOnes) {
   HoldingHost host;
   const LiveMemory start = ReadLive();
   {
@@ -316,8 +339,10 @@ TEST_F(SpectatorShutdown, FromAnotherThreadEndsTwoWaitingCallsAndRefusesNewOnes)
     released = true;
     one.join();
     two.join();
-    EXPECT_EQ(first.text, "Finalizing");
-    EXPECT_EQ(second.text, "Finalizing");
+    EXPECT_EQ(first.text, kAvailabilityFinalizing);
+    EXPECT_EQ(second.text, kAvailabilityFinalizing);
+    EXPECT_EQ(second.status, 500u);
+    EXPECT_EQ(host.finalizing_lines, 2);
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_GE(g_calls_inside_at_destruction, 1);
     host.on_yield = nullptr;
@@ -327,7 +352,7 @@ TEST_F(SpectatorShutdown, FromAnotherThreadEndsTwoWaitingCallsAndRefusesNewOnes)
   EXPECT_EQ(ReadLive(), start);
 }
 
-TEST_F(SpectatorShutdown, FromInsideSendRequestEndsTheLaunchHandingOverItsGame) {
+TEST_F(SpectatorShutdown, FromInsideSendRequestLetsTheLaunchComplete) {
   HoldingHost host;
   const LiveMemory start = ReadLive();
   {
@@ -339,14 +364,13 @@ TEST_F(SpectatorShutdown, FromInsideSendRequestEndsTheLaunchHandingOverItsGame) 
       destroyed_inside_request = g_destroyed;
     };
     const Answer answer = CallWithBody(plugin.launch, kLaunchPath, kGame);
-    EXPECT_TRUE(answer.error);
-    EXPECT_EQ(answer.text, "Finalizing");
+    EXPECT_FALSE(answer.error) << answer.text;
     EXPECT_EQ(destroyed_inside_request, 0);
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(g_calls_inside_at_destruction, 1);
     host.on_gameflow = nullptr;
   }
-  EXPECT_EQ(host.events_sent, 0);  // the change of a launch cut short is not published
+  EXPECT_EQ(host.events_sent, 2);  // the gameflow plugin took the game: published under both names
   EXPECT_EQ(host.assertion_reports, 0);
   EXPECT_EQ(ReadLive(), start);
 }

@@ -66,6 +66,17 @@ struct HoldsUnknown {
 struct HoldsUnknownList {
   std::vector<Unknown> list;
 };
+// Every field left out when zero.
+struct Tiny {
+  int32_t n = 0;
+};
+struct Sparse {
+  std::string text;
+  int32_t number = 0;
+  Tiny inner;
+  std::vector<int32_t> list;
+  Mood mood = Mood::kCalm;
+};
 // Two fields under one name: the second member overwrites the first.
 struct Twice {
   int32_t first = 1;
@@ -81,6 +92,8 @@ VYN_STATIC_TYPE(WalkProbe::All, "struct WalkProbe::All");
 VYN_STATIC_TYPE(WalkProbe::HoldsUnknown, "struct WalkProbe::HoldsUnknown");
 VYN_STATIC_TYPE(WalkProbe::HoldsUnknownList, "struct WalkProbe::HoldsUnknownList");
 VYN_STATIC_TYPE(WalkProbe::Twice, "struct WalkProbe::Twice");
+VYN_STATIC_TYPE(WalkProbe::Tiny, "struct WalkProbe::Tiny");
+VYN_STATIC_TYPE(WalkProbe::Sparse, "struct WalkProbe::Sparse");
 
 namespace WalkProbe {
 
@@ -128,6 +141,13 @@ inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
       .AddField("nested", &HoldsUnknown::nested);
   registry.RegisterStruct<HoldsUnknownList>("HoldsUnknownList")
       .AddField("list", &HoldsUnknownList::list);
+  registry.RegisterStruct<Tiny>("Tiny").AddField("n", &Tiny::n, "", kFieldOmitIfZero);
+  registry.RegisterStruct<Sparse>("Sparse")
+      .AddField("text", &Sparse::text, "", kFieldOmitIfZero)
+      .AddField("number", &Sparse::number, "", kFieldOmitIfZero)
+      .AddField("inner", &Sparse::inner, "", kFieldOmitIfZero)
+      .AddField("list", &Sparse::list, "", kFieldOmitIfZero)
+      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero);
   registry.RegisterStruct<Twice>("Twice")
       .AddField("same", &Twice::first)
       .AddField("same", &Twice::second);
@@ -189,6 +209,9 @@ void ForEachProbe(Check&& check) {
   check("unknown in list", HoldsUnknownList{{Unknown{}}}, false);
   check("unknown root", Unknown{}, false);
   check("twice", Twice{}, false);
+  check("sparse, text cut to empty", Sparse{std::string("\0x", 2), 0, {}, {}, Mood::kCalm}, true);
+  check("sparse, one member", Sparse{"", 5, {}, {}, Mood::kCalm}, true);
+  check("sparse, nested member", Sparse{"", 0, {7}, {}, Mood::kCalm}, true);
 }
 
 }  // namespace WalkProbe
