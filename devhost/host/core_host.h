@@ -286,9 +286,10 @@ class CoreHost {
 
   // Calls the module's `Shutdown` once (also when `Initialize` failed); does
   // nothing when no module is loaded or it was already shut down. It does
-  // not wait for calls in progress on other threads (a call waiting for an
-  // answer ends with the plugin's "Finalizing"); calls that start after it
-  // are refused with status 503.
+  // not wait for calls in progress on other threads (a call waiting for a
+  // server answer gets the failure "Finalizing" and ends through the
+  // handler's own failure path); calls that start after it are refused with
+  // status 503.
   void Shutdown();
 
   // Shuts down (if needed) and unloads the library; the host can load again.
