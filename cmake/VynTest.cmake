@@ -49,7 +49,12 @@ function(vyn_add_test name)
     target_precompile_headers(${name} REUSE_FROM vyn_test_pch)
   endif()
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  # Temporary files go to a folder of the program's own in the build tree
+  # (GoogleTest's TempDir() reads TEST_TMPDIR), so that runs of several builds
+  # or checkouts on one machine never share a file.
+  set(temp_dir ${CMAKE_CURRENT_BINARY_DIR}/${name}.tmp)
+  file(MAKE_DIRECTORY ${temp_dir})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT TEST_TMPDIR=${temp_dir})
   set_property(GLOBAL APPEND PROPERTY VYN_TEST_PROGRAMS ${name})
 endfunction()
 
