@@ -31,7 +31,7 @@ if(VYN_BUILD_TESTS)
   # keeps plain includes, which the cache serves and precompiled ones defeat.
   option(VYN_TEST_PCH "Precompile GoogleTest's headers for the test programs" ON)
   if(VYN_TEST_PCH AND NOT CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
-    file(WRITE ${CMAKE_BINARY_DIR}/vyn_test_pch.cpp "int main() { return 0; }\n")
+    file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/vyn_test_pch.cpp CONTENT "int main() { return 0; }\n")
     add_executable(vyn_test_pch ${CMAKE_BINARY_DIR}/vyn_test_pch.cpp)
     target_link_libraries(vyn_test_pch PRIVATE GTest::gtest GTest::gmock)
     target_precompile_headers(vyn_test_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
