@@ -46,6 +46,17 @@ std::atomic<int> g_destroyed{0};
 std::atomic<int> g_calls_inside{0};
 std::atomic<int> g_calls_inside_at_destruction{-1};
 
+// Waits until `holds()` is true, for at most 30 s (the thread checker on a
+// loaded machine is slow); false when the deadline passed first.
+bool WaitUntil(const std::function<bool()>& holds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 class CountedSpectatorModule : public SpectatorModule {
  public:
   ~CountedSpectatorModule() override {
@@ -321,7 +332,8 @@ TEST_F(SpectatorShutdown, FromAnotherThreadFailsTwoWaitingCallsAndRefusesNewOnes
     Answer first, second;
     std::thread one([&] { first = CallWithBody(plugin.availability, kAvailabilityPath, kNames); });
     std::thread two([&] { second = CallWithBody(plugin.availability, kAvailabilityPath, kNames); });
-    while (host.waits_begun < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(WaitUntil([&host] { return host.waits_begun >= 2; }))
+        << "the two calls did not both begin waiting";
 
     plugin.Shutdown();
     EXPECT_EQ(g_destroyed, 0);  // both calls still wait inside the module
