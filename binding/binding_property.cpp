@@ -354,11 +354,22 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
   return AddField(0, false, entry);
 }
 
-BindingProperty& BindingProperty::FieldOfName(const PooledString* name) {
+BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
+                                              const PooledString** below) {
   uint32_t index = 0;
   bool in_tail = false;
   if (kind_ == PropertyKind::kStructure) {
-    const FieldTable::Position position = payload_.structure->Locate(name->view());
+    FieldTable& fields = *payload_.structure;
+    if (fields.size != 0) {
+      // Documents that repeat one shape repeat its pairs of neighbouring names.
+      const PooledString* last = fields.slots[fields.size - 1].name;
+      if (last == *below || NameOrder::Less(last->view(), name->view())) {
+        *below = last;
+        store_->Retain(name);
+        return AddField(fields.size, false, name);
+      }
+    }
+    const FieldTable::Position position = fields.Locate(name->view());
     if (position.found != nullptr) return *position.found;
     index = position.index;
     in_tail = position.in_tail;

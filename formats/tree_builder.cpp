@@ -23,8 +23,9 @@ TreeBuilder::TreeBuilder(BindingProperty& root) : root_(root) {
 
 TreeBuilder::~TreeBuilder() {
   if (!names_ready_) return;
-  for (const PooledString* name : names_) {
-    if (name != nullptr) root_.ReleaseName(name);
+  for (const RecentName& recent : names_) {
+    if (recent.name != nullptr) root_.ReleaseName(recent.name);
+    if (recent.below != nullptr) root_.ReleaseName(recent.below);
   }
 }
 
@@ -45,12 +46,12 @@ void TreeBuilder::SelectMember(std::string_view name, bool may_hold_nul) {
   if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
   BindingProperty& structure = *open_.back();
   if (!names_ready_) {
-    std::fill(std::begin(names_), std::end(names_), nullptr);
+    std::fill(std::begin(names_), std::end(names_), RecentName{nullptr, nullptr});
     names_ready_ = true;
   }
   // Every container of the tree shares the root's store, where the names live.
-  const PooledString*& slot = names_[NameSlot(name)];
-  if (slot == nullptr || !slot->Holds(name)) {
+  RecentName& recent = names_[NameSlot(name)];
+  if (recent.name == nullptr || !recent.name->Holds(name)) {
     // Only a name without a NUL is ever kept here, so a text that matches
     // one holds none.
     if (may_hold_nul) {
@@ -61,10 +62,18 @@ void TreeBuilder::SelectMember(std::string_view name, bool may_hold_nul) {
       }
     }
     const PooledString* entry = structure.RetainName(name);
-    if (slot != nullptr) structure.ReleaseName(slot);
-    slot = entry;
+    if (recent.name != nullptr) structure.ReleaseName(recent.name);
+    if (recent.below != nullptr) structure.ReleaseName(recent.below);
+    recent = {entry, nullptr};
   }
-  member_ = &structure.FieldOfName(slot);
+  const PooledString* const below = recent.below;
+  member_ = &structure.FieldOfName(recent.name, &recent.below);
+  if (recent.below != below) {
+    // The new neighbour is counted while the memo keeps it: a freed entry's
+    // block could come back as another name.
+    structure.RetainName(recent.below);
+    if (below != nullptr) structure.ReleaseName(below);
+  }
 }
 
 // The root, or a value where a key was expected.

@@ -172,7 +172,12 @@ class TreeBuilder {
   // names recur through a document: a name found here is selected without
   // hashing and looking it up in the tree's string table again. Cleared on
   // first use; nullptr: no name.
-  const PooledString* names_[kNameSlots];
+  struct RecentName {
+    const PooledString* name;
+    // A name that sorts below `name` (counted too), or nullptr.
+    const PooledString* below;
+  };
+  RecentName names_[kNameSlots];
   bool names_ready_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace Kestrel {
 namespace {
@@ -104,6 +105,27 @@ TEST(TreeBuilderTest, RecurringNamesSelectTheSameMembersAndLeaveExactCounts) {
   // Each name is counted once, by its member: clearing the tree empties the table.
   root.Clear();
   EXPECT_EQ(root.store()->StringCount(), 0u);
+}
+
+TEST(TreeBuilderTest, NamesKeepTheirOrderWhatEverPrecededThemBefore) {
+  // [{"a", "c"}, {"d", "c", "b"}]: "c" followed "a" once, not "d".
+  BindingProperty root;
+  {
+    TreeBuilder builder(root);
+    ASSERT_TRUE(builder.StartCollection());
+    for (const auto& names : {std::vector<const char*>{"a", "c"}, {"d", "c", "b"}}) {
+      ASSERT_TRUE(builder.StartStructure());
+      for (const char* name : names) {
+        builder.Key(name);
+        builder.Bool(true);
+      }
+      builder.EndStructure();
+    }
+    builder.EndCollection();
+  }
+  std::string order;
+  root.GetAt(1).ForEachField([&](std::string_view name, const BindingProperty&) { order += name; });
+  EXPECT_EQ(order, "bcd");
 }
 
 TEST(TreeBuilderTest, RefusesTheContainerBeyondTheNestingLimit) {
