@@ -300,8 +300,7 @@ class BindingProperty {
   BindingProperty& AppendSlow();
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
-  // Adds the member `entry` (whose count the caller passes on) where
-  // `position` says, on a structure; gives the count back on failure.
+  // As `PlaceField`, and gives the count of `entry` back when that throws.
   BindingProperty& AddField(uint32_t index, bool in_tail, const PooledString* entry);
   const BindingProperty* LookupField(std::string_view name) const;
   // Makes a new member `entry` (whose count the caller passes on) with an
