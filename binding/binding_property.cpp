@@ -341,19 +341,50 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
   if (kind_ == PropertyKind::kStructure) {
     const FieldTable::Position position = payload_.structure->Locate(name);
     if (position.found != nullptr) return *position.found;
-    const PooledString* entry = store_->Intern(name);
-    try {
-      return PlaceField(position.index, position.in_tail, entry);
-    } catch (...) {
-      store_->Release(entry);
-      throw;
-    }
+    return AddField(position.index, position.in_tail, store_->Intern(name));
   }
   // Intern before `MakeStructure` releases the old content, which may hold `name`.
   const PooledString* entry = EnsureStore()->Intern(name);
   try {
     MakeStructure();
-    return PlaceField(0, false, entry);
+  } catch (...) {
+    store_->Release(entry);
+    throw;
+  }
+  return AddField(0, false, entry);
+}
+
+BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
+                                              const PooledString** below) {
+  uint32_t index = 0;
+  bool in_tail = false;
+  if (kind_ == PropertyKind::kStructure) {
+    FieldTable& fields = *payload_.structure;
+    if (fields.size != 0) {
+      // Documents that repeat one shape repeat its pairs of neighbouring names.
+      const PooledString* last = fields.slots[fields.size - 1].name;
+      if (last == *below || NameOrder::Less(last->view(), name->view())) {
+        *below = last;
+        store_->Retain(name);
+        return AddField(fields.size, false, name);
+      }
+    }
+    const FieldTable::Position position = fields.Locate(name->view());
+    if (position.found != nullptr) return *position.found;
+    index = position.index;
+    in_tail = position.in_tail;
+  } else {
+    // The caller's count keeps the name while the old content goes.
+    MakeStructure();
+  }
+  store_->Retain(name);
+  return AddField(index, in_tail, name);
+}
+
+BindingProperty& BindingProperty::AddField(uint32_t index, bool in_tail,
+                                           const PooledString* entry) {
+  try {
+    return PlaceField(index, in_tail, entry);
   } catch (...) {
     store_->Release(entry);
     throw;

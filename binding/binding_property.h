@@ -197,6 +197,22 @@ class BindingProperty {
   // As `Field`, for a name the caller knows to hold no NUL byte (a reader
   // that checked its whole input): the name is taken without searching it.
   BindingProperty& FieldWithoutNul(std::string_view name) { return InsertField(name); }
+  // The entry of `name` (all its bytes) in this value's tree, counted once
+  // more, for a reader that meets the same names again: `FieldOfName` then
+  // selects members by it without interning the text each time. Makes the
+  // store when there is none. Throws std::bad_alloc. Never nullptr.
+  const PooledString* RetainName(std::string_view name) { return EnsureStore()->Intern(name); }
+  // Counts `name`, an entry of this tree still counted, once more.
+  void RetainName(const PooledString* name) { store_->Retain(name); }
+  // Gives back a count taken by `RetainName` on a value of the same tree.
+  void ReleaseName(const PooledString* name) { store_->Release(name); }
+  // As `FieldWithoutNul`, for a name from `RetainName` of this tree that the
+  // caller keeps counted during the call. `*below`, when not nullptr, is a
+  // name of this tree the caller knows to sort below `name` (and keeps
+  // counted): when it is the last member, `name` goes after it without a
+  // comparison. When `name` is added after the last member, `*below` is set
+  // to that member's name; otherwise it is left as it was.
+  BindingProperty& FieldOfName(const PooledString* name, const PooledString** below);
 
   // Element `index`, or `EmptyValue()` when this is no collection or too short.
   const BindingProperty& GetAt(std::size_t index) const;
@@ -284,6 +300,8 @@ class BindingProperty {
   BindingProperty& AppendSlow();
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
+  // As `PlaceField`, and gives the count of `entry` back when that throws.
+  BindingProperty& AddField(uint32_t index, bool in_tail, const PooledString* entry);
   const BindingProperty* LookupField(std::string_view name) const;
   // Makes a new member `entry` (whose count the caller passes on) with an
   // empty value, at `index` of the front run of this structure's members, or

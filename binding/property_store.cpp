@@ -19,12 +19,6 @@ constexpr std::size_t kLargeBlockSizes[PropertyStore::kLargePoolCount] = {128, 2
 // The shared entry of the empty text; `text()` never reads past it.
 constexpr PooledString kEmptyString = {nullptr, 0, 0, 0};
 
-uint32_t LoadWord(const char* bytes) {
-  uint32_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
 void WriteIndex(std::byte* block, uint16_t index) {
   std::memcpy(block, &index, sizeof index);
 }
@@ -41,28 +35,6 @@ constexpr std::size_t kEntryGranularity = alignof(PooledString);
 std::size_t EntrySize(std::size_t length) {
   const std::size_t size = sizeof(PooledString) + length + 1;
   return (size + kEntryGranularity - 1) & ~(kEntryGranularity - 1);
-}
-
-// Equal hashes make equal texts likely: compare the lengths, then the bytes.
-// Short texts (most names and words) are compared a word at a time in place,
-// the differences gathered without a branch per word, the last word read
-// where the texts end; the library call would pay its own size dispatch on
-// every lookup.
-bool SameText(const PooledString* entry, std::string_view text) {
-  const std::size_t size = text.size();
-  if (entry->length != size) return false;
-  const char* a = reinterpret_cast<const char*>(entry + 1);
-  const char* b = text.data();
-  if (size > 32) return std::memcmp(a, b, size) == 0;
-  if (size < 4) {
-    for (std::size_t i = 0; i < size; ++i) {
-      if (a[i] != b[i]) return false;
-    }
-    return true;
-  }
-  uint32_t difference = LoadWord(a + size - 4) ^ LoadWord(b + size - 4);
-  for (std::size_t i = 0; i + 4 < size; i += 4) difference |= LoadWord(a + i) ^ LoadWord(b + i);
-  return difference == 0;
 }
 
 }  // namespace
@@ -127,7 +99,7 @@ const PooledString* PropertyStore::Intern(std::string_view text) {
   const uint32_t hash = Fnv1a32(text);
   PooledString*& bucket = buckets_[hash & (bucket_count_ - 1)];
   for (PooledString* entry = bucket; entry != nullptr; entry = entry->next) {
-    if (entry->hash == hash && SameText(entry, text)) {
+    if (entry->hash == hash && entry->Holds(text)) {
       ++entry->count;
       return entry;
     }
@@ -165,7 +137,7 @@ const PooledString* PropertyStore::FindString(std::string_view text) const {
   const uint32_t hash = Fnv1a32(text);
   for (PooledString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {
-    if (entry->hash == hash && SameText(entry, text)) return entry;
+    if (entry->hash == hash && entry->Holds(text)) return entry;
   }
   return nullptr;
 }

@@ -36,6 +36,34 @@ struct PooledString {
   // The text, NUL-terminated at text()[length]. Never nullptr.
   const char* text() const { return length == 0 ? "" : reinterpret_cast<const char*>(this + 1); }
   std::string_view view() const { return {text(), length}; }
+  // Whether the entry holds exactly `text`, byte for byte. Never fails.
+  bool Holds(std::string_view text) const {
+    const std::size_t size = text.size();
+    if (length != size) return false;
+    const char* a = reinterpret_cast<const char*>(this + 1);
+    const char* b = text.data();
+    // Short texts (most names and words) are compared a word at a time in
+    // place, the differences gathered without a branch per word, the last
+    // word read where the texts end; the library call would pay its own size
+    // dispatch on every lookup.
+    if (size > 32) return std::memcmp(a, b, size) == 0;
+    if (size < 4) {
+      for (std::size_t i = 0; i < size; ++i) {
+        if (a[i] != b[i]) return false;
+      }
+      return true;
+    }
+    uint32_t difference = LoadWord(a + size - 4) ^ LoadWord(b + size - 4);
+    for (std::size_t i = 0; i + 4 < size; i += 4) difference |= LoadWord(a + i) ^ LoadWord(b + i);
+    return difference == 0;
+  }
+
+ private:
+  static uint32_t LoadWord(const char* bytes) {
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+  }
 };
 static_assert(sizeof(void*) != 4 || sizeof(PooledString) == 16);
 
@@ -66,6 +94,12 @@ class PropertyStore {
   // raised by 1, inserting it when absent; the empty text gives `EmptyString()`.
   // Throws std::bad_alloc when memory is exhausted. Never nullptr.
   const PooledString* Intern(std::string_view text);
+
+  // Raises the count of `entry`, an entry of this store from `Intern` that is
+  // still counted; the shared empty entry is ignored. Never fails.
+  void Retain(const PooledString* entry) {
+    if (entry->length != 0) ++const_cast<PooledString*>(entry)->count;
+  }
 
   // Lowers the count of `entry` and removes it at 0; nullptr and the shared
   // empty entry are ignored.

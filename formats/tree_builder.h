@@ -50,6 +50,8 @@ class TreeBuilder {
 
   // Builds into `root`, which is not owned and must outlive the builder.
   explicit TreeBuilder(BindingProperty& root);
+  // Gives back the names the builder keeps counted (see `names_`).
+  ~TreeBuilder();
   TreeBuilder(const TreeBuilder&) = delete;
   TreeBuilder& operator=(const TreeBuilder&) = delete;
 
@@ -109,15 +111,9 @@ class TreeBuilder {
   // Selects the member `name` (cut at its first NUL) of the innermost open
   // structure as the target of the next value, creating it when absent.
   // Ignored when the innermost open container is not a structure.
-  void Key(std::string_view name) {
-    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-    member_ = &open_.back()->Field(name);
-  }
+  void Key(std::string_view name) { SelectMember(name, /*may_hold_nul=*/true); }
   // As `Key`, for a name the caller knows to hold no NUL byte.
-  void KeyWithoutNul(std::string_view name) {
-    if (open_.empty() || open_.back()->kind() != PropertyKind::kStructure) return;
-    member_ = &open_.back()->FieldWithoutNul(name);
-  }
+  void KeyWithoutNul(std::string_view name) { SelectMember(name, /*may_hold_nul=*/false); }
 
   // For values a reader builds itself (a copied alias, say): returns the
   // current target, appending a new element when the innermost open container
@@ -147,7 +143,14 @@ class TreeBuilder {
   bool root_taken() const { return root_taken_; }
 
  private:
+  // Slots of the name memo: a power of two.
+  static constexpr std::size_t kNameSlots = 256;
+
   BindingProperty& BeginOtherValue();
+  void SelectMember(std::string_view name, bool may_hold_nul);
+  // The memo's slot for the text `name`: a mix of its length and its first
+  // and last bytes, not a hash of every byte.
+  static std::size_t NameSlot(std::string_view name);
   bool StartContainer(PropertyKind kind, Existing existing, std::size_t room);
   void EndContainer() {
     if (open_.empty()) return;
@@ -164,6 +167,18 @@ class TreeBuilder {
   BindingProperty* member_ = nullptr;
   // True once the root has received its value (or been opened).
   bool root_taken_ = false;
+  // The names of the tree's members met last, by `NameSlot` of their text,
+  // each counted once by the builder so that it stays interned. The same few
+  // names recur through a document: a name found here is selected without
+  // hashing and looking it up in the tree's string table again. Cleared on
+  // first use; nullptr: no name.
+  struct RecentName {
+    const PooledString* name;
+    // A name that sorts below `name` (counted too), or nullptr.
+    const PooledString* below;
+  };
+  RecentName names_[kNameSlots];
+  bool names_ready_ = false;
 };
 
 }  // namespace Kestrel

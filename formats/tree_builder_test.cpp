@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace Kestrel {
 namespace {
 
@@ -70,6 +73,59 @@ TEST(TreeBuilderTest, RepeatedKeysMergeOrReplaceAsAsked) {
   EXPECT_EQ(root.GetField("r").GetAt(0).GetSigned(), 9);
   EXPECT_TRUE(root.GetField("c").IsEmpty());
   EXPECT_EQ(root.Size(), 4u);
+}
+
+TEST(TreeBuilderTest, RecurringNamesSelectTheSameMembersAndLeaveExactCounts) {
+  // More distinct names than the builder remembers, each met twice, and names
+  // that differ only past a NUL: members and the string table come out as if
+  // every name had been interned afresh.
+  BindingProperty root;
+  {
+    TreeBuilder builder(root);
+    ASSERT_TRUE(builder.StartStructure());
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 600; ++i) {
+        builder.Key("member" + std::to_string(i));
+        builder.Unsigned(static_cast<uint64_t>(round * 1000 + i));
+      }
+    }
+    builder.Key(std::string_view("k\0one", 5));
+    builder.Unsigned(1);
+    builder.Key(std::string_view("k\0two", 5));
+    builder.Unsigned(2);
+    builder.KeyWithoutNul("k");
+    builder.Unsigned(3);
+    builder.EndStructure();
+  }
+  ASSERT_EQ(root.Size(), 601u);
+  EXPECT_EQ(root.GetField("member0").GetUnsigned(), 1000u);
+  EXPECT_EQ(root.GetField("member599").GetUnsigned(), 1599u);
+  EXPECT_EQ(root.GetField("k").GetUnsigned(), 3u);
+  EXPECT_EQ(root.store()->StringCount(), 601u);
+  // Each name is counted once, by its member: clearing the tree empties the table.
+  root.Clear();
+  EXPECT_EQ(root.store()->StringCount(), 0u);
+}
+
+TEST(TreeBuilderTest, NamesKeepTheirOrderWhatEverPrecededThemBefore) {
+  // [{"a", "c"}, {"d", "c", "b"}]: "c" followed "a" once, not "d".
+  BindingProperty root;
+  {
+    TreeBuilder builder(root);
+    ASSERT_TRUE(builder.StartCollection());
+    for (const auto& names : {std::vector<const char*>{"a", "c"}, {"d", "c", "b"}}) {
+      ASSERT_TRUE(builder.StartStructure());
+      for (const char* name : names) {
+        builder.Key(name);
+        builder.Bool(true);
+      }
+      builder.EndStructure();
+    }
+    builder.EndCollection();
+  }
+  std::string order;
+  root.GetAt(1).ForEachField([&](std::string_view name, const BindingProperty&) { order += name; });
+  EXPECT_EQ(order, "bcd");
 }
 
 TEST(TreeBuilderTest, RefusesTheContainerBeyondTheNestingLimit) {
