@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "binding/convert_native.h"
 #include "binding/core_value_conversion.h"
 #include "binding/walk_probe_test_support.h"
 #include "host_abi/core_value.h"
@@ -123,6 +124,35 @@ TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
     ReleaseToCoreValue(walked);
     ReleaseToCoreValue(tree);
   }
+}
+
+// Of fields or map keys that name one member (equal up to their first NUL),
+// the last one written is kept, on every path.
+TEST(NativeWalkerTest, SharedNamesKeepTheLastValueWritten) {
+  using namespace std::string_literals;
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  const auto describe = [&registry](const auto& native) {
+    CoreValue walked;
+    EXPECT_TRUE(ToCoreValue(MakeNativeWalk(native, registry), walked, &registry));
+    PropertyResult converted;
+    ConvertNative(converted, native, registry);
+    CoreValue tree;
+    ToCoreValue(converted, tree, &registry);
+    EXPECT_EQ(Describe(walked), Describe(tree));
+    const std::string text = Describe(walked);
+    ReleaseToCoreValue(walked);
+    ReleaseToCoreValue(tree);
+    return text;
+  };
+  EXPECT_EQ(describe(WalkProbe::Shared{}), "10:{other/1=2:2,same/1=2:1,}");
+  EXPECT_EQ(describe(WalkProbe::Shared{1, 5, {}, 2}), "10:{other/1=2:2,same/1=2:5,}");
+  const std::unordered_map<std::string, int32_t> counts{{"k\0a"s, 1}, {"j", 3}, {"k\0b"s, 2}};
+  int32_t last = 0;
+  for (const auto& [key, value] : counts) {
+    if (key[0] == 'k') last = value;
+  }
+  EXPECT_EQ(describe(counts), "10:{j/1=2:3,k/1=2:" + std::to_string(last) + ",}");
 }
 
 }  // namespace
