@@ -1,5 +1,6 @@
 #include "binding/native_walker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "binding/field_adapter.h"
@@ -56,7 +57,7 @@ bool WalksByAdapter(const FieldRecord& field) {
 // bool, int64_t, uint64_t, double, std::string_view (cut at its first NUL),
 // a byte range or EnumValue.
 template <class Visit>
-void ReadLeaf(const void* native, const FieldRecord& field, Visit&& visit) {
+inline void ReadLeaf(const void* native, const FieldRecord& field, Visit&& visit) {
   switch (field.type.kind) {
     case NativeKind::kBool:
       visit(LoadNative<uint8_t>(native) != 0);
@@ -108,7 +109,9 @@ void ReadLeaf(const void* native, const FieldRecord& field, Visit&& visit) {
 }
 
 // Hands the plain field (see IsLeafField) stored at `native` to `sink`.
-void WalkLeaf(NativeSink& sink, const void* native, const FieldRecord& field) {
+// Inline, with ReadLeaf and CountMembers: the plain fields of a struct are
+// the hot path of every walk.
+inline void WalkLeaf(NativeSink& sink, const void* native, const FieldRecord& field) {
   struct Emitter {
     NativeSink& sink;
     void operator()(bool value) const { sink.Bool(value); }
@@ -162,47 +165,48 @@ bool PlanSharedNames(const void* native, const TypeRecord& type, TypeRegistry& r
   const auto* base = static_cast<const unsigned char*>(native);
   members.clear();
   // Cutting at NUL keeps the name order, so fields of one name are adjacent.
-  for (std::size_t first = 0; first < order.size();) {
+  for (std::size_t first = 0, end = 0; first < order.size(); first = end) {
     const std::string_view name = CutAtNul(fields[order[first]].name);
-    std::size_t end = first + 1;
+    end = first + 1;
     while (end < order.size() && CutAtNul(fields[order[end]].name) == name) ++end;
-    bool has_winner = false;
-    uint32_t winner = 0;
+    std::vector<uint32_t> written;
     for (std::size_t i = first; i < end; ++i) {
       const FieldRecord& field = fields[order[i]];
       const Member member = MemberOf(base + field.offset, field, registry);
       if (member == Member::kFails) return false;
-      if (member == Member::kWritten && (!has_winner || order[i] > winner)) {
-        has_winner = true;
-        winner = order[i];
-      }
+      if (member == Member::kWritten) written.push_back(order[i]);
     }
-    for (std::size_t i = first; i < end; ++i) {
-      const FieldRecord& field = fields[order[i]];
-      if (!has_winner || order[i] == winner) continue;
-      if (MemberOf(base + field.offset, field, registry) != Member::kWritten) continue;
-      if (!WalkField(ConversionDetail::DiscardingSink(), base + field.offset, field, registry)) {
+    if (written.empty()) continue;
+    const uint32_t winner = *std::max_element(written.begin(), written.end());
+    for (const uint32_t index : written) {
+      const FieldRecord& field = fields[index];
+      if (index != winner &&
+          !WalkField(ConversionDetail::DiscardingSink(), base + field.offset, field, registry)) {
         return false;
       }
     }
-    if (has_winner) members.push_back(winner);
-    first = end;
+    members.push_back(winner);
   }
+  return true;
+}
+
+// Counts the members of a struct whose names are not all distinct (see
+// PlanSharedNames). False when a field fails.
+bool CountSharedNames(const void* native, const TypeRecord& type, TypeRegistry& registry,
+                      std::size_t& count) {
+  std::vector<uint32_t> members;
+  if (!PlanSharedNames(native, type, registry, members)) return false;
+  count = members.size();
   return true;
 }
 
 // Counts the members the walk of the struct at `native` writes, stopping at
 // `enough`. False when the struct cannot be walked (see `WalkStruct`).
-bool CountMembers(const void* native, const TypeRecord* type, TypeRegistry& registry,
-                  std::size_t enough, std::size_t& count) {
+inline bool CountMembers(const void* native, const TypeRecord* type, TypeRegistry& registry,
+                         std::size_t enough, std::size_t& count) {
   count = 0;
   if (type == nullptr) return false;
-  if (!type->has_distinct_field_names()) {
-    std::vector<uint32_t> members;
-    if (!PlanSharedNames(native, *type, registry, members)) return false;
-    count = members.size();
-    return true;
-  }
+  if (!type->has_distinct_field_names()) return CountSharedNames(native, *type, registry, count);
   const auto* base = static_cast<const unsigned char*>(native);
   for (const FieldRecord& field : type->fields()) {
     if (count == enough) return true;
