@@ -78,6 +78,8 @@ struct Sparse {
   Tiny inner;
   std::vector<int32_t> list;
   Mood mood = Mood::kCalm;
+  Loose loose{};        // walked by its adapter
+  int32_t adapted = 0;  // registered with the use-adapter flag
 };
 // Two fields under one name: the second member overwrites the first.
 struct Twice {
@@ -159,7 +161,10 @@ inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
       .AddField("number", &Sparse::number, "", kFieldOmitIfZero)
       .AddField("inner", &Sparse::inner, "", kFieldOmitIfZero)
       .AddField("list", &Sparse::list, "", kFieldOmitIfZero)
-      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero);
+      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero)
+      .AddField("loose", &Sparse::loose, "", kFieldOmitIfZero)
+      .AddField("adapted", &Sparse::adapted, "", kFieldOmitIfZero)
+      .UseAdapter();
   registry.RegisterStruct<Twice>("Twice")
       .AddField("same", &Twice::first)
       .AddField("same", &Twice::second);
