@@ -55,7 +55,7 @@ bool WalksByAdapter(const FieldRecord& field) {
 
 // Hands the plain field (see IsLeafField) stored at `native` to `visit` as
 // bool, int64_t, uint64_t, double, std::string_view (cut at its first NUL),
-// a byte range or EnumValue.
+// const std::vector<uint8_t>& or EnumValue.
 template <class Visit>
 inline void ReadLeaf(const void* native, const FieldRecord& field, Visit&& visit) {
   switch (field.type.kind) {
