@@ -59,9 +59,9 @@ void ToCoreValue(const BindingProperty& property, Client::CoreValue& out,
 
 // Fills `out` with the host form of the walked native value, exactly as
 // `ToCoreValue` of its converted tree would, without the tree; its previous
-// content is overwritten, not released. Returns false when the walk cannot
-// produce the value (native_walker.h): `out` is then released and nil, and the
-// caller converts through the tree, which gives the failure.
+// content is overwritten, not released. Returns false when the value cannot be
+// converted (an unregistered struct, native_walker.h): `out` is then released
+// and nil, and the conversion into a tree gives the failure's message.
 bool ToCoreValue(const NativeWalk& walk, Client::CoreValue& out, const TypeRegistry* registry);
 
 // Frees everything `ToCoreValue` allocated in `value` and leaves it nil.

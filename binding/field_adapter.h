@@ -38,23 +38,22 @@ class FieldAdapter {
                       std::string_view path, const TypeRecord* element_type, TypeRegistry& registry,
                       uint32_t flags) const = 0;
 
-  // Converts the native field at `native` into `output` (native -> dynamic).
-  // `output` starts empty and valid; a failure calls `SetError` on it.
-  // `element_type` may be null.
-  virtual void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
-                       TypeRegistry& registry) const = 0;
+  // Walks the native field at `native` into `sink` as one value (native ->
+  // dynamic; native_walker.h). Returns false when the value cannot be
+  // converted (an unregistered struct). `element_type` may be null.
+  [[nodiscard]] virtual bool Walk(NativeSink& sink, const void* native,
+                                  const TypeRecord* element_type, TypeRegistry& registry) const = 0;
 
-  // Walks the native field at `native` into `sink` as the member `name`
-  // (native_walker.h): `Key(name)` and the value. Returns false when the
-  // conversion fails. This default converts through `Convert` and hands the
-  // tree to the sink; adapters that can walk their type override it.
-  [[nodiscard]] virtual bool Walk(NativeSink& sink, std::string_view name, const void* native,
-                                  const TypeRecord* element_type, TypeRegistry& registry) const;
+  // Converts the native field at `native` into `output`: its walk into a tree
+  // (convert_native.h). `output` starts empty and valid; a failure calls
+  // `SetError` on it. `element_type` may be null.
+  void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
+               TypeRegistry& registry) const;
 
   // Whether the native field at `native` converts to a zero value
   // (`BindingProperty::IsZero`); one that cannot be converted is not zero.
-  // This default converts through `Convert`; adapters that can tell from the
-  // native value override it.
+  // This default walks the value; adapters that can tell from the native
+  // value override it.
   [[nodiscard]] virtual bool IsZero(const void* native, const TypeRecord* element_type,
                                     TypeRegistry& registry) const;
 };

@@ -2,15 +2,12 @@
 // field type in both directions, and the `FieldAdapter` that forwards to it.
 //
 // `TypeBuilder::AddField<T>` gives every field a `NativeFieldAdapter<T>`, whose
-// Assign and Convert call `FieldCodec<T>::Assign` and `FieldCodec<T>::Convert`.
-// The primary `FieldCodec<T>` applies the typed rules of assign_native.h and
-// convert_native.h, so the adapters of vectors and maps of structs and enums,
+// Assign and Walk call `FieldCodec<T>::Assign` and `FieldCodec<T>::Walk`. The
+// primary `FieldCodec<T>` applies the typed rules of assign_native.h and
+// native_walker.h, so the adapters of vectors and maps of structs and enums,
 // of nested vectors and of single blobs apply the same rules per element, with
 // the container's path. A type that needs other behaviour specialises
 // `FieldCodec<T>` before its fields are added, as `BindingCallback` does here.
-// The adapter's Walk (native_walker.h) walks vectors and enums of the primary
-// codec element by element, by the same typed rules; every other field, and
-// every specialised codec, is walked through its Convert.
 #ifndef VYN_BINDING_FIELD_CODEC_H_
 #define VYN_BINDING_FIELD_CODEC_H_
 
@@ -22,7 +19,6 @@
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/builtin_vocabulary.h"
-#include "binding/convert_native.h"
 #include "binding/field_adapter.h"
 #include "binding/native_walker.h"
 
@@ -34,7 +30,7 @@ inline constexpr const char kUnsupportedFieldType[] = "Unsupported field type";
 
 template <class T>
 struct FieldCodec {
-  // Marks the typed rules: a field of this codec may be walked directly.
+  // Marks the typed rules (see IsTypedContainer below).
   static constexpr bool kTypedRules = true;
   // Assigns `input` to `native` by the rule of T; `element_type` is the record
   // of the struct or enum T holds (may be null: the unregistered messages).
@@ -43,11 +39,11 @@ struct FieldCodec {
                      uint32_t /*flags*/) {
     AssignValue<T>(status, native, input, path, element_type, registry);
   }
-  // Converts `native` into `output` by the rule of T; fails only for an
+  // Walks `native` into `sink` by the rule of T; false only for an
   // unregistered struct.
-  static void Convert(PropertyResult& output, const T& native, const TypeRecord* element_type,
-                      TypeRegistry& registry) {
-    ConvertValue<T>(output, native, element_type, registry);
+  [[nodiscard]] static bool Walk(NativeSink& sink, const T& native, const TypeRecord* element_type,
+                                 TypeRegistry& registry) {
+    return WalkValue<T>(sink, native, element_type, registry);
   }
 };
 
@@ -61,21 +57,21 @@ struct FieldCodec<BindingCallback> {
     native.id = static_cast<uint32_t>(
         AssignUnsigned(status, input, path, ConversionDetail::UnsignedRangeOf<uint32_t>()));
   }
-  static void Convert(PropertyResult& output, const BindingCallback& native,
-                      const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {
-    output.SetUnsigned(native.id);
+  [[nodiscard]] static bool Walk(NativeSink& sink, const BindingCallback& native,
+                                 const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {
+    sink.Unsigned(native.id);
+    return true;
   }
 };
 
 namespace ConversionDetail {
 
-// Fields the adapter walks itself rather than through a tree: vectors and
-// enums converted by the typed rules.
+// Containers converted by the typed rules: zero exactly when they hold nothing.
 template <class T>
-concept WalksDirectly = requires {
+concept IsTypedContainer = requires {
   FieldCodec<T>::kTypedRules;
 }
-&&(std::is_enum_v<T> || (IsVector<T>::value && !std::is_same_v<T, std::vector<uint8_t>>));
+&&(IsVector<T>::value || IsStringMap<T>::value);
 
 }  // namespace ConversionDetail
 
@@ -89,29 +85,15 @@ class NativeFieldAdapter final : public FieldAdapter {
     FieldCodec<T>::Assign(status, *static_cast<T*>(native), input, path, element_type, registry,
                           flags);
   }
-  void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
-               TypeRegistry& registry) const override {
-    FieldCodec<T>::Convert(output, *static_cast<const T*>(native), element_type, registry);
-  }
-  [[nodiscard]] bool Walk(NativeSink& sink, std::string_view name, const void* native,
-                          const TypeRecord* element_type, TypeRegistry& registry) const override {
-    if constexpr (ConversionDetail::WalksDirectly<T>) {
-      sink.Key(name);
-      return WalkValue<T>(sink, *static_cast<const T*>(native), element_type, registry);
-    } else {
-      return FieldAdapter::Walk(sink, name, native, element_type, registry);
-    }
+  [[nodiscard]] bool Walk(NativeSink& sink, const void* native, const TypeRecord* element_type,
+                          TypeRegistry& registry) const override {
+    return FieldCodec<T>::Walk(sink, *static_cast<const T*>(native), element_type, registry);
   }
   bool IsZero(const void* native, const TypeRecord* element_type,
               TypeRegistry& registry) const override {
-    if constexpr (ConversionDetail::WalksDirectly<T>) {
-      // What the converted value's zero test would say, read off the native value.
-      const T& value = *static_cast<const T*>(native);
-      if constexpr (std::is_enum_v<T>) {
-        return ConversionDetail::EnumToNumber(value) == 0;
-      } else {
-        return value.empty();
-      }
+    // An empty container converts to an empty one; a full one is never zero.
+    if constexpr (ConversionDetail::IsTypedContainer<T>) {
+      return static_cast<const T*>(native)->empty();
     } else {
       return FieldAdapter::IsZero(native, element_type, registry);
     }

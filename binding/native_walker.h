@@ -1,27 +1,27 @@
-// The native walker: a native value handed to a `NativeSink` event by event,
-// exactly as its converted property tree (convert_native.h) would be read,
-// without building the tree. Host values and JSON text are written from the
-// events directly.
+// The native walker: the one place that takes native values apart by kind.
+// A value is handed to a `NativeSink` event by event; the sink decides what
+// the events become: a property tree (convert_native.h), a host value
+// (core_value_conversion.h) or JSON text (json_writer.h).
 //
-// A walk emits what `ConvertNative` would make: structs as structures whose
-// members come in ascending name order (omit-if-zero fields left out), enums
-// with their static identity, texts up to their first NUL, vectors as
-// collections. What the walker does not take apart (maps, callbacks, fields of
-// adapters without a direct walk, ...) is converted into a property tree and
-// handed over whole with `Property`, so the events always describe the same
-// value. A walk that cannot produce that value (an unregistered struct at any
-// depth, field names that do not map one-to-one onto members) returns false
-// part-way; the sink's state is then abandoned and the caller takes the tree
-// path, which gives the failure and its message.
+// A walk emits the value by the conversion rules of native values: structs as
+// structures whose members come in ascending name order (omit-if-zero fields
+// left out; of fields that share a name, the last one written in registration
+// order), enums with their static identity, texts and names up to their first
+// NUL, vectors as collections, maps as structures in name order. Dynamic
+// fields (`BindingProperty`) are handed over whole with `Property`. A walk
+// that meets an unregistered struct, at any depth, returns false part-way; the
+// sink's state is then abandoned (the tree sink turns it into the failure
+// message).
 //
 // The walker owns nothing and keeps nothing; records and the registry are only
 // read. One walk runs on one thread.
 //
 //   CoreValue value{};
-//   if (!ToCoreValue(MakeNativeWalk(point, registry), value, &registry)) { ... tree path ... }
+//   if (!ToCoreValue(MakeNativeWalk(point, registry), value, &registry)) { ... failed ... }
 #ifndef VYN_BINDING_NATIVE_WALKER_H_
 #define VYN_BINDING_NATIVE_WALKER_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,13 +31,13 @@
 
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
-#include "binding/convert_native.h"
 #include "binding/static_type.h"
 
 namespace Kestrel {
 
 class TypeRecord;
 class TypeRegistry;
+struct FieldRecord;
 
 // Receives the events of a walk. Every value is one call, or a Begin call, the
 // contained values and the matching End call; inside a structure each member
@@ -55,12 +55,12 @@ class NativeSink {
   // `count` elements follow.
   virtual void BeginCollection(std::size_t count) = 0;
   virtual void EndCollection() = 0;
-  // `count` members follow, in ascending name order.
+  // `count` members follow, in ascending name order, each name once.
   virtual void BeginStructure(std::size_t count) = 0;
   // The name of the next member; it holds no NUL byte.
   virtual void Key(std::string_view name) = 0;
   virtual void EndStructure() = 0;
-  // A whole value already in tree form (never invalid).
+  // A dynamic value, whole (never invalid).
   virtual void Property(const BindingProperty& value) = 0;
 
  protected:
@@ -68,18 +68,72 @@ class NativeSink {
   ~NativeSink() = default;
 };
 
+// Reads an enum of `size` bytes at `native`: 1, 2 or 4 bytes sign-extended, the
+// low 32 bits of 8; any other size gives 0. Never fails.
+int32_t ReadEnumNumber(const void* native, uint32_t size);
+
 // Walks the struct at `native` (a live object of `type`'s native type) into
-// `sink`. Returns false when the walk cannot produce the converted value:
-// `type` null or with names that are not distinct, or any field that fails.
+// `sink`. Returns false when `type` is null or any field fails.
 [[nodiscard]] bool WalkStruct(NativeSink& sink, const void* native, const TypeRecord* type,
                               TypeRegistry& registry);
 
-// Walks the native value of C++ type T into `sink`, as `ConvertValue<T>` would
-// convert it; `element_type` is the record of the struct T holds (innermost for
-// containers), may be null. Returns false as `WalkStruct` does.
+// Walks the value of the field `field` whose storage is at `native` (the
+// field's own address) into `sink`, without its name. Vectors, maps,
+// callbacks, use-adapter fields and enums whose record is missing go through
+// the field's adapter (no adapter, or a kind with no native value: the value
+// is empty). Returns false as `WalkStruct` does.
+[[nodiscard]] bool WalkField(NativeSink& sink, const void* native, const FieldRecord& field,
+                             TypeRegistry& registry);
+
+namespace ConversionDetail {
+
+// The number of an enum of type E: sign-extended from 1, 2 or 4 bytes, the low
+// 32 bits of 8.
+template <class E>
+int32_t EnumToNumber(E value) {
+  using Underlying = std::underlying_type_t<E>;
+  const auto raw = static_cast<Underlying>(value);
+  if constexpr (sizeof(E) == 8) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(raw)));
+  } else {
+    return static_cast<int32_t>(static_cast<std::make_signed_t<Underlying>>(raw));
+  }
+}
+
+// `text` up to its first NUL: what a text or a name converts to.
+inline std::string_view CutAtNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+// A sink that keeps nothing: walks a value only to learn whether it converts.
+NativeSink& DiscardingSink();
+
+// Orders the entries of a map as the members of its structure: by key cut at
+// its first NUL, byte by byte; of keys equal after the cut, the one the map
+// lists last follows. Counts the distinct keys into `members`.
+template <class Entry>
+void OrderMapEntries(std::vector<const Entry*>& entries, std::size_t& members) {
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry* a, const Entry* b) {
+    return CutAtNul(a->first) < CutAtNul(b->first);
+  });
+  members = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i + 1 == entries.size() || CutAtNul(entries[i]->first) != CutAtNul(entries[i + 1]->first)) {
+      ++members;
+    }
+  }
+}
+
+}  // namespace ConversionDetail
+
+// Walks the native value of C++ type T into `sink` by the rule of T;
+// `element_type` is the record of the struct T holds (innermost for
+// containers), may be null (structs then fail). Enums need no record: their
+// identity is T's own. Returns false as `WalkStruct` does.
 template <class T>
 [[nodiscard]] bool WalkValue(NativeSink& sink, const T& native, const TypeRecord* element_type,
                              TypeRegistry& registry) {
+  using ConversionDetail::CutAtNul;
   using ConversionDetail::IsStringMap;
   using ConversionDetail::IsVector;
   if constexpr (std::is_same_v<T, bool>) {
@@ -93,7 +147,7 @@ template <class T>
   } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
     sink.Double(static_cast<double>(native));
   } else if constexpr (std::is_same_v<T, std::string>) {
-    sink.String(std::string_view(native).substr(0, native.find('\0')));
+    sink.String(CutAtNul(native));
   } else if constexpr (std::is_same_v<T, BindingProperty>) {
     sink.Property(native);
   } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
@@ -110,11 +164,28 @@ template <class T>
     }
     sink.EndCollection();
   } else if constexpr (IsStringMap<T>::value) {
-    // Unordered: the tree puts the members in name order.
-    PropertyResult converted;
-    ConvertValue<T>(converted, native, element_type, registry);
-    if (!converted.IsValid()) return false;
-    sink.Property(converted);
+    using Element = typename IsStringMap<T>::Element;
+    using Entry = typename T::value_type;
+    std::vector<const Entry*> entries;
+    entries.reserve(native.size());
+    for (const Entry& entry : native) entries.push_back(&entry);
+    std::size_t members = 0;
+    ConversionDetail::OrderMapEntries(entries, members);
+    sink.BeginStructure(members);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string_view key = CutAtNul(entries[i]->first);
+      if (i + 1 < entries.size() && key == CutAtNul(entries[i + 1]->first)) {
+        // A later entry takes this name; this one must still convert.
+        if (!WalkValue<Element>(ConversionDetail::DiscardingSink(), entries[i]->second,
+                                element_type, registry)) {
+          return false;
+        }
+        continue;
+      }
+      sink.Key(key);
+      if (!WalkValue<Element>(sink, entries[i]->second, element_type, registry)) return false;
+    }
+    sink.EndStructure();
   } else {
     static_assert(std::is_class_v<T> && HasStaticTypeSpelling<T>,
                   "Unsupported native type: declare a struct's spelling with VYN_STATIC_TYPE");

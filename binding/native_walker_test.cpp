@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "binding/convert_native.h"
 #include "binding/core_value_conversion.h"
 #include "host_abi/core_value.h"
 #include "tests/support/walk_probe.h"
@@ -107,8 +108,9 @@ TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
       // A text that starts with NUL is the empty text: left out.
       {Sparse{"\0x"s, 0, {}, {}, Mood::kCalm}, "10:null{}"},
       {Sparse{"", 0, {3}, {}, Mood::kCalm}, "10:{inner/1=10:{n/1=2:3,},}"s},
-      {Sparse{"a\0b"s, -1, {0}, {0}, Mood::kGlad},
-       "10:{list/1=9:[2:0,],mood/1=6:Glad\0,number/1=2:-1,text/1=6:a\0,}"s},
+      {Sparse{"a\0b"s, -1, {0}, {0}, Mood::kGlad, WalkProbe::Loose::kOne, 7},
+       "10:{adapted/1=2:7,list/1=9:[2:0,],loose/1=2:1,mood/1=6:Glad\0,number/1=2:-1,"
+       "text/1=6:a\0,}"s},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.expected);
@@ -123,6 +125,40 @@ TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
     ReleaseToCoreValue(walked);
     ReleaseToCoreValue(tree);
   }
+}
+
+// Of fields or map keys that name one member (equal up to their first NUL),
+// the last one written is kept, on every path.
+TEST(NativeWalkerTest, SharedNamesKeepTheLastValueWritten) {
+  using namespace std::string_literals;
+  TypeRegistry registry;
+  WalkProbe::RegisterProbes(registry);
+  const auto describe = [&registry](const auto& native) {
+    CoreValue walked;
+    EXPECT_TRUE(ToCoreValue(MakeNativeWalk(native, registry), walked, &registry));
+    PropertyResult converted;
+    ConvertNative(converted, native, registry);
+    CoreValue tree;
+    ToCoreValue(converted, tree, &registry);
+    EXPECT_EQ(Describe(walked), Describe(tree));
+    std::string text = Describe(walked) + " members:";
+    // Whole names: a member's name never keeps the part after a NUL.
+    converted.ForEachField([&text](std::string_view name, const BindingProperty&) {
+      text += " " + std::string(name);
+    });
+    ReleaseToCoreValue(walked);
+    ReleaseToCoreValue(tree);
+    return text;
+  };
+  EXPECT_EQ(describe(WalkProbe::Shared{}), "10:{other/1=2:2,same/1=2:1,} members: other same");
+  EXPECT_EQ(describe(WalkProbe::Shared{1, 5, {}, 2}),
+            "10:{other/1=2:2,same/1=2:5,} members: other same");
+  const std::unordered_map<std::string, int32_t> counts{{"k\0a"s, 1}, {"j", 3}, {"k\0b"s, 2}};
+  int32_t last = 0;
+  for (const auto& [key, value] : counts) {
+    if (key[0] == 'k') last = value;
+  }
+  EXPECT_EQ(describe(counts), "10:{j/1=2:3,k/1=2:" + std::to_string(last) + ",} members: j k");
 }
 
 }  // namespace

@@ -68,9 +68,10 @@ struct FieldCodec<RegistryProbe::Traced> {
     native.value = static_cast<int32_t>(input.GetSigned()) + static_cast<int32_t>(flags);
     if (path == "fail") status.SetError("traced failure");
   }
-  static void Convert(PropertyResult& output, const RegistryProbe::Traced& native,
-                      const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {
-    output.SetSigned(native.value * 10);
+  static bool Walk(NativeSink& sink, const RegistryProbe::Traced& native,
+                   const TypeRecord* /*element_type*/, TypeRegistry& /*registry*/) {
+    sink.Signed(native.value * 10);
+    return true;
   }
 };
 

@@ -1,8 +1,9 @@
 // The two typed JSON shortcuts: a native value written as JSON text
-// (`SerializeJson`, walked straight into the JSON writer, or through the
-// native-to-property conversion when the walk cannot write it) and JSON text read into a native
-// value (`ReadJsonInto`, through the JSON reader and the property-to-native assignment). T is any
-// type the conversions accept: a registered struct or enum, a scalar, std::string, a vector or a
+// (`SerializeJson`, walked straight into the JSON writer; a value that cannot
+// be converted takes its failure from the conversion into a property tree) and
+// JSON text read into a native value (`ReadJsonInto`, through the JSON reader
+// and the property-to-native assignment). T is any type the conversions
+// accept: a registered struct or enum, a scalar, std::string, a vector or a
 // map of them. Nothing is retained between calls.
 //
 //   MaybeType<std::string> text = SerializeJson(request, registry);
@@ -46,7 +47,7 @@ template <class T>
 MaybeType<std::string> SerializeJson(const T& native, TypeRegistry& registry) {
   std::string text;
   if (WriteJson(MakeNativeWalk(native, registry), &registry, text)) return text;
-  // The tree gives the failure and its message.
+  // The conversion into a tree gives the failure and its message.
   PropertyResult converted;
   ConvertNative(converted, native, registry);
   return WriteConvertedJson(converted, StaticType::Name<T>(), registry);

@@ -37,9 +37,9 @@ std::string WriteJson(const BindingProperty& property, const TypeRegistry* regis
 
 // Replaces `text` with the compact JSON text of the walked native value,
 // exactly as `WriteJson` of its converted tree would write it. Returns false,
-// leaving `text` empty, when the walk cannot produce the value; the caller then
-// converts through the tree, which gives the failure. `registry` may be
-// nullptr, as above.
+// leaving `text` empty, when the value cannot be converted (an unregistered
+// struct); the conversion into a tree gives the failure's message. `registry`
+// may be nullptr, as above.
 bool WriteJson(const NativeWalk& walk, const TypeRegistry* registry, std::string& text);
 
 }  // namespace Kestrel

@@ -75,8 +75,8 @@ void ReportResponseError(CoreResponse* response, std::string_view message) {
 }
 
 void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistry* registry) {
-  // A held native value goes straight into the host value; one the walk
-  // cannot write takes the tree, which gives its failure.
+  // A held native value goes straight into the host value; one that cannot
+  // be converted takes the tree, which gives its failure.
   bool written = false;
   if (result.native != nullptr && result.outcome.IsValid() && result.outcome.IsEmpty()) {
     Client::ReleaseCoreValue(&response->value);

@@ -60,7 +60,7 @@ class OutgoingArguments {
   // `*message` (not null) when the value cannot be converted.
   template <class T>
   bool Add(const T& native, TypeRegistry& registry, std::string* message) {
-    // Written straight into the host value; a value the walk cannot write
+    // Written straight into the host value; a value that cannot be converted
     // takes the tree, which gives the failure.
     if (AddWalked(MakeNativeWalk(native, registry), registry)) return true;
     PropertyResult property;
@@ -77,7 +77,7 @@ class OutgoingArguments {
   void AddProperty(const BindingProperty& property, const TypeRegistry& registry);
 
   // Appends the host form of the walked native value as the next positional
-  // argument. Returns false, appending nothing, when the walk cannot write it.
+  // argument. Returns false, appending nothing, when the walk fails.
   bool AddWalked(const NativeWalk& walk, const TypeRegistry& registry);
 
   // The arguments appended so far, owned by this list; may be nullptr when

@@ -1,13 +1,15 @@
 // Test support: registered native values covering every rule of the native
 // walker (leaves of each kind, omit-if-zero fields, enums with and without a
-// record, nested structs, containers, dynamic and use-adapter fields, and the
-// values that must fail or fall back), shared by the tests of its sinks.
+// record, nested structs, containers, dynamic and use-adapter fields, names
+// shared by several fields or map keys, and the values that must fail), shared
+// by the tests of its sinks.
 #ifndef VYN_TESTS_SUPPORT_WALK_PROBE_H_
 #define VYN_TESTS_SUPPORT_WALK_PROBE_H_
 
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -76,11 +78,22 @@ struct Sparse {
   Tiny inner;
   std::vector<int32_t> list;
   Mood mood = Mood::kCalm;
+  Loose loose{};        // walked by its adapter
+  int32_t adapted = 0;  // registered with the use-adapter flag
 };
 // Two fields under one name: the second member overwrites the first.
 struct Twice {
   int32_t first = 1;
   std::string second = "two";
+};
+// Names equal up to their first NUL: the last field written takes the member
+// ("same"); a zero one flagged omit-if-zero is left out, an overwritten one
+// that fails still fails the struct.
+struct Shared {
+  int32_t first = 1;
+  int32_t later = 0;  // flagged
+  HoldsUnknownList overwritten;
+  int32_t other = 2;
 };
 }  // namespace WalkProbe
 
@@ -92,6 +105,7 @@ VYN_STATIC_TYPE(WalkProbe::All, "struct WalkProbe::All");
 VYN_STATIC_TYPE(WalkProbe::HoldsUnknown, "struct WalkProbe::HoldsUnknown");
 VYN_STATIC_TYPE(WalkProbe::HoldsUnknownList, "struct WalkProbe::HoldsUnknownList");
 VYN_STATIC_TYPE(WalkProbe::Twice, "struct WalkProbe::Twice");
+VYN_STATIC_TYPE(WalkProbe::Shared, "struct WalkProbe::Shared");
 VYN_STATIC_TYPE(WalkProbe::Tiny, "struct WalkProbe::Tiny");
 VYN_STATIC_TYPE(WalkProbe::Sparse, "struct WalkProbe::Sparse");
 
@@ -147,10 +161,19 @@ inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
       .AddField("number", &Sparse::number, "", kFieldOmitIfZero)
       .AddField("inner", &Sparse::inner, "", kFieldOmitIfZero)
       .AddField("list", &Sparse::list, "", kFieldOmitIfZero)
-      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero);
+      .AddField("mood", &Sparse::mood, "", kFieldOmitIfZero)
+      .AddField("loose", &Sparse::loose, "", kFieldOmitIfZero)
+      .AddField("adapted", &Sparse::adapted, "", kFieldOmitIfZero)
+      .UseAdapter();
   registry.RegisterStruct<Twice>("Twice")
       .AddField("same", &Twice::first)
       .AddField("same", &Twice::second);
+  using namespace std::string_view_literals;
+  registry.RegisterStruct<Shared>("Shared")
+      .AddField("other\0x"sv, &Shared::overwritten)
+      .AddField("same", &Shared::first)
+      .AddField("same\0later"sv, &Shared::later, "", kFieldOmitIfZero)
+      .AddField("other", &Shared::other);
 }
 
 // An `All` with every field set to a value that is not zero, texts with
@@ -192,7 +215,7 @@ inline All FilledAll() {
 }
 
 // Calls `check(label, value, walks)` for each probe value; `walks` is whether
-// the walker produces it directly (else it must report that it cannot).
+// the value converts (else every path must report the failure).
 template <class Check>
 void ForEachProbe(Check&& check) {
   check("defaults", All{}, true);
@@ -208,7 +231,17 @@ void ForEachProbe(Check&& check) {
   check("unknown nested", HoldsUnknown{}, false);
   check("unknown in list", HoldsUnknownList{{Unknown{}}}, false);
   check("unknown root", Unknown{}, false);
-  check("twice", Twice{}, false);
+  check("twice", Twice{}, true);
+  check("shared, later zero", Shared{}, true);
+  check("shared, later set", Shared{1, 5, {}, 2}, true);
+  check("shared, overwritten fails", Shared{1, 0, {{Unknown{}}}, 2}, false);
+  using namespace std::string_literals;
+  // Keys equal up to their first NUL: the one the map lists last is kept.
+  check("map, keys cut alike",
+        std::unordered_map<std::string, int32_t>{{"k\0a"s, 1}, {"k\0b"s, 2}, {"j", 3}}, true);
+  check("map, overwritten entry fails",
+        std::unordered_map<std::string, HoldsUnknownList>{{"k\0a"s, {}}, {"k\0b"s, {{Unknown{}}}}},
+        false);
   check("sparse, text cut to empty", Sparse{std::string("\0x", 2), 0, {}, {}, Mood::kCalm}, true);
   check("sparse, one member", Sparse{"", 5, {}, {}, Mood::kCalm}, true);
   check("sparse, nested member", Sparse{"", 0, {7}, {}, Mood::kCalm}, true);
