@@ -39,117 +39,6 @@ const char* PropertyKindName(PropertyKind kind) {
   return index < std::size(kKindNames) ? kKindNames[index] : "";
 }
 
-// Releases the content of values without recursion: containers met on the way
-// are detached from their values and queued.
-class PropertyReleaser {
- public:
-  using ElementVector = BindingProperty::ElementVector;
-
-  static void Release(BindingProperty& value) {
-    switch (value.kind_) {
-      case PropertyKind::kString:
-        value.store_->Release(value.payload_.string);
-        break;
-      case PropertyKind::kBlob:
-        std::destroy_at(value.payload_.blob);
-        value.store_->Free(value.payload_.blob, sizeof(Blob));
-        value.store_->RemoveBlob();
-        break;
-      case PropertyKind::kEnum:
-        value.store_->Free(value.payload_.enum_value, sizeof(EnumValue));
-        break;
-      case PropertyKind::kCollection:
-      case PropertyKind::kStructure:
-        ReleaseContainers(value);
-        break;
-      default:
-        break;
-    }
-    value.kind_ = PropertyKind::kEmpty;
-    value.payload_.bits = 0;
-  }
-
-  // Takes apart the whole tree of `root`, a top-level value whose store is
-  // destroyed right after: only blob buffers, which live outside the store,
-  // are freed one by one, and only a tree that has blobs is walked. Strings,
-  // member values, slot arrays and blocks (heap blocks included) go with the
-  // store, so structures are not taken apart and names not released. The
-  // values of the tree are left as they are; nothing may touch them again.
-  static void DropTree(BindingProperty& root) {
-    if (root.store_->BlobCount() == 0) {
-      root.kind_ = PropertyKind::kEmpty;
-      root.payload_.bits = 0;
-      return;
-    }
-    WorkStack<Pending, 32> work;
-    const auto visit = [&work](BindingProperty& value) {
-      if (value.kind_ == PropertyKind::kBlob) {
-        std::destroy_at(value.payload_.blob);
-      } else if (IsContainerKind(value.kind_)) {
-        work.Push({value.kind_, value.payload_});
-      }
-    };
-    visit(root);
-    while (!work.Empty()) {
-      const Pending pending = work.Top();
-      work.Pop();
-      if (pending.kind == PropertyKind::kCollection) {
-        ElementVector* elements = pending.payload.collection;
-        for (uint32_t i = 0; i < elements->size; ++i) visit(elements->data[i]);
-      } else {
-        FieldTable& fields = *pending.payload.structure;
-        fields.Settle();
-        for (uint32_t i = 0; i < fields.size; ++i) visit(*fields.slots[i].value);
-      }
-    }
-    root.kind_ = PropertyKind::kEmpty;
-    root.payload_.bits = 0;
-  }
-
- private:
-  struct Pending {
-    PropertyKind kind;
-    BindingProperty::Payload payload;
-  };
-
-  static void Detach(BindingProperty& value, WorkStack<Pending, 32>& work) {
-    if (IsContainerKind(value.kind_)) {
-      work.Push({value.kind_, value.payload_});
-      value.kind_ = PropertyKind::kEmpty;
-      value.payload_.bits = 0;
-    } else {
-      Release(value);
-    }
-  }
-
-  static void ReleaseContainers(BindingProperty& root) {
-    PropertyStore* store = root.store_;
-    WorkStack<Pending, 32> work;
-    Detach(root, work);
-    while (!work.Empty()) {
-      const Pending pending = work.Top();
-      work.Pop();
-      if (pending.kind == PropertyKind::kCollection) {
-        ElementVector* elements = pending.payload.collection;
-        for (uint32_t i = 0; i < elements->size; ++i) Detach(elements->data[i], work);
-        store->Free(elements->data, elements->capacity * sizeof(BindingProperty));
-        store->Free(elements, sizeof(ElementVector));
-      } else {
-        FieldTable* fields = pending.payload.structure;
-        fields->Settle();
-        for (uint32_t i = 0; i < fields->size; ++i) {
-          const BindingProperty::FieldSlot& slot = fields->slots[i];
-          Detach(*slot.value, work);  // leaves the value empty: nothing to destroy
-          store->Free(slot.value, sizeof(BindingProperty));
-          store->Release(slot.name);
-        }
-        store->Free(fields->slots, fields->capacity * sizeof(FieldTable::Slot));
-        store->Free(fields, sizeof(FieldTable));
-      }
-    }
-  }
-};
-
 // Both delegate to the default constructor: once it has run, a copy that
 // throws halfway runs the destructor, which frees what was built.
 BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
@@ -170,16 +59,6 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
   return *this;
 }
 
-BindingProperty::~BindingProperty() {
-  if (owns_store_ != 0 && store_ != nullptr && IsContainerKind(kind_)) {
-    // The store goes too: no need to give each part back to it first.
-    PropertyReleaser::DropTree(*this);
-  } else {
-    Clear();
-  }
-  if (owns_store_ != 0) delete store_;
-}
-
 const BindingProperty& BindingProperty::EmptyValue() {
   static const BindingProperty empty;
   return empty;
@@ -188,10 +67,6 @@ const BindingProperty& BindingProperty::EmptyValue() {
 PropertyStore* BindingProperty::CreateStore() {
   store_ = new PropertyStore();
   return store_;
-}
-
-void BindingProperty::ReleaseParts() {
-  PropertyReleaser::Release(*this);
 }
 
 void BindingProperty::SetInternedString(std::string_view text) {

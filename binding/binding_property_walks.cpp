@@ -1,8 +1,10 @@
-// The deep copy and the visiting walk of `BindingProperty`: both go through a
-// tree with an explicit stack, so a tree of any depth needs no deeper stack.
+// The walks of `BindingProperty` over a whole tree: the release, the deep copy
+// and the visiting walk. Each goes through the tree with an explicit stack (or
+// queue), so a tree of any depth needs no deeper stack.
 #include "binding/binding_property.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -10,6 +12,134 @@
 #include "binding/work_stack.h"
 
 namespace Kestrel {
+
+using Blob = std::vector<uint8_t>;
+
+// Releases the content of values without recursion: containers met on the way
+// are detached from their values and queued.
+class PropertyReleaser {
+ public:
+  using ElementVector = BindingProperty::ElementVector;
+
+  static void Release(BindingProperty& value) {
+    switch (value.kind_) {
+      case PropertyKind::kString:
+        value.store_->Release(value.payload_.string);
+        break;
+      case PropertyKind::kBlob:
+        std::destroy_at(value.payload_.blob);
+        value.store_->Free(value.payload_.blob, sizeof(Blob));
+        value.store_->RemoveBlob();
+        break;
+      case PropertyKind::kEnum:
+        value.store_->Free(value.payload_.enum_value, sizeof(EnumValue));
+        break;
+      case PropertyKind::kCollection:
+      case PropertyKind::kStructure:
+        ReleaseContainers(value);
+        break;
+      default:
+        break;
+    }
+    value.kind_ = PropertyKind::kEmpty;
+    value.payload_.bits = 0;
+  }
+
+  // Takes apart the whole tree of `root`, a top-level value whose store is
+  // destroyed right after: only blob buffers, which live outside the store,
+  // are freed one by one, and only a tree that has blobs is walked. Strings,
+  // member values, slot arrays and blocks (heap blocks included) go with the
+  // store, so structures are not taken apart and names not released. The
+  // values of the tree are left as they are; nothing may touch them again.
+  static void DropTree(BindingProperty& root) {
+    if (root.store_->BlobCount() == 0) {
+      root.kind_ = PropertyKind::kEmpty;
+      root.payload_.bits = 0;
+      return;
+    }
+    WorkStack<Pending, 32> work;
+    const auto visit = [&work](BindingProperty& value) {
+      if (value.kind_ == PropertyKind::kBlob) {
+        std::destroy_at(value.payload_.blob);
+      } else if (IsContainerKind(value.kind_)) {
+        work.Push({value.kind_, value.payload_});
+      }
+    };
+    visit(root);
+    while (!work.Empty()) {
+      const Pending pending = work.Top();
+      work.Pop();
+      if (pending.kind == PropertyKind::kCollection) {
+        ElementVector* elements = pending.payload.collection;
+        for (uint32_t i = 0; i < elements->size; ++i) visit(elements->data[i]);
+      } else {
+        FieldTable& fields = *pending.payload.structure;
+        fields.Settle();
+        for (uint32_t i = 0; i < fields.size; ++i) visit(*fields.slots[i].value);
+      }
+    }
+    root.kind_ = PropertyKind::kEmpty;
+    root.payload_.bits = 0;
+  }
+
+ private:
+  struct Pending {
+    PropertyKind kind;
+    BindingProperty::Payload payload;
+  };
+
+  static void Detach(BindingProperty& value, WorkStack<Pending, 32>& work) {
+    if (IsContainerKind(value.kind_)) {
+      work.Push({value.kind_, value.payload_});
+      value.kind_ = PropertyKind::kEmpty;
+      value.payload_.bits = 0;
+    } else {
+      Release(value);
+    }
+  }
+
+  static void ReleaseContainers(BindingProperty& root) {
+    PropertyStore* store = root.store_;
+    WorkStack<Pending, 32> work;
+    Detach(root, work);
+    while (!work.Empty()) {
+      const Pending pending = work.Top();
+      work.Pop();
+      if (pending.kind == PropertyKind::kCollection) {
+        ElementVector* elements = pending.payload.collection;
+        for (uint32_t i = 0; i < elements->size; ++i) Detach(elements->data[i], work);
+        store->Free(elements->data, elements->capacity * sizeof(BindingProperty));
+        store->Free(elements, sizeof(ElementVector));
+      } else {
+        FieldTable* fields = pending.payload.structure;
+        fields->Settle();
+        for (uint32_t i = 0; i < fields->size; ++i) {
+          const BindingProperty::FieldSlot& slot = fields->slots[i];
+          Detach(*slot.value, work);  // leaves the value empty: nothing to destroy
+          store->Free(slot.value, sizeof(BindingProperty));
+          store->Release(slot.name);
+        }
+        store->Free(fields->slots, fields->capacity * sizeof(FieldTable::Slot));
+        store->Free(fields, sizeof(FieldTable));
+      }
+    }
+  }
+};
+
+BindingProperty::~BindingProperty() {
+  if (owns_store_ != 0 && store_ != nullptr && IsContainerKind(kind_)) {
+    // The store goes too: no need to give each part back to it first.
+    PropertyReleaser::DropTree(*this);
+  } else {
+    Clear();
+  }
+  if (owns_store_ != 0) delete store_;
+}
+
+void BindingProperty::ReleaseParts() {
+  PropertyReleaser::Release(*this);
+}
+
 namespace {
 
 // Copies a value that is not a container; containers are handled by CopyInto.
