@@ -181,8 +181,12 @@ const ApiDescription* CoreHost::api() const {
 
 MemoryStats CoreHost::GetMemoryStats() const {
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+  // Once shut down, the module (and the entry table inside it) goes when its
+  // last call leaves, possibly on another thread: the table is read only
+  // while `Shutdown` cannot run.
+  std::lock_guard<std::mutex> shutdown(shutdown_mutex_);
   MemoryStats stats{};
-  if (entry_table_ != nullptr && entry_table_->GetMemoryStats != nullptr) {
+  if (entry_table_ != nullptr && !shut_down_ && entry_table_->GetMemoryStats != nullptr) {
     entry_table_->GetMemoryStats(0, &stats);
   }
   return stats;
@@ -248,7 +252,9 @@ CallOutcome CoreHost::CallFunction(const CoreFunctionDescriptor& function,
                            std::chrono::steady_clock::now() - started)
                            .count();
   current_call_ = outer_call;
-  record.memory_after = GetMemoryStats();
+  // A plugin shut down during the call can no longer be asked: the call's
+  // change then reads as none.
+  record.memory_after = shut_down_ ? record.memory_before : GetMemoryStats();
   record.request = request;
   record.outcome = outcome;
   std::function<void(const CallRecord&)> on_call;

@@ -304,8 +304,8 @@ class CoreHost {
   // The plugin's API description, or nullptr when not loaded or shut down.
   const ApiDescription* api() const;
 
-  // Copies the module's allocator counters; zeros when nothing is loaded.
-  // Waits for a call in progress.
+  // Copies the module's allocator counters; zeros when nothing is loaded or
+  // the module is shut down (it may be gone). Waits for a call in progress.
   MemoryStats GetMemoryStats() const;
 
   // The module's allocator counters without waiting: fresh when no call is
@@ -429,7 +429,7 @@ class CoreHost {
   // in progress.
   std::atomic<bool> initialized_{false};
   std::atomic<bool> shut_down_{false};
-  std::mutex shutdown_mutex_;
+  mutable std::mutex shutdown_mutex_;
   mutable std::recursive_mutex call_mutex_;
 
   // Handlers, subscriptions, the event queue and the records.
