@@ -21,7 +21,7 @@ THROUGHPUT_FIGURES = [
     ("json_parse", "nlohmann", "`ParseJson` vs nlohmann `json::parse`", 3.0),
     ("json_write", "rapidjson", "`WriteJson` vs RapidJSON `Writer` over a `Document`", 0.7),
     ("json_write", "nlohmann", "`WriteJson` vs nlohmann `json::dump`", 3.0),
-    ("msgpack_parse", "msgpack-cxx", "`ParseMessagePack` vs msgpack-cxx `unpack`", 1.0),
+    ("msgpack_parse", "msgpack-cxx", "`ParseMessagePack` vs msgpack-cxx `unpack`", 0.6),
     ("yaml_parse", "libyaml-events", "`ParseYaml` vs a bare libyaml event loop (floor)", 0.8),
     ("yaml_parse", "yaml-cpp", "`ParseYaml` vs yaml-cpp `YAML::Load`", 3.0),
     ("read_native", "nlohmann", "`ReadJsonInto` a registered struct vs nlohmann `from_json`", 2.0),
@@ -108,18 +108,19 @@ def build_rows(context, runs, corpus):
 
     ours = runs.get("spectate_get/request/ours")
     floor = runs.get("spectate_get/request/hand-written")
-    get_budget = 2.0
+    get_budget = 1.5
+    get_budget_text = f"at most {get_budget:g}x"
     title = ("GET \"/vyn-spectator/v1/spectate\" through the descriptor call-back and `ResetResponse` "
              "vs a hand-written call-back (floor)")
     if ours is None and floor is None:
-        rows.append((title, "one call", "pending", "", None, "at most 2x", None, None, get_budget))
+        rows.append((title, "one call", "pending", "", None, get_budget_text, None, None, get_budget))
     elif ours is None or floor is None or "error" in ours or "error" in floor:
         problem = (ours or {}).get("error") or (floor or {}).get("error") or "not run"
-        rows.append((title, "one call", problem, "", None, "at most 2x", None, None, get_budget))
+        rows.append((title, "one call", problem, "", None, get_budget_text, None, None, get_budget))
     else:
         ratio = nanoseconds(ours) / nanoseconds(floor)
         rows.append((title, "one call", f"{nanoseconds(ours):.0f} ns", f"{nanoseconds(floor):.0f} ns",
-                     ratio, "at most 2x", ratio <= get_budget, "spectate GET vs hand-written",
+                     ratio, get_budget_text, ratio <= get_budget, "spectate GET vs hand-written",
                      get_budget))
 
     kept = runs.get("spectate_get/request/ours-region-kept")
@@ -148,11 +149,13 @@ def build_rows(context, runs, corpus):
 ENDPOINT_FIGURES = [
     ("availability_10000/json/ours", "availability_10000/json/hand-written",
      "availability through the descriptor, JSON body, vs a hand-written RapidJSON call-back (floor)",
-     "10,000 names", 2.5, "availability 10000 json vs floor"),
+     "10,000 names", 1.3, "availability 10000 json vs floor"),
     ("availability_10000/msgpack/ours", "availability_10000/json/hand-written",
-     "the same with a MessagePack body (floor: the JSON one)", "10,000 names", None, None),
+     "the same with a MessagePack body (floor: the JSON one)", "10,000 names", 1.3,
+     "availability 10000 msgpack vs json floor"),
     ("availability_10000/yaml/ours", "availability_10000/json/hand-written",
-     "the same with a YAML body (floor: the JSON one)", "10,000 names", None, None),
+     "the same with a YAML body (floor: the JSON one)", "10,000 names", 2.0,
+     "availability 10000 yaml vs json floor"),
     ("availability_200/json/ours", "availability_200/json/hand-written",
      "availability through the descriptor, JSON body, vs the hand-written call-back (floor)",
      "200 names", 3.0, "availability 200 json vs floor"),
@@ -162,7 +165,7 @@ ENDPOINT_FIGURES = [
      "the same with a YAML body (floor: the JSON one)", "200 names", None, None),
     ("launch/request/ours", "launch/request/hand-written",
      "launch through the descriptor vs a hand-written RapidJSON call-back (floor)",
-     "three-field JSON body", 3.0, "launch vs floor"),
+     "three-field JSON body", 1.5, "launch vs floor"),
 ]
 
 # Heap allocations of one 10,000-name availability call: at most 1 per 20 names.
@@ -239,7 +242,8 @@ def write_markdown(context, rows, docs_dir, command, notes):
                  "time of the repetitions), memory figures are ours over the peer's, the call "
                  "figure our median CPU time per call over the floor's. Our side runs with the "
                  "plugin's counting allocator, peers on the plain heap; the floor of the call "
-                 "figure writes host records, which always come from the counting allocator.")
+                 "figure writes host records, which always come from the counting allocator "
+                 "(64-bit counters of blocks and bytes and a live peak, as the plugin must keep).")
     lines.append("")
     lines.append("| figure | input | ours | peer | ratio | budget | met |")
     lines.append("|---|---|---|---|---|---|---|")
