@@ -15,8 +15,8 @@ every request the page made went to 127.0.0.1.
 
     page_browser_test.py VYN_DEVHOST OUTPUT_FOLDER
 
-Exits 77 (skipped) when no browser can start, unless CI=true, where that
-fails. Uses Debian's Selenium, so it runs under /usr/bin/python3.
+Exits 77 (skipped) when no browser can start or the page's npm packages are
+missing, unless CI=true, where that fails. Uses Debian's Selenium, so it runs under /usr/bin/python3.
 """
 import json
 import os
@@ -41,6 +41,18 @@ def skip_or_fail(reason):
         sys.exit(1)
     print(f"SKIPPED: {reason}")
     sys.exit(SKIP)
+
+
+# The npm packages the page loads, under devhost/program/page/node_modules.
+PAGE_PACKAGES = ("swagger-ui-dist", "@msgpack/msgpack", "uplot")
+
+
+def check_page_packages():
+    modules = os.path.join(os.path.dirname(os.path.abspath(__file__)), "page", "node_modules")
+    missing = [name for name in PAGE_PACKAGES if not os.path.isdir(os.path.join(modules, name))]
+    if missing:
+        skip_or_fail(f"the page's npm packages are missing ({', '.join(missing)}); "
+                     "scripts/setup installs them")
 
 
 def start_browser():
@@ -186,6 +198,7 @@ def main():
     program, folder = sys.argv[1], sys.argv[2]
     os.makedirs(folder, exist_ok=True)
     started = time.monotonic()
+    check_page_packages()
     driver = start_browser()
     server, address = start_server(program, folder)
     failures = []
