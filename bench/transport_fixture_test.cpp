@@ -7,6 +7,7 @@
 #include "binding/property_page_pool.h"
 #include "devhost/host/host_value.h"
 #include "plugin/spectator/spectator_module.h"
+#include "util/counting_allocator.h"
 
 namespace Kestrel::Bench {
 namespace {
@@ -55,6 +56,28 @@ TEST(TransportFixtureTest, HandWrittenGetAnswersWhatTheDescriptorCallBackAnswers
   const CoreResponse zeroed = Zeroed();
   EXPECT_EQ(std::memcmp(&floor, &zeroed, sizeof(CoreResponse)), 0);
   EXPECT_EQ(std::memcmp(&ours, &zeroed, sizeof(CoreResponse)), 0);
+}
+
+// The floor pays for its host record what a conforming plugin pays: every
+// block of the answer (the entry array, three names, three texts) comes from
+// the counting allocator and goes back to it on release.
+TEST(TransportFixtureTest, HandWrittenGetCountsEveryHostRecordBlock) {
+  Client::Spectator::Api::SpectateGameInfoResource game;
+  game.allowObserveMode = "ALL";
+  game.dropInSpectateGameId = "42";
+  game.gameQueueType = "ARAM";
+  CoreRequest request{};
+  request.function_context = &game;
+  CoreResponse floor = Zeroed();
+  const AllocatorCounters before = ReadAllocatorCounters();
+  HandWrittenCurrentGame(&floor, &request);
+  const AllocatorCounters answered = ReadAllocatorCounters();
+  ReadPacked(floor.release)(&floor);
+  const AllocatorCounters released = ReadAllocatorCounters();
+  EXPECT_EQ(answered.allocations - before.allocations, 7u);
+  EXPECT_GT(answered.live_bytes(), before.live_bytes());
+  EXPECT_EQ(released.frees - answered.frees, 7u);
+  EXPECT_EQ(released.live_bytes(), before.live_bytes());
 }
 
 // The trees of a small call fit the stores' inline pages: the call takes no
