@@ -23,6 +23,31 @@ TEST(VirtualMemoryTest, RegionIsZeroedWritableAndReleasedWhole) {
   ReleaseRegion(nullptr, kRegionSize);  // ignored
 }
 
+TEST(VirtualMemoryTest, AdjacentRegionsAreReleasedTogether) {
+  ReleaseRegions(nullptr, kRegionSize, 2);  // ignored
+  // Fresh regions usually land right beside one another; find such a pair.
+  std::vector<unsigned char*> held;
+  unsigned char* first = nullptr;
+  for (int i = 0; i < 8 && first == nullptr; ++i) {
+    held.push_back(static_cast<unsigned char*>(ReserveRegion(kRegionSize)));
+    ASSERT_NE(held.back(), nullptr);
+    for (unsigned char* other : held) {
+      if (other + kRegionSize == held.back()) first = other;
+      if (held.back() + kRegionSize == other) first = held.back();
+    }
+  }
+  if (first == nullptr) GTEST_SKIP() << "no two regions were placed side by side";
+  unsigned char* second = first + kRegionSize;
+  std::erase_if(held, [&](unsigned char* r) { return r == first || r == second; });
+  second[0] = 1;
+  ReleaseRegions(first, kRegionSize, 2);
+#ifndef _WIN32
+  // The second region went with the first: touching it faults.
+  EXPECT_DEATH(static_cast<volatile unsigned char*>(second)[kRegionSize - 1] = 1, "");
+#endif
+  for (unsigned char* region : held) ReleaseRegion(region, kRegionSize);
+}
+
 TEST(HeapTest, BlockSizeCoversTheRequestAndNullIsZero) {
   void* block = HeapAllocate(10);
   ASSERT_NE(block, nullptr);
