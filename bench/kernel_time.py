@@ -8,8 +8,8 @@ alternating, and reads each child's resource usage (os.wait4). The
 run without parses (loading the corpus, writing its other forms, one parse)
 is subtracted from the run with them. Prints per parse: the median user and
 system time in microseconds with their spread (lowest-highest of the rounds),
-the kernel's share, the median minor faults, and the pages and regions the
-page pool took.
+the kernel's share, the median minor faults, the pages and regions the page
+pool took and the system calls that released regions.
 
     python3 bench/kernel_time.py [--program PATH] [--seconds S] [--rounds R]
                                  [--readers json,msgpack,yaml]
@@ -61,7 +61,7 @@ def main():
     parser.add_argument("--documents", default="canada,citm_catalog,twitter")
     args = parser.parse_args()
     print(f"{'reader':8} {'document':13} {'user us (spread)':>24} {'system us (spread)':>24}"
-          f" {'kernel':>7} {'faults':>7} {'pages':>6} {'regions':>7}")
+          f" {'kernel':>7} {'faults':>7} {'pages':>6} {'regions':>7} {'unmaps':>6}")
     for reader in args.readers.split(","):
         for document in args.documents.split(","):
             u0, s0, _, _ = run(args.program, reader, document, 0)
@@ -75,7 +75,8 @@ def main():
             print(f"{reader:8} {document:13} {spread(user):>24} {spread(system):>24}"
                   f" {share:6.1f}% {statistics.median(faults):7.0f}"
                   f" {figures.get('pages_per_parse', 0):6.0f}"
-                  f" {figures.get('regions_per_parse', 0):7.1f}", flush=True)
+                  f" {figures.get('regions_per_parse', 0):7.1f}"
+                  f" {figures.get('releases_per_parse', 0):6.1f}", flush=True)
 
 
 if __name__ == "__main__":

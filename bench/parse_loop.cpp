@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const long count = std::strtol(argv[3], nullptr, 10);
-  const auto document = Kestrel::Bench::LoadCorpusDocument(argc > 4 ? argv[4] : VYN_CORPUS_DIR, argv[2]);
+  const auto document =
+      Kestrel::Bench::LoadCorpusDocument(argc > 4 ? argv[4] : VYN_CORPUS_DIR, argv[2]);
   if (!document || count < 0) {
     std::fprintf(stderr, "cannot load %s or bad count %s\n", argv[2], argv[3]);
     return 2;
@@ -63,8 +64,9 @@ int main(int argc, char** argv) {
   }
   const Kestrel::PagePoolCounters after = pool.ReadCounters();
   const double parses = count > 0 ? static_cast<double>(count) : 1.0;
-  std::printf("pages_per_parse %.1f regions_per_parse %.1f\n",
+  std::printf("pages_per_parse %.1f regions_per_parse %.1f releases_per_parse %.1f\n",
               static_cast<double>(after.total_page_takes - before.total_page_takes) / parses,
-              static_cast<double>(after.regions_obtained - before.regions_obtained) / parses);
+              static_cast<double>(after.regions_obtained - before.regions_obtained) / parses,
+              static_cast<double>(after.release_calls - before.release_calls) / parses);
   return 0;
 }
