@@ -69,23 +69,63 @@ void* PropertyPagePool::TakePage() {
   return region->base + page * kPageSize;
 }
 
-void PropertyPagePool::ReturnPage(void* page) {
-  if (page == nullptr) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+std::size_t PropertyPagePool::PutBack(void* page) {
+  if (page == nullptr) return regions_.size();
   auto* bytes = static_cast<std::byte*>(page);
   const std::size_t index = FindRegion(bytes);
-  if (index == regions_.size()) return;  // not one of ours: leave it alone
+  if (index == regions_.size()) return index;  // not one of ours: leave it alone
   Region& region = regions_[index];
   region.free_pages[region.free_count++] =
       static_cast<uint8_t>(static_cast<std::size_t>(bytes - region.base) / kPageSize);
   --counters_.pages_taken;
   ++counters_.total_page_returns;
-  if (region.free_count == kPagesPerRegion) {
-    Platform::ReleaseRegion(region.base, kRegionSize);
-    regions_.erase(regions_.begin() + static_cast<std::ptrdiff_t>(index));
-    --counters_.regions_held;
-    ++counters_.regions_released;
+  return region.free_count == kPagesPerRegion ? index : regions_.size();
+}
+
+void PropertyPagePool::ReturnPage(void* page) {
+  if (page == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t index = PutBack(page);
+  if (index == regions_.size()) return;
+  Platform::ReleaseRegion(regions_[index].base, kRegionSize);
+  regions_.erase(regions_.begin() + static_cast<std::ptrdiff_t>(index));
+  --counters_.regions_held;
+  ++counters_.regions_released;
+  ++counters_.release_calls;
+}
+
+void PropertyPagePool::ReleaseFreeRegions() {
+  // `regions_` is ordered by address, so neighbours in memory are neighbours
+  // here; each run of free regions that touch goes back in one call.
+  auto is_free = [](const Region& r) { return r.free_count == kPagesPerRegion; };
+  for (std::size_t first = 0; first < regions_.size();) {
+    if (!is_free(regions_[first])) {
+      ++first;
+      continue;
+    }
+    std::size_t end = first + 1;
+    while (end < regions_.size() && is_free(regions_[end]) &&
+           regions_[end].base == regions_[end - 1].base + kRegionSize) {
+      ++end;
+    }
+    Platform::ReleaseRegions(regions_[first].base, kRegionSize, end - first);
+    counters_.regions_held -= end - first;
+    counters_.regions_released += end - first;
+    ++counters_.release_calls;
+    first = end;
   }
+  regions_.erase(std::remove_if(regions_.begin(), regions_.end(), is_free), regions_.end());
+}
+
+PropertyPagePool::PageReturn::PageReturn(PropertyPagePool& pool)
+    : pool_(pool), lock_(pool.mutex_) {}
+
+PropertyPagePool::PageReturn::~PageReturn() {
+  if (freed_region_) pool_.ReleaseFreeRegions();
+}
+
+void PropertyPagePool::PageReturn::Return(void* page) {
+  if (pool_.PutBack(page) != pool_.regions_.size()) freed_region_ = true;
 }
 
 PagePoolCounters PropertyPagePool::ReadCounters() const {

@@ -5,10 +5,16 @@
 // (`Platform::ReserveRegion`), splits each region into 16 pages and gives a
 // region back whole as soon as all 16 of its pages are free again. A page
 // taken from the pool belongs to the caller until it returns it; the pool owns
-// its regions. Every public call holds the pool's mutex for its whole length.
+// its regions. Every public call holds the pool's mutex for its whole length;
+// a `PageReturn` holds it for its lifetime.
 //
 //   void* page = PropertyPagePool::Instance().TakePage();  // 4096 bytes or nullptr
 //   PropertyPagePool::Instance().ReturnPage(page);
+//
+//   {
+//     PropertyPagePool::PageReturn batch(PropertyPagePool::Instance());
+//     for (void* page : pages) batch.Return(page);
+//   }  // freed regions released here, neighbours in one system call
 #ifndef VYN_BINDING_PROPERTY_PAGE_POOL_H_
 #define VYN_BINDING_PROPERTY_PAGE_POOL_H_
 
@@ -26,7 +32,8 @@ struct PagePoolCounters {
   uint64_t regions_obtained = 0;    // regions reserved since the pool was made
   uint64_t regions_released = 0;    // regions given back since the pool was made
   uint64_t total_page_takes = 0;    // successful `TakePage` calls since the pool was made
-  uint64_t total_page_returns = 0;  // `ReturnPage` calls since the pool was made
+  uint64_t total_page_returns = 0;  // pages given back since the pool was made
+  uint64_t release_calls = 0;       // system calls that gave regions back
 };
 
 class PropertyPagePool {
@@ -59,6 +66,30 @@ class PropertyPagePool {
   // Returns a snapshot of the counters. Never fails.
   PagePoolCounters ReadCounters() const;
 
+  // Gives back many pages under one hold of the pool's mutex (a store giving
+  // back all its pages at once). A region whose pages are all free is released
+  // when the batch ends, before its destructor returns, together with the freed
+  // regions right beside it. The thread holding a batch must not call the
+  // pool otherwise until the batch ends.
+  class PageReturn {
+   public:
+    // Takes the pool's mutex. Never fails.
+    explicit PageReturn(PropertyPagePool& pool);
+    // Releases the regions the batch freed, then the mutex. Never fails.
+    ~PageReturn();
+    PageReturn(const PageReturn&) = delete;
+    PageReturn& operator=(const PageReturn&) = delete;
+
+    // Gives back a page taken from the batch's pool; nullptr and foreign pages
+    // are ignored, as by `ReturnPage`.
+    void Return(void* page);
+
+   private:
+    PropertyPagePool& pool_;
+    std::lock_guard<std::mutex> lock_;
+    bool freed_region_ = false;
+  };
+
  private:
   // One 64 KiB region: its base address and a stack of its free page numbers.
   struct Region {
@@ -69,6 +100,12 @@ class PropertyPagePool {
 
   // Index in `regions_` of the region holding `page`, or regions_.size().
   std::size_t FindRegion(const std::byte* page) const;
+  // Puts `page` back on its region's free list (the mutex held). Returns the
+  // region's index when all its pages are free now, else regions_.size().
+  std::size_t PutBack(void* page);
+  // Releases every region whose pages are all free, adjacent ones in one
+  // system call, and drops them from `regions_` (the mutex held).
+  void ReleaseFreeRegions();
 
   mutable std::mutex mutex_;
   std::vector<Region> regions_;  // ordered by base address

@@ -99,6 +99,42 @@ TEST(PropertyPagePool, TakesFromTheLowestRegionWithFreePages) {
   EXPECT_EQ(pool.ReadCounters().regions_held, 0u);
 }
 
+TEST(PropertyPagePool, BatchReleasesItsFreedRegionsTogetherAtItsEnd) {
+  // Pages 0-15, 16-31 and 32-47 fill three regions; page 48 opens a fourth.
+  PropertyPagePool pool;
+  std::vector<void*> pages;
+  for (int i = 0; i < 49; ++i) pages.push_back(pool.TakePage());
+  ASSERT_EQ(pool.ReadCounters().regions_held, 4u);
+  // The lowest page of a region is its base; regions that touch share a call.
+  std::vector<uintptr_t> bases = {Address(pages[15]), Address(pages[31]), Address(pages[47])};
+  std::sort(bases.begin(), bases.end());
+  uint64_t calls = 3;
+  for (int i = 1; i < 3; ++i) calls -= bases[i] - bases[i - 1] == 16 * kPage ? 1 : 0;
+  {
+    PropertyPagePool::PageReturn batch(pool);
+    for (int i = 0; i < 48; ++i) batch.Return(pages[i]);
+    batch.Return(nullptr);  // ignored
+  }
+  PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_held, 1u);  // the fourth keeps page 48
+  EXPECT_EQ(counters.regions_released, 3u);
+  EXPECT_EQ(counters.release_calls, calls);
+  EXPECT_EQ(counters.pages_taken, 1u);
+  EXPECT_EQ(counters.total_page_returns, 48u);
+
+  // The region still held serves pages as before.
+  void* again = pool.TakePage();
+  EXPECT_EQ(pool.ReadCounters().regions_obtained, 4u);
+  {
+    PropertyPagePool::PageReturn batch(pool);
+    batch.Return(again);
+    batch.Return(pages[48]);
+  }
+  counters = pool.ReadCounters();
+  EXPECT_EQ(counters.regions_held, 0u);
+  EXPECT_EQ(counters.regions_released, 4u);
+}
+
 TEST(PropertyPagePool, IgnoresNullAndForeignPages) {
   PropertyPagePool pool;
   pool.ReturnPage(nullptr);

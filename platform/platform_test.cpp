@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -21,6 +24,35 @@ TEST(VirtualMemoryTest, RegionIsZeroedWritableAndReleasedWhole) {
   region[kRegionSize - 1] = 2;
   ReleaseRegion(region, kRegionSize);
   ReleaseRegion(nullptr, kRegionSize);  // ignored
+}
+
+TEST(VirtualMemoryTest, AdjacentRegionsAreReleasedTogether) {
+  ReleaseRegions(nullptr, kRegionSize, 2);  // ignored
+  // Fresh regions usually land right beside one another; find such a pair.
+  std::vector<unsigned char*> held;
+  unsigned char* first = nullptr;
+  for (int i = 0; i < 8 && first == nullptr; ++i) {
+    held.push_back(static_cast<unsigned char*>(ReserveRegion(kRegionSize)));
+    ASSERT_NE(held.back(), nullptr);
+    for (unsigned char* other : held) {
+      if (other + kRegionSize == held.back()) first = other;
+      if (held.back() + kRegionSize == other) first = held.back();
+    }
+  }
+  if (first == nullptr) GTEST_SKIP() << "no two regions were placed side by side";
+  unsigned char* second = first + kRegionSize;
+  std::erase_if(held, [&](unsigned char* r) { return r == first || r == second; });
+  second[0] = 1;
+  ReleaseRegions(first, kRegionSize, 2);
+  // The second region went with the first.
+#ifdef _WIN32
+  MEMORY_BASIC_INFORMATION info{};
+  ASSERT_EQ(VirtualQuery(second, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+#else
+  EXPECT_DEATH(static_cast<volatile unsigned char*>(second)[kRegionSize - 1] = 1, "");
+#endif
+  for (unsigned char* region : held) ReleaseRegion(region, kRegionSize);
 }
 
 TEST(HeapTest, BlockSizeCoversTheRequestAndNullIsZero) {

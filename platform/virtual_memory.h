@@ -1,8 +1,9 @@
 // Whole regions of read-write memory straight from the operating system.
 //
-// The property page pool takes its memory 64 KiB at a time through these two
-// calls: a region is reserved and committed in one call and released whole.
-// The caller owns a region until it hands it back to `ReleaseRegion`.
+// The property page pool takes its memory 64 KiB at a time through these
+// calls: a region is reserved and committed in one call and released whole,
+// alone or together with the regions right beside it. The caller owns a region
+// until it hands it back to `ReleaseRegion` or `ReleaseRegions`.
 #ifndef VYN_PLATFORM_VIRTUAL_MEMORY_H_
 #define VYN_PLATFORM_VIRTUAL_MEMORY_H_
 
@@ -19,6 +20,12 @@ void* ReserveRegion(std::size_t size);
 
 // Gives a whole region obtained from `ReserveRegion` back; nullptr is ignored.
 void ReleaseRegion(void* region, std::size_t size);
+
+// Gives back `count` whole regions of `size` bytes, each from `ReserveRegion`,
+// that lie one right after the other from `first`: in one system call where
+// the system can release them together (POSIX), else one at a time. nullptr
+// or a count of 0 is ignored. Never fails; any thread.
+void ReleaseRegions(void* first, std::size_t size, std::size_t count);
 
 }  // namespace Kestrel::Platform
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace Kestrel::Platform {
 
 void* ReserveRegion(std::size_t size) {
@@ -9,9 +11,17 @@ void* ReserveRegion(std::size_t size) {
   return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
-void ReleaseRegion(void* region, std::size_t) {
-  // MEM_RELEASE frees the whole reservation and requires a size of 0.
-  if (region != nullptr) VirtualFree(region, 0, MEM_RELEASE);
+void ReleaseRegion(void* region, std::size_t size) {
+  ReleaseRegions(region, size, 1);
+}
+
+void ReleaseRegions(void* first, std::size_t size, std::size_t count) {
+  // MEM_RELEASE frees one whole reservation and requires a size of 0, so
+  // adjacent regions, each its own reservation, go one call each.
+  if (first == nullptr) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    VirtualFree(static_cast<std::byte*>(first) + i * size, 0, MEM_RELEASE);
+  }
 }
 
 }  // namespace Kestrel::Platform
