@@ -73,7 +73,10 @@ PropertyStore::~PropertyStore() {
     block = next;
   }
   // The bucket array and the entries live in those blocks or in the pages.
-  // Only pools that took pages have any to give back.
+  // Only pools that took pages have any to give back, all in one batch so
+  // that freed neighbouring regions go back to the system together.
+  if (pools_with_pages_ == 0) return;
+  PropertyPagePool::PageReturn pages(PropertyPagePool::Instance());
   for (uint32_t with_pages = pools_with_pages_; with_pages != 0; with_pages &= with_pages - 1) {
     const auto ordinal = static_cast<std::size_t>(std::countr_zero(with_pages));
     BlockPool& pool =
@@ -82,7 +85,7 @@ PropertyStore::~PropertyStore() {
     for (PageHeader* head : {pool.available, pool.full}) {
       while (head != nullptr) {
         PageHeader* next = head->next;
-        if (head != inline_page) PropertyPagePool::Instance().ReturnPage(head);
+        if (head != inline_page) pages.Return(head);
         head = next;
       }
     }
