@@ -412,6 +412,9 @@ class CoreHost {
   static void VYN_CDECL OnLog(CoreFunctionTable* table, int32_t level, const char* text);
 
   void HandleSendRequest(Client::CoreResponse* response, const Client::CoreRequest* request);
+  // True when an observer takes outgoing records; their JSON texts are only
+  // made then, so that a host nobody inspects does not write them per call.
+  bool ObservesOutgoing();
   // Reports `record` to the observer, stamped with the call in progress.
   void ReportOutgoing(OutgoingRecord record);
   CallOutcome RunFunction(const CoreFunctionDescriptor& function, const CallRequest& request);

@@ -133,7 +133,7 @@ int CoreHost::DeliverPending() {
         if (subscription.name == event.name) targets.push_back(subscription);
       }
     }
-    if (!targets.empty()) {
+    if (!targets.empty() && ObservesOutgoing()) {
       OutgoingRecord delivery;
       delivery.kind = OutgoingRecord::Kind::kDelivery;
       delivery.name = event.name;
@@ -210,15 +210,22 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
                     FormatText("No handler for %1 %2",
                                HttpMethodText(HttpMethodFromValue(recorded.method)), recorded.path),
                     404);
-  OutgoingRecord outgoing;
-  outgoing.kind = OutgoingRecord::Kind::kRequest;
-  outgoing.method = recorded.method;
-  outgoing.name = recorded.path;
-  outgoing.payload_json = recorded.ArgumentsJson();
-  outgoing.status = answer.status;
-  outgoing.answer_json = AnswerJson(answer);
-  ReportOutgoing(std::move(outgoing));
+  if (ObservesOutgoing()) {
+    OutgoingRecord outgoing;
+    outgoing.kind = OutgoingRecord::Kind::kRequest;
+    outgoing.method = recorded.method;
+    outgoing.name = recorded.path;
+    outgoing.payload_json = recorded.ArgumentsJson();
+    outgoing.status = answer.status;
+    outgoing.answer_json = AnswerJson(answer);
+    ReportOutgoing(std::move(outgoing));
+  }
   FillResponse(std::move(answer), response);
+}
+
+bool CoreHost::ObservesOutgoing() {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return static_cast<bool>(observer_.on_outgoing);
 }
 
 void CoreHost::ReportOutgoing(OutgoingRecord record) {
