@@ -155,6 +155,17 @@ class CompactWriter : public BaseWriter {
           i += sizeof word;
           continue;
         }
+      } else if (length >= 4) {
+        // Fewer than four bytes left: the text's last four bytes go out in
+        // one store when none needs escaping. Those of them already written
+        // were written as they are, so the store rewrites them unchanged.
+        uint32_t word;
+        std::memcpy(&word, text + length - 4, sizeof word);
+        if (!AnyByteNeedsEscape(word)) {
+          std::memcpy(out - (i - (length - 4)), &word, sizeof word);
+          out += length - i;
+          break;
+        }
       }
       const auto c = static_cast<unsigned char>(text[i++]);
       const char escape = kEscapes[c];
