@@ -51,6 +51,10 @@ class NativeSink {
   virtual void Double(double value) = 0;
   // A text that holds no NUL byte.
   virtual void String(std::string_view text) = 0;
+  // The `count` elements of a collection of texts, each cut at its first NUL
+  // as `String` takes it; one `String` each unless a sink writes the run in
+  // one loop.
+  virtual void Strings(const std::string* texts, std::size_t count);
   virtual void Blob(const uint8_t* bytes, std::size_t count) = 0;
   virtual void Enum(EnumValue value) = 0;
   // `count` elements follow.
@@ -170,6 +174,11 @@ template <class T>
   } else if constexpr (IsVector<T>::value) {
     using Element = typename IsVector<T>::Element;
     sink.BeginCollection(native.size());
+    if constexpr (std::is_same_v<Element, std::string>) {
+      sink.Strings(native.data(), native.size());
+      sink.EndCollection();
+      return true;
+    }
     for (std::size_t i = 0; i < native.size(); ++i) {
       if constexpr (std::is_same_v<Element, bool>) {
         sink.Bool(native[i]);  // packed bit vector

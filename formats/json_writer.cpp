@@ -335,6 +335,10 @@ class JsonWalkSink final : public NativeSink {
   void Unsigned(uint64_t value) override { values_.Unsigned(value); }
   void Double(double value) override { values_.Float(value); }
   void String(std::string_view text) override { values_.String(text); }
+  // One loop over the run, the writer inlined into it.
+  void Strings(const std::string* texts, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) values_.String(ConversionDetail::CutAtNul(texts[i]));
+  }
   void Blob(const uint8_t* bytes, std::size_t count) override { values_.Blob(bytes, count); }
   void Enum(EnumValue value) override { values_.Enum(value); }
   void BeginCollection(std::size_t /*count*/) override {
