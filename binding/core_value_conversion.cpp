@@ -129,7 +129,8 @@ class CoreValueSink final : public NativeSink {
   }
   void Strings(const std::string* texts, std::size_t count) override {
     for (std::size_t i = 0; i < count; ++i) {
-      if (CoreValue* out = Next()) Client::SetOwnedString(out, ConversionDetail::CutAtNul(texts[i]));
+      if (CoreValue* out = Next())
+        Client::SetOwnedString(out, ConversionDetail::CutAtNul(texts[i]));
     }
   }
   void Blob(const uint8_t* bytes, std::size_t count) override {
