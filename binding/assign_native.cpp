@@ -489,5 +489,22 @@ void FailNotStructureMap(PropertyResult& status, std::string_view path) {
   if (status.IsValid()) status.SetError(FormatText(kMapNotStructure, path));
 }
 
+void AssignStringElements(PropertyResult& status, std::vector<std::string>& native,
+                          std::span<const BindingProperty> elements, std::string_view path,
+                          const TypeRegistry& registry) {
+  native.reserve(elements.size());
+  for (const BindingProperty& element : elements) {
+    if (element.kind() == PropertyKind::kString) {
+      native.emplace_back(element.GetString());
+    } else if (element.IsEmpty()) {
+      native.emplace_back();
+    } else {
+      native.push_back(AssignString(status, element, path, registry));
+      if (!status.IsValid()) break;
+    }
+  }
+  native.resize(elements.size());
+}
+
 }  // namespace ConversionDetail
 }  // namespace Kestrel

@@ -31,6 +31,7 @@
 #define VYN_BINDING_ASSIGN_NATIVE_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -190,6 +191,14 @@ void FailNotCollection(PropertyResult& status, const BindingProperty& input, std
 // "Couldn't assign value to '%1' of type map because the input not a structure."
 void FailNotStructureMap(PropertyResult& status, std::string_view path);
 
+// The vector rule for texts, `native` empty on entry: each text element is
+// constructed in place from its interned text (no text made and then moved),
+// others go through `AssignString`. Ends with one text per element, those
+// after a failure empty.
+void AssignStringElements(PropertyResult& status, std::vector<std::string>& native,
+                          std::span<const BindingProperty> elements, std::string_view path,
+                          const TypeRegistry& registry);
+
 }  // namespace ConversionDetail
 
 // Assigns `input` to `native` of C++ type T by the rule of T. `element_type` is
@@ -230,6 +239,10 @@ void AssignValue(PropertyResult& status, T& native, const BindingProperty& input
       return;
     }
     const auto elements = input.Elements();
+    if constexpr (std::is_same_v<Element, std::string>) {
+      ConversionDetail::AssignStringElements(status, native, elements, path, registry);
+      return;
+    }
     native.resize(elements.size());
     for (std::size_t i = 0; i < elements.size() && status.IsValid(); ++i) {
       if (elements[i].IsEmpty()) continue;

@@ -459,6 +459,13 @@ TEST(AssignNative, VectorAndMapRules) {
     EXPECT_EQ((Assign<std::vector<bool>>(Signed(1), registry).second),
               "Couldn't assign value to 'v' of type vector because the input not a collection.");
 
+    // Texts: an empty element stays empty, an enum takes its name, and a
+    // failing element stops the vector as for numbers.
+    auto [texts, texts_bad] = Assign<std::vector<std::string>>(
+        Collection({Str("a"), Empty(), Enum(2), Signed(4), Str("z")}), registry, {"old"});
+    EXPECT_EQ(texts_bad, "Couldn't assign value to 'v' because the input is not a string.");
+    EXPECT_THAT(texts, ElementsAre("a", "", "B", "", ""));
+
     auto [bits, bits_ok] =
         Assign<std::vector<bool>>(Collection({Bool(true), Str("0"), Empty(), Str("1")}), registry);
     EXPECT_EQ(bits_ok, "");

@@ -127,6 +127,12 @@ class CoreValueSink final : public NativeSink {
   void String(std::string_view text) override {
     if (CoreValue* out = Next()) Client::SetOwnedString(out, text);
   }
+  void Strings(const std::string* texts, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (CoreValue* out = Next())
+        Client::SetOwnedString(out, ConversionDetail::CutAtNul(texts[i]));
+    }
+  }
   void Blob(const uint8_t* bytes, std::size_t count) override {
     if (CoreValue* out = Next()) Client::SetOwnedBlob(out, bytes, static_cast<uint32_t>(count));
   }

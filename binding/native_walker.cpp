@@ -326,6 +326,10 @@ int32_t ReadEnumNumber(const void* native, uint32_t size) {
   }
 }
 
+void NativeSink::Strings(const std::string* texts, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) String(CutAtNul(texts[i]));
+}
+
 NativeSink& ConversionDetail::DiscardingSink() {
   static NullSink sink;  // stateless: shared by every thread
   return sink;

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -50,6 +51,10 @@ class NativeSink {
   virtual void Double(double value) = 0;
   // A text that holds no NUL byte.
   virtual void String(std::string_view text) = 0;
+  // The `count` elements of a collection of texts, each cut at its first NUL
+  // as `String` takes it; one `String` each unless a sink writes the run in
+  // one loop.
+  virtual void Strings(const std::string* texts, std::size_t count);
   virtual void Blob(const uint8_t* bytes, std::size_t count) = 0;
   virtual void Enum(EnumValue value) = 0;
   // `count` elements follow.
@@ -100,8 +105,22 @@ int32_t EnumToNumber(E value) {
   }
 }
 
-// `text` up to its first NUL: what a text or a name converts to.
+// `text` up to its first NUL: what a text or a name converts to. Texts of 4
+// to 32 bytes (most names and words) are first tested a word at a time in
+// place, the last word read where the text ends, so that a text without a NUL
+// costs no library call.
 inline std::string_view CutAtNul(std::string_view text) {
+  const std::size_t size = text.size();
+  if (size >= 4 && size <= 32) {
+    const auto zero_byte = [](const char* bytes) {
+      uint32_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      return (word - 0x01010101u) & ~word & 0x80808080u;
+    };
+    uint32_t zeros = zero_byte(text.data() + size - 4);
+    for (std::size_t i = 0; i + 4 < size; i += 4) zeros |= zero_byte(text.data() + i);
+    if (zeros == 0) return text;
+  }
   return text.substr(0, text.find('\0'));
 }
 
@@ -155,6 +174,11 @@ template <class T>
   } else if constexpr (IsVector<T>::value) {
     using Element = typename IsVector<T>::Element;
     sink.BeginCollection(native.size());
+    if constexpr (std::is_same_v<Element, std::string>) {
+      sink.Strings(native.data(), native.size());
+      sink.EndCollection();
+      return true;
+    }
     for (std::size_t i = 0; i < native.size(); ++i) {
       if constexpr (std::is_same_v<Element, bool>) {
         sink.Bool(native[i]);  // packed bit vector

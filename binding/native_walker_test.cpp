@@ -127,6 +127,21 @@ TEST(NativeWalkerTest, OmittedZeroMembersGiveTheWrittenOutHostValue) {
   }
 }
 
+// Texts and names end at their first NUL wherever it lies, in texts short
+// enough to be tested a word at a time and longer; bytes 0x01 and 0x80 next
+// to it are not NULs.
+TEST(NativeWalkerTest, TextsEndAtTheirFirstNulAtAnyOffset) {
+  for (std::size_t length = 1; length <= 34; ++length) {
+    for (std::size_t nul = 0; nul <= length; ++nul) {
+      std::string text(length, '\x01');
+      for (std::size_t i = 0; i < length; i += 2) text[i] = '\x80';
+      if (nul < length) text[nul] = '\0';
+      if (nul + 2 < length) text[nul + 2] = '\0';
+      EXPECT_EQ(ConversionDetail::CutAtNul(text).size(), nul) << nul << " of " << length;
+    }
+  }
+}
+
 // Of fields or map keys that name one member (equal up to their first NUL),
 // the last one written is kept, on every path.
 TEST(NativeWalkerTest, SharedNamesKeepTheLastValueWritten) {

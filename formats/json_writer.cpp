@@ -155,6 +155,17 @@ class CompactWriter : public BaseWriter {
           i += sizeof word;
           continue;
         }
+      } else if (length >= 4) {
+        // Fewer than four bytes left: the text's last four bytes go out in
+        // one store when none needs escaping. Those of them already written
+        // were written as they are, so the store rewrites them unchanged.
+        uint32_t word;
+        std::memcpy(&word, text + length - 4, sizeof word);
+        if (!AnyByteNeedsEscape(word)) {
+          std::memcpy(out - (i - (length - 4)), &word, sizeof word);
+          out += length - i;
+          break;
+        }
       }
       const auto c = static_cast<unsigned char>(text[i++]);
       const char escape = kEscapes[c];
@@ -324,6 +335,10 @@ class JsonWalkSink final : public NativeSink {
   void Unsigned(uint64_t value) override { values_.Unsigned(value); }
   void Double(double value) override { values_.Float(value); }
   void String(std::string_view text) override { values_.String(text); }
+  // One loop over the run, the writer inlined into it.
+  void Strings(const std::string* texts, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) values_.String(ConversionDetail::CutAtNul(texts[i]));
+  }
   void Blob(const uint8_t* bytes, std::size_t count) override { values_.Blob(bytes, count); }
   void Enum(EnumValue value) override { values_.Enum(value); }
   void BeginCollection(std::size_t /*count*/) override {

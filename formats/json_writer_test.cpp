@@ -115,20 +115,24 @@ TEST(JsonWriterTest, StringsAreEscapedAtFullLength) {
   EXPECT_EQ(WriteJson(doc), R"({"q\"k":""})");
 }
 
-// Texts are scanned several bytes at a time: every byte value, at every
-// position within such a step and next to bytes that need no escape, is
-// written exactly as RapidJSON's own writer writes it.
+// Texts are scanned several bytes at a time, the last few as the text's last
+// word: every byte value, at every position of texts of every length up to
+// three such steps and next to bytes that need no escape, is written exactly
+// as RapidJSON's own writer writes it.
 TEST(JsonWriterTest, EveryByteIsEscapedAsRapidJsonDoesAtEveryOffset) {
   for (int byte = 0; byte < 256; ++byte) {
-    for (std::size_t offset = 0; offset < 9; ++offset) {
-      std::string raw(9, 'a');
-      raw[offset] = static_cast<char>(byte);
-      rapidjson::StringBuffer expected;
-      rapidjson::Writer<rapidjson::StringBuffer> writer(expected);
-      writer.String(raw.data(), static_cast<rapidjson::SizeType>(raw.size()));
-      BindingProperty value;
-      value.SetStringFullLength(raw);
-      ASSERT_EQ(WriteJson(value), expected.GetString()) << "byte " << byte << " at " << offset;
+    for (std::size_t length = 1; length <= 12; ++length) {
+      for (std::size_t offset = 0; offset < length; ++offset) {
+        std::string raw(length, 'a');
+        raw[offset] = static_cast<char>(byte);
+        rapidjson::StringBuffer expected;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(expected);
+        writer.String(raw.data(), static_cast<rapidjson::SizeType>(raw.size()));
+        BindingProperty value;
+        value.SetStringFullLength(raw);
+        ASSERT_EQ(WriteJson(value), expected.GetString())
+            << "byte " << byte << " at " << offset << " of " << length;
+      }
     }
   }
 }

@@ -222,7 +222,8 @@ void ForEachProbe(Check&& check) {
   check("filled", FilledAll(), true);
   check("leaf", Leaf{-1, "x"}, true);
   check("leaf list", std::vector<Leaf>{{1, "a"}, {2, "b"}}, true);
-  check("texts", std::vector<std::string>{"x", "y"}, true);
+  check("texts", std::vector<std::string>{"x", "", std::string("a\0bcde", 6), "words, quoted \""},
+        true);
   check("number", int32_t{-12}, true);
   check("enum", Mood::kGlad, true);
   check("unnamed enum", Loose::kOne, true);
