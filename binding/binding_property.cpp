@@ -230,7 +230,7 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
 }
 
 BindingProperty* BindingProperty::AppendFieldOfName(const PooledString* name,
-                                                   const PooledString** below) {
+                                                    const PooledString** below) {
   if (kind_ != PropertyKind::kStructure) return nullptr;
   FieldTable& fields = *payload_.structure;
   if (fields.size == 0) {
@@ -288,8 +288,7 @@ const PooledString* BindingProperty::GatheredName(std::size_t index) const {
   return payload_.structure->slots[index].name;
 }
 
-bool BindingProperty::GatheredNamesAre(const PooledString* const* names,
-                                       std::size_t count) const {
+bool BindingProperty::GatheredNamesAre(const PooledString* const* names, std::size_t count) const {
   const FieldSlot* slots = payload_.structure->slots;
   for (std::size_t i = 0; i < count; ++i) {
     if (slots[i].name != names[i]) return false;

@@ -189,8 +189,9 @@ TEST(TreeBuilderTest, MembersInAnyArrivalOrderComeOutAsOrderedInsertionMakesThem
       {"shapes sharing a start",
        {twitterish, Names({"id", "text", "lang", "user"}), Names({"id", "text", "user"}),
         Names({"id", "text", "user", "created_at", "id", "zz", "a"}), twitterish}},
-      {"nested", {Names({"z", "n", "a"}), Names({"y", "b", "y", "a"}), Names({"z", "n", "a"}),
-                  Names({"x", "c"})}},
+      {"nested",
+       {Names({"z", "n", "a"}), Names({"y", "b", "y", "a"}), Names({"z", "n", "a"}),
+        Names({"x", "c"})}},
       {"beyond the scanned members", {Reversed(80), Reversed(80)}},
       {"large, second run", {Reversed(700)}},
   };
