@@ -242,7 +242,16 @@ BindingProperty* BindingProperty::AppendFieldOfName(const PooledString* name,
     *below = last;
   }
   store_->Retain(name);
-  return &AddField(fields.size, false, name);
+  try {
+    fields.MakeRoom(*store_);
+    auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
+    value->MakeChildOf(store_);
+    fields.slots[fields.size++] = {name, value};
+    return value;
+  } catch (...) {
+    store_->Release(name);
+    throw;
+  }
 }
 
 BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
