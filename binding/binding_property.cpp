@@ -229,6 +229,23 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
   return AddField(0, false, entry);
 }
 
+// Inlined into both callers: the member append is the hot path of every reader.
+[[gnu::always_inline]] inline BindingProperty& BindingProperty::AppendField(
+    const PooledString* name) {
+  FieldTable& fields = *payload_.structure;
+  store_->Retain(name);
+  try {
+    fields.MakeRoom(*store_);
+    auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
+    value->MakeChildOf(store_);
+    fields.slots[fields.size++] = {name, value};
+    return *value;
+  } catch (...) {
+    store_->Release(name);
+    throw;
+  }
+}
+
 BindingProperty* BindingProperty::AppendFieldOfName(const PooledString* name,
                                                     const PooledString** below) {
   if (kind_ != PropertyKind::kStructure) return nullptr;
@@ -241,17 +258,7 @@ BindingProperty* BindingProperty::AppendFieldOfName(const PooledString* name,
     if (last != *below && !NameOrder::Less(last->view(), name->view())) return nullptr;
     *below = last;
   }
-  store_->Retain(name);
-  try {
-    fields.MakeRoom(*store_);
-    auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
-    value->MakeChildOf(store_);
-    fields.slots[fields.size++] = {name, value};
-    return value;
-  } catch (...) {
-    store_->Release(name);
-    throw;
-  }
+  return &AppendField(name);
 }
 
 BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
@@ -280,8 +287,7 @@ bool BindingProperty::CanGatherFields() const {
 }
 
 BindingProperty& BindingProperty::GatherField(const PooledString* name) {
-  store_->Retain(name);
-  return AddField(payload_.structure->size, false, name);
+  return AppendField(name);
 }
 
 BindingProperty* BindingProperty::FindGatheredField(const PooledString* name) {

@@ -336,6 +336,10 @@ class BindingProperty {
   BindingProperty& AppendSlow();
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
+  // Counts `name` once more and makes it a new member with an empty value
+  // after the last slot of the front run, which must hold every member.
+  // Throws as `PlaceField`, leaving the members and the count as they were.
+  BindingProperty& AppendField(const PooledString* name);
   // As `PlaceField`, and gives the count of `entry` back when that throws.
   BindingProperty& AddField(uint32_t index, bool in_tail, const PooledString* entry);
   const BindingProperty* LookupField(std::string_view name) const;
