@@ -132,7 +132,8 @@ BindingProperty& TreeBuilder::SelectOutOfOrder(const PooledString* name) {
     const uint16_t shape = FindShape(structure, count, name);
     if (shape != kNoShape || count < kMaxScannedFields) {
       gathered_ = &structure;
-      gathering_[gathering_count_++] = {static_cast<uint32_t>(open_.size()), shape};
+      gathering_[gathering_count_++] = {static_cast<uint32_t>(open_.size()),
+                                        static_cast<uint32_t>(count), shape};
       return GatherMember(name);
     }
   }
@@ -142,16 +143,20 @@ BindingProperty& TreeBuilder::SelectOutOfOrder(const PooledString* name) {
 
 BindingProperty& TreeBuilder::GatherMember(const PooledString* name) {
   BindingProperty& structure = *open_.back();
-  uint16_t& shape = gathering_[gathering_count_ - 1].shape;
-  const std::size_t count = structure.Size();
-  if (shape != kNoShape) {
-    const Shape& followed = shapes_[shape];
-    if (count < followed.size && shape_names_[followed.first + count] == name) {
-      return structure.GatherField(name);
-    }
+  Gathering& gathering = gathering_[gathering_count_ - 1];
+  const std::size_t count = gathering.count;
+  // Counted once the member is made.
+  const auto gather = [&]() -> BindingProperty& {
+    BindingProperty& member = structure.GatherField(name);
+    ++gathering.count;
+    return member;
+  };
+  if (gathering.shape != kNoShape) {
+    const Shape& followed = shapes_[gathering.shape];
+    if (count < followed.size && shape_names_[followed.first + count] == name) return gather();
     // Another shape may share the arrival order so far.
-    shape = FindShape(structure, count, name);
-    if (shape != kNoShape) return structure.GatherField(name);
+    gathering.shape = FindShape(structure, count, name);
+    if (gathering.shape != kNoShape) return gather();
   }
   if (BindingProperty* found = structure.FindGatheredField(name)) return *found;
   if (count >= kMaxScannedFields) {
@@ -159,7 +164,7 @@ BindingProperty& TreeBuilder::GatherMember(const PooledString* name) {
     const PooledString* below = nullptr;
     return structure.FieldOfName(name, &below);
   }
-  return structure.GatherField(name);
+  return gather();
 }
 
 std::size_t TreeBuilder::ShapeChain(const PooledString* first) {

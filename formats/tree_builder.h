@@ -190,6 +190,8 @@ class TreeBuilder {
   struct Gathering {
     // Its place in `open_` plus one.
     uint32_t depth;
+    // Its members so far.
+    uint32_t count;
     // The shape its members follow so far, or `kNoShape`.
     uint16_t shape;
   };
