@@ -53,7 +53,8 @@ class TreeBuilder {
 
   // Builds into `root`, which is not owned and must outlive the builder.
   explicit TreeBuilder(BindingProperty& root);
-  // Gives back the names the builder keeps counted (see `names_`).
+  // Gives back the names the builder keeps counted (see `names_` and
+  // `shapes_`).
   ~TreeBuilder();
   TreeBuilder(const TreeBuilder&) = delete;
   TreeBuilder& operator=(const TreeBuilder&) = delete;
