@@ -229,21 +229,45 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
   return AddField(0, false, entry);
 }
 
+// Inlined into both callers: the member append is the hot path of every reader.
+[[gnu::always_inline]] inline BindingProperty& BindingProperty::AppendField(
+    const PooledString* name) {
+  FieldTable& fields = *payload_.structure;
+  store_->Retain(name);
+  try {
+    fields.MakeRoom(*store_);
+    auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
+    value->MakeChildOf(store_);
+    fields.slots[fields.size++] = {name, value};
+    return *value;
+  } catch (...) {
+    store_->Release(name);
+    throw;
+  }
+}
+
+BindingProperty* BindingProperty::AppendFieldOfName(const PooledString* name,
+                                                    const PooledString** below) {
+  if (kind_ != PropertyKind::kStructure) return nullptr;
+  FieldTable& fields = *payload_.structure;
+  if (fields.size == 0) {
+    if (fields.pending != 0) return nullptr;
+  } else {
+    // Documents that repeat one shape repeat its pairs of neighbouring names.
+    const PooledString* last = fields.slots[fields.size - 1].name;
+    if (last != *below && !NameOrder::Less(last->view(), name->view())) return nullptr;
+    *below = last;
+  }
+  return &AppendField(name);
+}
+
 BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
                                               const PooledString** below) {
   uint32_t index = 0;
   bool in_tail = false;
   if (kind_ == PropertyKind::kStructure) {
+    if (BindingProperty* appended = AppendFieldOfName(name, below)) return *appended;
     FieldTable& fields = *payload_.structure;
-    if (fields.size != 0) {
-      // Documents that repeat one shape repeat its pairs of neighbouring names.
-      const PooledString* last = fields.slots[fields.size - 1].name;
-      if (last == *below || NameOrder::Less(last->view(), name->view())) {
-        *below = last;
-        store_->Retain(name);
-        return AddField(fields.size, false, name);
-      }
-    }
     const FieldTable::Position position = fields.Locate(name->view());
     if (position.found != nullptr) return *position.found;
     index = position.index;
@@ -254,6 +278,57 @@ BindingProperty& BindingProperty::FieldOfName(const PooledString* name,
   }
   store_->Retain(name);
   return AddField(index, in_tail, name);
+}
+
+bool BindingProperty::CanGatherFields() const {
+  if (kind_ != PropertyKind::kStructure) return false;
+  const FieldTable& fields = *payload_.structure;
+  return fields.pending == 0 && fields.size < kMaxGatheredFields;
+}
+
+BindingProperty& BindingProperty::GatherField(const PooledString* name) {
+  return AppendField(name);
+}
+
+BindingProperty* BindingProperty::FindGatheredField(const PooledString* name) {
+  const FieldTable& fields = *payload_.structure;
+  // Names are interned: one entry per text in a tree.
+  for (uint32_t i = 0; i < fields.size; ++i) {
+    if (fields.slots[i].name == name) return fields.slots[i].value;
+  }
+  return nullptr;
+}
+
+const PooledString* BindingProperty::GatheredName(std::size_t index) const {
+  return payload_.structure->slots[index].name;
+}
+
+bool BindingProperty::GatheredNamesAre(const PooledString* const* names, std::size_t count) const {
+  const FieldSlot* slots = payload_.structure->slots;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (slots[i].name != names[i]) return false;
+  }
+  return true;
+}
+
+void BindingProperty::ArrangeFields(const uint16_t* order, std::size_t order_size) {
+  FieldTable& fields = *payload_.structure;
+  FieldSlot arranged[kMaxGatheredFields];
+  uint32_t count = 0;
+  for (std::size_t k = 0; k < order_size; ++k) {
+    if (order[k] < fields.size) arranged[count++] = fields.slots[order[k]];
+  }
+  std::memcpy(fields.slots, arranged, count * sizeof(FieldSlot));
+}
+
+void BindingProperty::SortFields(uint16_t* order) {
+  const FieldTable& fields = *payload_.structure;
+  for (uint32_t i = 0; i < fields.size; ++i) order[i] = static_cast<uint16_t>(i);
+  const FieldSlot* slots = fields.slots;
+  std::sort(order, order + fields.size, [slots](uint16_t a, uint16_t b) {
+    return NameOrder::Less(slots[a].name->view(), slots[b].name->view());
+  });
+  ArrangeFields(order, fields.size);
 }
 
 BindingProperty& BindingProperty::AddField(uint32_t index, bool in_tail,

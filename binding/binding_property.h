@@ -213,6 +213,42 @@ class BindingProperty {
   // comparison. When `name` is added after the last member, `*below` is set
   // to that member's name; otherwise it is left as it was.
   BindingProperty& FieldOfName(const PooledString* name, const PooledString** below);
+  // The part of `FieldOfName` that appends: when this is a structure and
+  // `name` goes after its last member (or it has none), adds the member there
+  // and returns it; else returns nullptr and changes nothing.
+  BindingProperty* AppendFieldOfName(const PooledString* name, const PooledString** below);
+
+  // Gathering: a reader whose keys arrive out of name order may add members
+  // in arrival order and put them in name order once, when the structure is
+  // complete. Between the first `GatherField` and `ArrangeFields` or
+  // `SortFields`, the structure's members are in arrival order and only the
+  // calls below may touch it (its release is safe too).
+  //
+  // Most members a gathered structure may have.
+  static constexpr std::size_t kMaxGatheredFields = 256;
+  // True for a structure that may be gathered: its members are in one run and
+  // fewer than `kMaxGatheredFields`.
+  bool CanGatherFields() const;
+  // Adds the member `name` (a name of this tree, kept counted by the caller
+  // and absent from the structure) after the last member, in arrival order.
+  // Throws as `FieldOfName`, leaving the members as they were.
+  BindingProperty& GatherField(const PooledString* name);
+  // The member `name` of a gathered structure, or nullptr (a linear search).
+  BindingProperty* FindGatheredField(const PooledString* name);
+  // The name of member `index` of a gathered structure, in arrival order.
+  const PooledString* GatheredName(std::size_t index) const;
+  // True when the first `count` members of a gathered structure (it has at
+  // least that many) are named `names[0, count)`, in that order.
+  bool GatheredNamesAre(const PooledString* const* names, std::size_t count) const;
+  // Puts the members of a gathered structure in name order: `order[k]` is
+  // the arrival index of the k-th member in name order, and indices at or
+  // above the member count are skipped (`order` may describe a longer
+  // structure whose arrival order starts the same). Never fails.
+  void ArrangeFields(const uint16_t* order, std::size_t order_size);
+  // Sorts the members of a gathered structure by name, writing their
+  // arrival indices in name order to `order` (room for every member).
+  // Never fails.
+  void SortFields(uint16_t* order);
 
   // Element `index`, or `EmptyValue()` when this is no collection or too short.
   const BindingProperty& GetAt(std::size_t index) const;
@@ -300,6 +336,10 @@ class BindingProperty {
   BindingProperty& AppendSlow();
   void SetInternedString(std::string_view text);
   BindingProperty& InsertField(std::string_view name);
+  // Counts `name` once more and makes it a new member with an empty value
+  // after the last slot of the front run, which must hold every member.
+  // Throws as `PlaceField`, leaving the members and the count as they were.
+  BindingProperty& AppendField(const PooledString* name);
   // As `PlaceField`, and gives the count of `entry` back when that throws.
   BindingProperty& AddField(uint32_t index, bool in_tail, const PooledString* entry);
   const BindingProperty* LookupField(std::string_view name) const;

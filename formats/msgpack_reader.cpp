@@ -73,20 +73,26 @@ class Decoder {
   Decoder(const uint8_t* data, std::size_t size, PropertyResult& result)
       : data_(data), size_(size), result_(result), builder_(result) {}
 
+  // Decodes the input; structures it leaves open (input that ends inside
+  // them) are put in name order too.
+  void Run() {
+    Decode();
+    if (!failed_) builder_.Settle();
+  }
+
+  std::size_t position() const { return position_; }
+
+ private:
   // One round per entry: levels whose entries have all begun are closed
   // first, then a map entry reads its key and both read the value's type byte.
-  void Run() {
+  void Decode() {
     frames_.reserve(kReservedFrames);
     frames_.push_back(Frame{1, FrameKind::kRoot});
     while (!failed_ && position_ < size_) {
       Frame* top = &frames_.back();
       while (top->remaining == 0) {
         if (top->kind == FrameKind::kRoot) return;
-        if (top->kind == FrameKind::kCollection) {
-          builder_.EndCollection();
-        } else {
-          builder_.EndStructure();
-        }
+        builder_.End();
         frames_.pop_back();
         top = &frames_.back();
       }
@@ -102,9 +108,6 @@ class Decoder {
     }
   }
 
-  std::size_t position() const { return position_; }
-
- private:
   // Reads a map key into `*key` (a view of the input); false once the read
   // has failed.
   bool ReadKey(std::string_view* key) {

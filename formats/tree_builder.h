@@ -6,7 +6,10 @@
 // keys. The builder keeps the stack of open containers and the current target
 // (the property the next value fills): inside a collection each value appends
 // a new element; inside a structure a `Key` selects (or creates) the member the
-// next value fills. The builder does not own the root; it must outlive the
+// next value fills. Keys that arrive in name order append; a structure whose
+// keys arrive out of order gathers its members in arrival order and is put in
+// name order once, when it closes (the tree comes out as if each member had
+// been inserted in order). The builder does not own the root; it must outlive the
 // builder, and the tree must not be touched by anyone else while it is built.
 //
 // Nesting is bounded: a value inside `kMaxNestingDepth` open containers is
@@ -50,7 +53,8 @@ class TreeBuilder {
 
   // Builds into `root`, which is not owned and must outlive the builder.
   explicit TreeBuilder(BindingProperty& root);
-  // Gives back the names the builder keeps counted (see `names_`).
+  // Gives back the names the builder keeps counted (see `names_` and
+  // `shapes_`).
   ~TreeBuilder();
   TreeBuilder(const TreeBuilder&) = delete;
   TreeBuilder& operator=(const TreeBuilder&) = delete;
@@ -104,9 +108,28 @@ class TreeBuilder {
   [[nodiscard]] bool StartStructure(Existing existing = Existing::kKeep, std::size_t room = 0) {
     return StartContainer(PropertyKind::kStructure, existing, room);
   }
-  // Closes the innermost open container; ignored when none is open.
-  void EndCollection() { EndContainer(); }
-  void EndStructure() { EndContainer(); }
+  // Closes the innermost open container, which must be a collection;
+  // ignored when none is open.
+  void EndCollection() {
+    if (open_.empty()) return;
+    open_.pop_back();
+    member_ = nullptr;
+  }
+  // Closes the innermost open container, which must be a structure, putting
+  // its members in name order when they were gathered; ignored when none is
+  // open.
+  void EndStructure() { End(); }
+  // Closes the innermost open container of either kind, as `EndCollection`
+  // or `EndStructure` would; ignored when none is open.
+  void End() {
+    if (open_.empty()) return;
+    if (open_.back() == gathered_) [[unlikely]] {
+      CloseGathered();
+      return;
+    }
+    open_.pop_back();
+    member_ = nullptr;
+  }
 
   // Selects the member `name` (cut at its first NUL) of the innermost open
   // structure as the target of the next value, creating it when absent.
@@ -137,6 +160,11 @@ class TreeBuilder {
   bool ExpectsKey() const;
   // The innermost open container, or nullptr when none is open.
   BindingProperty* innermost() const { return open_.empty() ? nullptr : open_.back(); }
+  // Puts the members of every open structure in name order, so that the tree
+  // can be read (looked up, copied) before they close; a reader that stops
+  // with structures still open calls it before handing the tree over. Never
+  // fails.
+  void Settle();
   // The root being built.
   BindingProperty& root() const { return root_; }
   // True once the root has received a value or been opened as a container.
@@ -145,6 +173,37 @@ class TreeBuilder {
  private:
   // Slots of the name memo: a power of two.
   static constexpr std::size_t kNameSlots = 256;
+  // Room for the shapes (see `shapes_`): names in all, shapes, and chains.
+  static constexpr std::size_t kShapeNames = 1024;
+  static constexpr std::size_t kShapes = 64;
+  static constexpr std::size_t kShapeChains = 32;
+  // A shape index that means none.
+  static constexpr uint16_t kNoShape = 0xFFFF;
+  // Most members a structure gathers without a shape: each new key is looked
+  // for among them one by one.
+  static constexpr std::size_t kMaxScannedFields = 64;
+
+  // Most structures gathered at once; an inner one beyond them is ordered as
+  // its members come.
+  static constexpr std::size_t kMaxGathering = 16;
+
+  // An open structure whose members are gathered in arrival order.
+  struct Gathering {
+    // Its place in `open_` plus one.
+    uint32_t depth;
+    // Its members so far.
+    uint32_t count;
+    // The shape its members follow so far, or `kNoShape`.
+    uint16_t shape;
+  };
+  // One arrival order of distinct member names met before, with the order
+  // that sorts it: `size` names and indices from `first` in `shape_names_`
+  // and `shape_order_`; `next` is the next shape of its chain, or `kNoShape`.
+  struct Shape {
+    uint16_t first;
+    uint16_t size;
+    uint16_t next;
+  };
 
   BindingProperty& BeginOtherValue();
   void SelectMember(std::string_view name, bool may_hold_nul);
@@ -152,11 +211,22 @@ class TreeBuilder {
   // and last bytes, not a hash of every byte.
   static std::size_t NameSlot(std::string_view name);
   bool StartContainer(PropertyKind kind, Existing existing, std::size_t room);
-  void EndContainer() {
-    if (open_.empty()) return;
-    open_.pop_back();
-    member_ = nullptr;
-  }
+  // Selects `name` in the innermost open structure, whose last member is
+  // above it.
+  BindingProperty& SelectOutOfOrder(const PooledString* name);
+  // Selects `name` in the innermost open structure, which is gathered.
+  BindingProperty& GatherMember(const PooledString* name);
+  // A shape whose first `count` names are the members of `structure` and
+  // whose next name is `name`, or `kNoShape`.
+  uint16_t FindShape(const BindingProperty& structure, std::size_t count,
+                     const PooledString* name) const;
+  static std::size_t ShapeChain(const PooledString* first);
+  // Puts the members of the innermost gathered structure in name order and
+  // ends its gathering; with `record`, one that followed no shape is kept as
+  // a shape.
+  void FinishGathering(bool record);
+  // `EndStructure` for a gathered structure.
+  void CloseGathered();
 
   BindingProperty& root_;
   // Open containers, outermost first. Pointers stay valid: a collection only
@@ -179,6 +249,24 @@ class TreeBuilder {
   };
   RecentName names_[kNameSlots];
   bool names_ready_ = false;
+  // Shapes: documents repeat a few arrival orders of member names. A
+  // structure whose keys arrive out of name order gathers its members in
+  // arrival order; one that follows a shape met before is put in order by
+  // the shape's sorting order, without comparing names, and a new key that
+  // matches the shape's next name needs no search for a duplicate (a shape's
+  // names are distinct). Names here are counted by the builder, so they
+  // stay the same texts. Chains by first name; `kNoShape` ends a chain.
+  const PooledString* shape_names_[kShapeNames];
+  uint16_t shape_order_[kShapeNames];
+  Shape shapes_[kShapes];
+  uint16_t shape_chains_[kShapeChains];
+  std::size_t shape_count_ = 0;
+  std::size_t shape_names_used_ = 0;
+  // The gathered open structures, outermost first, and the innermost of
+  // them (nullptr: none).
+  Gathering gathering_[kMaxGathering];
+  std::size_t gathering_count_ = 0;
+  const BindingProperty* gathered_ = nullptr;
 };
 
 }  // namespace Kestrel

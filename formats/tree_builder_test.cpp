@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,111 @@ TEST(TreeBuilderTest, RefusesTheContainerBeyondTheNestingLimit) {
     node = &node->GetAt(0);
   }
   EXPECT_EQ(node->GetSigned(), 7);
+}
+
+// The members of `value` as "name=value" in the order it lists them, nested
+// structures in braces.
+std::string Listing(const BindingProperty& value) {
+  if (value.kind() != PropertyKind::kStructure) return std::to_string(value.GetUnsigned());
+  std::string text = "{";
+  value.ForEachField([&](std::string_view name, const BindingProperty& member) {
+    text.append(name).append("=").append(Listing(member)).append(" ");
+    // Every member can be looked up once the structure is closed.
+    EXPECT_EQ(value.FindField(name), &member) << name;
+  });
+  return text + "}";
+}
+
+std::vector<std::string> Names(std::initializer_list<const char*> names) {
+  return {names.begin(), names.end()};
+}
+
+std::vector<std::string> Reversed(std::size_t count) {
+  std::vector<std::string> names;
+  for (std::size_t i = count; i-- > 0;) names.push_back("k" + std::to_string(1000 + i));
+  return names;
+}
+
+TEST(TreeBuilderTest, MembersInAnyArrivalOrderComeOutAsOrderedInsertionMakesThem) {
+  // Each case is a collection of structures, one per key list; a key takes
+  // its arrival index as value (a repeated key keeps the last), and a key
+  // "n" opens a structure with the keys of the structure after it.
+  struct Case {
+    const char* label;
+    std::vector<std::vector<std::string>> structures;
+  };
+  const auto twitterish = Names({"id", "text", "user", "created_at", "entities", "lang"});
+  const Case cases[] = {
+      {"in order", {Names({"a", "b", "c", "d"})}},
+      {"reversed", {Names({"d", "c", "b", "a"})}},
+      {"interleaved", {Names({"b", "d", "a", "c", "e"})}},
+      {"repeated keys", {Names({"c", "a", "c", "b", "a", "c"})}},
+      {"one shape repeated", {twitterish, twitterish, twitterish}},
+      {"shapes sharing a start",
+       {twitterish, Names({"id", "text", "lang", "user"}),
+        Names({"id", "text", "user", "created_at"}),
+        Names({"id", "text", "user", "created_at", "id", "zz", "a"}), twitterish}},
+      {"nested",
+       {Names({"z", "n", "a"}), Names({"y", "b", "y", "a"}), Names({"z", "n", "a"}),
+        Names({"x", "c"})}},
+      {"more names than the shape",
+       {Names({"b", "a"}), Names({"a0", "Z"}), Names({"b", "a", "a0"})}},
+      {"beyond the scanned members", {Reversed(80), Reversed(80)}},
+      {"large, second run", {Reversed(700)}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.label);
+    BindingProperty built;
+    BindingProperty expected;
+    {
+      TreeBuilder builder(built);
+      ASSERT_TRUE(builder.StartCollection());
+      for (std::size_t s = 0; s < test.structures.size(); ++s) {
+        BindingProperty& want = expected.At(s);
+        want.MakeStructure();
+        ASSERT_TRUE(builder.StartStructure());
+        const auto& keys = test.structures[s];
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+          builder.Key(keys[i]);
+          if (keys[i] == "n" && s + 1 < test.structures.size()) {
+            ASSERT_TRUE(builder.StartStructure());
+            BindingProperty& inner = want.Field("n");
+            for (std::size_t j = 0; j < test.structures[s + 1].size(); ++j) {
+              builder.Key(test.structures[s + 1][j]);
+              builder.Unsigned(j);
+              inner.Field(test.structures[s + 1][j]).SetUnsigned(j);
+            }
+            builder.EndStructure();
+            continue;
+          }
+          builder.Unsigned(i);
+          want.Field(keys[i]).SetUnsigned(i);
+        }
+        builder.EndStructure();
+      }
+      builder.EndCollection();
+    }
+    ASSERT_EQ(built.Size(), expected.Size());
+    for (std::size_t s = 0; s < built.Size(); ++s) {
+      EXPECT_EQ(Listing(built.GetAt(s)), Listing(expected.GetAt(s))) << s;
+    }
+  }
+}
+
+TEST(TreeBuilderTest, SettleOrdersOpenStructuresForLookups) {
+  BindingProperty root;
+  TreeBuilder builder(root);
+  ASSERT_TRUE(builder.StartStructure());
+  for (const char* name : {"d", "c", "b", "a"}) {
+    builder.Key(name);
+    builder.Unsigned(1);
+  }
+  builder.Settle();
+  for (const char* name : {"a", "b", "c", "d"}) EXPECT_EQ(root.GetField(name).GetUnsigned(), 1u);
+  builder.Key("b");  // still found after settling
+  builder.Unsigned(7);
+  builder.EndStructure();
+  EXPECT_EQ(Listing(root), "{a=1 b=7 c=1 d=1 }");
 }
 
 TEST(TreeBuilderTest, RootScalarAndCustomValues) {

@@ -488,6 +488,8 @@ bool YamlReader::OnAlias(const yaml_event_t& event) {
   // The target first: appending to a collection may move its elements, and the
   // anchored node may be one of them.
   BindingProperty& target = builder_.BeginValue();
+  // The path to the anchored node looks members up in open structures too.
+  builder_.Settle();
   const BindingProperty& source = Resolve(anchor.path);
   // A repeated key can reopen a closed anchored container ("a: &x {}" then
   // "a: {b: *x}"): copying it into its own member would never end.

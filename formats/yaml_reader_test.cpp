@@ -278,6 +278,8 @@ TEST(YamlReader, AnchorsAndAliasesCopyTheValueWhenTheAliasIsRead) {
       {"a: {b: &x [1]}\na: *x", "{a:[u:1]}"},
       // The anchor on the root value.
       {"&r [1]", "[u:1]"},
+      // An alias to a member of a mapping whose keys are still arriving out of order.
+      {"d: &x 1\nc: 2\nb: 3\na: *x", "{a:u:1,b:u:3,c:u:2,d:u:1}"},
   };
   ExpectReads(std::begin(cases), std::end(cases));
 }
