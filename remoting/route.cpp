@@ -172,6 +172,15 @@ bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes) {
         route.method() == HttpMethod::kNone ||
         (route.method() == state.method && route.method_name() == state.method_name);
     if (!method_fits) continue;
+    if (compiled.is_literal()) {
+      // No parameters: nothing to decode, and a literal match ends the search
+      // unless a taken route's values are already empty in total.
+      if (state.path != compiled.literal_path() || (taken && taken_length == 0)) continue;
+      state.function = compiled.function();
+      state.route = &route;
+      state.path_parameters.clear();
+      return true;
+    }
     PathParameters parameters;
     if (!compiled.MatchPath(state.path, &parameters)) continue;
     std::size_t length = 0;
