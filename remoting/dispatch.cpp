@@ -191,13 +191,16 @@ void DispatchSafely(CoreResponse* response, const CoreRequest* request,
   if (response == nullptr) return;
   // The exception object dies with its catch block, so its text is copied
   // into a fixed buffer (no allocation: the heap may be what failed).
-  char description[256] = "unknown exception";
+  // It is filled only on the way out of a failed call: an ordinary call
+  // leaves it untouched.
+  char description[256];
   try {
     Dispatch(response, request, routes);
     return;
   } catch (const std::exception& error) {
     std::snprintf(description, sizeof(description), "%s", error.what());
   } catch (...) {
+    std::snprintf(description, sizeof(description), "%s", "unknown exception");
   }
   // The failure may have been the heap itself: the reset frees first, and the
   // report falls back to a static text if it cannot copy.
