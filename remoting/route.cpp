@@ -178,7 +178,7 @@ bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes) {
       if (state.path != compiled.literal_path() || (taken && taken_length == 0)) continue;
       state.function = compiled.function();
       state.route = &route;
-      state.path_parameters.clear();
+      if (!state.path_parameters.empty()) state.path_parameters.clear();
       return true;
     }
     PathParameters parameters;
