@@ -3,6 +3,9 @@
 #include <tuple>
 #include <utility>
 
+#include "remoting/function_handler.h"
+#include "remoting/remoting_request.h"
+
 namespace Kestrel {
 namespace {
 
@@ -21,6 +24,11 @@ unsigned HexValue(char c) {
   return 16;
 }
 
+// Whether a template has no parameter: it is then compared as it is.
+bool IsLiteralTemplate(std::string_view path_template) {
+  return path_template.find('{') == std::string_view::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -28,7 +36,12 @@ unsigned HexValue(char c) {
 
 FunctionRoute::FunctionRoute(const FunctionRecord* function, std::string function_name,
                              std::shared_ptr<FunctionHandler> handler)
-    : function_(function), function_name_(std::move(function_name)), handler_(std::move(handler)) {}
+    : function_(function),
+      function_name_(std::move(function_name)),
+      handler_(std::move(handler)),
+      literal_template_(IsLiteralTemplate(function_name_)),
+      takes_request_record_(handler_ != nullptr &&
+                            IsRequestRecordIdentity(handler_->RequestParameterType())) {}
 
 ArgumentLocation FunctionRoute::LocationAt(std::size_t position) const {
   return position < locations_.size() ? locations_[position] : ArgumentLocation::kAny;
@@ -37,6 +50,7 @@ ArgumentLocation FunctionRoute::LocationAt(std::size_t position) const {
 void FunctionRoute::SetPath(std::string_view path) {
   if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   path_.assign(path);
+  literal_template_ = IsLiteralTemplate(TemplateText());
 }
 
 void FunctionRoute::SetMethod(HttpMethod method) {
@@ -126,12 +140,12 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view path) {
 // ---------------------------------------------------------------------------
 // Compilation
 
-CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
-                           std::string_view path_template) {
+CompiledRoute CompiledRoute::Make(const FunctionRecord* function, const FunctionRoute& route,
+                                  std::string_view path_template, bool literal) {
   CompiledRoute compiled;
   compiled.function_ = function;
   compiled.route_ = &route;
-  if (path_template.find('{') == std::string_view::npos) {
+  if (literal) {
     compiled.literal_path_ = path_template;
     return compiled;
   }
@@ -139,8 +153,14 @@ CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& 
   return compiled;
 }
 
+CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
+                           std::string_view path_template) {
+  return CompiledRoute::Make(function, route, path_template, IsLiteralTemplate(path_template));
+}
+
 CompiledRoute CompileRoute(const FunctionRoute& route) {
-  return CompileRoute(route.function(), route, route.TemplateText());
+  return CompiledRoute::Make(route.function(), route, route.TemplateText(),
+                             route.has_literal_template());
 }
 
 // ---------------------------------------------------------------------------
