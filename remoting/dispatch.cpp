@@ -79,7 +79,8 @@ void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistr
   // be converted takes the tree, which gives its failure.
   bool written = false;
   if (result.native != nullptr && result.outcome.IsValid() && result.outcome.IsEmpty()) {
-    Client::ReleaseCoreValue(&response->value);
+    // A response fresh from `Dispatch`'s reset holds nil: nothing to release.
+    if (response->value.kind != Client::CoreValueKind::kNil) Client::ReleaseCoreValue(&response->value);
     written = ToCoreValue(result.native->Walk(), response->value, registry);
     if (!written) MaterializeOutcome(result);
   }
