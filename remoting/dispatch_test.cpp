@@ -532,7 +532,7 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
   const auto answer = [&registry](auto value, bool through_tree) {
     CallResult result;
     using Held = HeldReturnedOutcome<MaybeType<decltype(value)>>;
-    result.native.emplace<Held>([&value] { return std::move(value); }, registry);
+    result.native.emplace<Held>([&value] { return std::move(value); }, registry, nullptr);
     if (through_tree) {
       MaterializeOutcome(result);
       EXPECT_EQ(result.native, nullptr);
@@ -548,7 +548,8 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
             "error: Couldn't convert native value because it's an unregistered structure.");
 
   CallResult failed;
-  failed.native.emplace<HeldReturnedOutcome<MaybeType<int>>>([] { return 3; }, registry);
+  failed.native.emplace<HeldReturnedOutcome<MaybeType<int>>>([] { return 3; }, registry,
+                                                             nullptr);
   SetFailure(failed, "Nope");
   EXPECT_EQ(failed.native, nullptr);
 }

@@ -35,6 +35,7 @@
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
+#include "binding/native_walker.h"
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
 #include "remoting/call_result.h"
@@ -152,24 +153,50 @@ using ReturnValue = typename HandlerReturn<Returned>::Value;
 // only until the transport has taken its message. `registry` must outlive it.
 template <HandlerDetail::HandlerReturnType Returned>
 class HeldReturnedOutcome final : public NativeOutcome {
+  using R = HandlerDetail::ReturnValue<Returned>;
+
  public:
-  // Holds what `make()` returns, made in place.
+  // Holds what `make()` returns, made in place. `function` is the function's
+  // record (may be null): the record of the struct its result holds is taken
+  // from it when it names that struct, as the records of nested structs are
+  // taken from their fields, instead of being looked up for every walk.
   template <class Make>
-  HeldReturnedOutcome(Make&& make, TypeRegistry& registry)
-      : returned_(std::forward<Make>(make)()), registry_(registry) {}
+  HeldReturnedOutcome(Make&& make, TypeRegistry& registry, const FunctionRecord* function)
+      : returned_(std::forward<Make>(make)()), registry_(registry), function_(function) {}
 
   // The handler's result: its value or its failure.
-  const MaybeType<HandlerDetail::ReturnValue<Returned>>& returned() const {
+  const MaybeType<R>& returned() const {
     return HandlerDetail::HandlerReturn<Returned>::View(returned_);
   }
-  NativeWalk Walk() const override { return MakeNativeWalk(returned().value(), registry_); }
+  NativeWalk Walk() const override { return NativeWalk{&WalkHeld, this, &registry_}; }
   void Convert(PropertyResult& output) const override {
     ConvertNative(output, returned().value(), registry_);
   }
 
  private:
+  // The walk of a held outcome (`held`), as `WalkNative` of its value.
+  static bool WalkHeld(NativeSink& sink, const void* held, TypeRegistry& registry) {
+    const auto& outcome = *static_cast<const HeldReturnedOutcome*>(held);
+    return WalkValue<R>(sink, outcome.returned().value(), outcome.ElementType(), registry);
+  }
+
+  // The record of the struct R holds (innermost for containers), or null.
+  const TypeRecord* ElementType() const {
+    const StaticTypeInfo* identity = ConversionDetail::InnermostIdentity<R>();
+    if (identity == nullptr) return nullptr;
+    if (function_ != nullptr) {
+      const TypeRecord* named = function_->result_type.primary.element_type;
+      if (named != nullptr && named->identity() != nullptr &&
+          named->identity()->hash_code == identity->hash_code) {
+        return named;
+      }
+    }
+    return FindRegisteredType(registry_, identity);
+  }
+
   Returned returned_;
   TypeRegistry& registry_;
+  const FunctionRecord* function_;
 };
 
 // A handler over a callable `Returned(Args...)`, where `Returned` is
@@ -218,7 +245,7 @@ class TypedFunctionHandler final : public FunctionHandler {
       // A callable that takes the call result cannot drop it while it is
       // being made: the slot holds it only once it is complete.
       const HeldReturnedOutcome<Returned>& held =
-          result.native.emplace<HeldReturnedOutcome<Returned>>(call, *registry_);
+          result.native.emplace<HeldReturnedOutcome<Returned>>(call, *registry_, function_);
       const MaybeType<R>& returned = held.returned();
       if (returned.is_failure()) {
         Fail(result, returned.failure());
