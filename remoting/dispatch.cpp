@@ -47,7 +47,8 @@ void FreeOwnedText(const char* text) {
 
 void ResetResponse(CoreResponse* response) {
   if (response == nullptr) return;
-  Client::ReleaseCoreValue(&response->value);
+  // Dispatch resets every response first: most hold nil then.
+  if (response->value.kind != Client::CoreValueKind::kNil) Client::ReleaseCoreValue(&response->value);
   if (response->error_flag != 0 && response->error_text != kOutOfMemoryText) {
     CountingFree(response->error_text);
   }
@@ -142,11 +143,10 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
     if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
       state.method_name = request->method_name;
     }
-    // A descriptor call-back passes the routes of one function: compile that
-    // one on the stack, without a vector to allocate on every call.
+    // A descriptor call-back passes the route of one function: matched
+    // without a vector to allocate on every call.
     if (routes.size() == 1 && routes[0] != nullptr) {
-      const CompiledRoute compiled = CompileRoute(*routes[0]);
-      matched = MatchRoutes(state, std::span(&compiled, 1));
+      matched = MatchRoute(state, *routes[0]);
     } else {
       std::vector<CompiledRoute> compiled;
       compiled.reserve(routes.size());

@@ -183,22 +183,45 @@ bool CompiledRoute::MatchPath(std::string_view path, PathParameters* parameters)
   return true;
 }
 
+namespace {
+
+// Whether `route` accepts the method of `state`.
+bool MethodFits(const FunctionRoute& route, const MatchState& state) {
+  return route.method() == HttpMethod::kNone ||
+         (route.method() == state.method && route.method_name() == state.method_name);
+}
+
+// Takes the literal route `route` of `function` for `state`: a literal route
+// has no parameters, so nothing is decoded.
+void TakeLiteral(MatchState& state, const FunctionRecord* function, const FunctionRoute& route) {
+  state.function = function;
+  state.route = &route;
+  if (!state.path_parameters.empty()) state.path_parameters.clear();
+}
+
+}  // namespace
+
+bool MatchRoute(MatchState& state, const FunctionRoute& route) {
+  if (!route.has_literal_template()) {
+    const CompiledRoute compiled = CompileRoute(route);
+    return MatchRoutes(state, std::span(&compiled, 1));
+  }
+  if (!MethodFits(route, state) || state.path != route.TemplateText()) return false;
+  TakeLiteral(state, route.function(), route);
+  return true;
+}
+
 bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes) {
   bool taken = false;
   std::size_t taken_length = 0;
   for (const CompiledRoute& compiled : routes) {
     const FunctionRoute& route = *compiled.route();
-    const bool method_fits =
-        route.method() == HttpMethod::kNone ||
-        (route.method() == state.method && route.method_name() == state.method_name);
-    if (!method_fits) continue;
+    if (!MethodFits(route, state)) continue;
     if (compiled.is_literal()) {
-      // No parameters: nothing to decode, and a literal match ends the search
-      // unless a taken route's values are already empty in total.
+      // A literal match ends the search unless a taken route's values are
+      // already empty in total.
       if (state.path != compiled.literal_path() || (taken && taken_length == 0)) continue;
-      state.function = compiled.function();
-      state.route = &route;
-      if (!state.path_parameters.empty()) state.path_parameters.clear();
+      TakeLiteral(state, compiled.function(), route);
       return true;
     }
     PathParameters parameters;

@@ -213,6 +213,11 @@ CompiledRoute CompileRoute(const FunctionRoute& route);
 // function, route and parameters; otherwise it is unchanged.
 bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes);
 
+// `MatchRoutes` over the one route `route`, compiled for its own function and
+// template (`CompileRoute(route)`); a literal template is compared as it is,
+// with nothing compiled.
+bool MatchRoute(MatchState& state, const FunctionRoute& route);
+
 // Returns `text` with '+' as a space and "%XY" decoded (a non-hex digit counts
 // as 16, the byte is the low eight bits); a '%' among the last two characters
 // is dropped. Never fails.
