@@ -375,7 +375,9 @@ TEST(MatchRouteTest, OneRouteMatchesAsInAListOfOne) {
         MatchState state = MakeState(path, method, name);
         state.path_parameters["stale"] = "x";
         expected.path_parameters["stale"] = "x";
-        ASSERT_EQ(MatchRoute(state, *route), MatchRoutes(expected, list));
+        const bool matched = MatchRoute(state, *route);
+        ASSERT_EQ(matched, MatchRoutes(expected, list));
+        if (matched) EXPECT_EQ(state.path_parameters.count("stale"), 0u);
         EXPECT_EQ(state.route, expected.route);
         EXPECT_EQ(state.function, expected.function);
         EXPECT_EQ(state.path_parameters, expected.path_parameters);
