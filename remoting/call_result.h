@@ -21,11 +21,11 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <type_traits>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
@@ -77,7 +77,8 @@ class NativeOutcomeSlot {
     static_assert(std::is_base_of_v<NativeOutcome, Outcome>);
     reset();
     Outcome* made;
-    if constexpr (sizeof(Outcome) <= kInlineBytes && alignof(Outcome) <= alignof(std::max_align_t)) {
+    if constexpr (sizeof(Outcome) <= kInlineBytes &&
+                  alignof(Outcome) <= alignof(std::max_align_t)) {
       made = new (static_cast<void*>(storage_)) Outcome(std::forward<Arguments>(arguments)...);
       inline_ = true;
     } else {

@@ -48,7 +48,8 @@ void FreeOwnedText(const char* text) {
 void ResetResponse(CoreResponse* response) {
   if (response == nullptr) return;
   // Dispatch resets every response first: most hold nil then.
-  if (response->value.kind != Client::CoreValueKind::kNil) Client::ReleaseCoreValue(&response->value);
+  if (response->value.kind != Client::CoreValueKind::kNil)
+    Client::ReleaseCoreValue(&response->value);
   if (response->error_flag != 0 && response->error_text != kOutOfMemoryText) {
     CountingFree(response->error_text);
   }
@@ -81,7 +82,8 @@ void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistr
   bool written = false;
   if (result.native != nullptr && result.outcome.IsValid() && result.outcome.IsEmpty()) {
     // A response fresh from `Dispatch`'s reset holds nil: nothing to release.
-    if (response->value.kind != Client::CoreValueKind::kNil) Client::ReleaseCoreValue(&response->value);
+    if (response->value.kind != Client::CoreValueKind::kNil)
+      Client::ReleaseCoreValue(&response->value);
     written = ToCoreValue(result.native->Walk(), response->value, registry);
     if (!written) MaterializeOutcome(result);
   }

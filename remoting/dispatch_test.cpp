@@ -548,8 +548,7 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
             "error: Couldn't convert native value because it's an unregistered structure.");
 
   CallResult failed;
-  failed.native.emplace<HeldReturnedOutcome<MaybeType<int>>>([] { return 3; }, registry,
-                                                             nullptr);
+  failed.native.emplace<HeldReturnedOutcome<MaybeType<int>>>([] { return 3; }, registry, nullptr);
   SetFailure(failed, "Nope");
   EXPECT_EQ(failed.native, nullptr);
 }
