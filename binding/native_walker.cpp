@@ -210,6 +210,12 @@ inline bool CountMembers(const void* native, const TypeRecord* type, TypeRegistr
   const auto* base = static_cast<const unsigned char*>(native);
   for (const FieldRecord& field : type->fields()) {
     if (count == enough) return true;
+    // Without the omit-if-zero flag a field is always written (as in MemberOf),
+    // tested here to spare the call on the common path.
+    if ((field.flags & kFieldOmitIfZero) == 0) {
+      ++count;
+      continue;
+    }
     switch (MemberOf(base + field.offset, field, registry)) {
       case Member::kWritten:
         ++count;

@@ -470,11 +470,10 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
           ? *state.function
           : (route.function() != nullptr ? *route.function() : EmptyFunctionRecord());
   BindingCall call{result, slots, function, route};
-  const std::string_view path = request.path != nullptr ? request.path : "";
 
   // Candidate values: headers by lower-cased argument name, and the query.
   const QueryValues header_values = HeaderCandidates(request, call);
-  const QueryValues query_values = SplitQuery(path);
+  const QueryValues query_values = SplitQuery(state.path);
 
   // Named binding: headers, then path parameters, then the query, so that a
   // later source overwrites an earlier one.
@@ -513,7 +512,7 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
   if (good) {
     data.set(handler->Prepare(result, slots, request.caller_id));
     if (result.IsGood()) {
-      if (IsRequestRecordIdentity(handler->RequestParameterType())) {
+      if (route.takes_request_record()) {
         // Built only for handlers that take it: most take native arguments only.
         HttpBaseTransport::Request record;
         FillRequestRecord(record, request, function.registry);

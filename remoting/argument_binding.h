@@ -42,7 +42,8 @@ enum class BodyContent : uint32_t {
 inline constexpr std::size_t kMaxIndexGrowth = 65536;
 
 // Binds every source of `request` for the route chosen in `state` (which must
-// hold one), calls the handler and writes `response`. Failures become the
+// hold one, and the request's path as `Dispatch` sets it), calls the handler
+// and writes `response`. Failures become the
 // response's error; may throw what the handler or the heap throws.
 void BindAndInvoke(Client::CoreResponse* response, const Client::CoreRequest& request,
                    const MatchState& state);

@@ -17,11 +17,15 @@
 #ifndef VYN_REMOTING_CALL_RESULT_H_
 #define VYN_REMOTING_CALL_RESULT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
@@ -53,18 +57,57 @@ class NativeOutcome {
   virtual void Convert(PropertyResult& output) const = 0;
 };
 
-// The `NativeOutcome` of a value of type T; `registry` must outlive it.
-template <class T>
-class HeldNativeOutcome final : public NativeOutcome {
+// The one `NativeOutcome` a call may hold, or none. An outcome of at most
+// `kInlineBytes` lives inside the slot, so that the common answer takes no
+// heap block between the handler's return and the response; a larger one is
+// allocated. The slot owns what it holds.
+class NativeOutcomeSlot {
  public:
-  HeldNativeOutcome(T&& value, TypeRegistry& registry)
-      : value_(std::move(value)), registry_(registry) {}
-  NativeWalk Walk() const override { return MakeNativeWalk(value_, registry_); }
-  void Convert(PropertyResult& output) const override { ConvertNative(output, value_, registry_); }
+  static constexpr std::size_t kInlineBytes = 128;
+
+  NativeOutcomeSlot() = default;
+  ~NativeOutcomeSlot() { reset(); }
+  NativeOutcomeSlot(const NativeOutcomeSlot&) = delete;
+  NativeOutcomeSlot& operator=(const NativeOutcomeSlot&) = delete;
+
+  // Destroys what the slot holds, then makes an `Outcome` from `arguments`
+  // and holds it. When the construction throws, the slot holds nothing.
+  template <class Outcome, class... Arguments>
+  Outcome& emplace(Arguments&&... arguments) {
+    static_assert(std::is_base_of_v<NativeOutcome, Outcome>);
+    reset();
+    Outcome* made;
+    if constexpr (sizeof(Outcome) <= kInlineBytes &&
+                  alignof(Outcome) <= alignof(std::max_align_t)) {
+      made = new (static_cast<void*>(storage_)) Outcome(std::forward<Arguments>(arguments)...);
+      inline_ = true;
+    } else {
+      made = new Outcome(std::forward<Arguments>(arguments)...);
+      inline_ = false;
+    }
+    held_ = made;
+    return *made;
+  }
+  // Destroys what the slot holds; harmless when empty.
+  void reset() {
+    NativeOutcome* held = held_;
+    if (held == nullptr) return;
+    held_ = nullptr;
+    if (inline_) {
+      held->~NativeOutcome();
+    } else {
+      delete held;
+    }
+  }
+  // The held outcome, or nullptr.
+  NativeOutcome* get() const { return held_; }
+  NativeOutcome* operator->() const { return held_; }
+  bool operator==(std::nullptr_t) const { return held_ == nullptr; }
 
  private:
-  T value_;
-  TypeRegistry& registry_;
+  alignas(std::max_align_t) unsigned char storage_[kInlineBytes];
+  NativeOutcome* held_ = nullptr;
+  bool inline_ = false;
 };
 
 // Response headers of a call: name to value.
@@ -87,7 +130,7 @@ struct CallResult {
   std::unique_ptr<ResponseStream> stream;
   // The value of a successful typed handler while `outcome` is empty and
   // valid; null otherwise.
-  std::unique_ptr<NativeOutcome> native;
+  NativeOutcomeSlot native;
 
   bool IsGood() const { return outcome.IsValid(); }
 };

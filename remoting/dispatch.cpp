@@ -47,7 +47,9 @@ void FreeOwnedText(const char* text) {
 
 void ResetResponse(CoreResponse* response) {
   if (response == nullptr) return;
-  Client::ReleaseCoreValue(&response->value);
+  // Dispatch resets every response first: most hold nil then.
+  if (response->value.kind != Client::CoreValueKind::kNil)
+    Client::ReleaseCoreValue(&response->value);
   if (response->error_flag != 0 && response->error_text != kOutOfMemoryText) {
     CountingFree(response->error_text);
   }
@@ -79,7 +81,9 @@ void WriteResponse(CoreResponse* response, CallResult& result, const TypeRegistr
   // be converted takes the tree, which gives its failure.
   bool written = false;
   if (result.native != nullptr && result.outcome.IsValid() && result.outcome.IsEmpty()) {
-    Client::ReleaseCoreValue(&response->value);
+    // A response fresh from `Dispatch`'s reset holds nil: nothing to release.
+    if (response->value.kind != Client::CoreValueKind::kNil)
+      Client::ReleaseCoreValue(&response->value);
     written = ToCoreValue(result.native->Walk(), response->value, registry);
     if (!written) MaterializeOutcome(result);
   }
@@ -141,11 +145,10 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
     if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
       state.method_name = request->method_name;
     }
-    // A descriptor call-back passes the routes of one function: compile that
-    // one on the stack, without a vector to allocate on every call.
+    // A descriptor call-back passes the route of one function: matched
+    // without a vector to allocate on every call.
     if (routes.size() == 1 && routes[0] != nullptr) {
-      const CompiledRoute compiled = CompileRoute(*routes[0]);
-      matched = MatchRoutes(state, std::span(&compiled, 1));
+      matched = MatchRoute(state, *routes[0]);
     } else {
       std::vector<CompiledRoute> compiled;
       compiled.reserve(routes.size());
@@ -191,13 +194,16 @@ void DispatchSafely(CoreResponse* response, const CoreRequest* request,
   if (response == nullptr) return;
   // The exception object dies with its catch block, so its text is copied
   // into a fixed buffer (no allocation: the heap may be what failed).
-  char description[256] = "unknown exception";
+  // It is filled only on the way out of a failed call: an ordinary call
+  // leaves it untouched.
+  char description[256];
   try {
     Dispatch(response, request, routes);
     return;
   } catch (const std::exception& error) {
     std::snprintf(description, sizeof(description), "%s", error.what());
   } catch (...) {
+    std::snprintf(description, sizeof(description), "%s", "unknown exception");
   }
   // The failure may have been the heap itself: the reset frees first, and the
   // report falls back to a static text if it cannot copy.

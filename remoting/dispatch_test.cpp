@@ -18,6 +18,7 @@
 #include "host_abi/http_method.h"
 #include "remoting/api_description.h"
 #include "remoting/call_result.h"
+#include "remoting/function_handler.h"
 #include "remoting/remoting_endpoints.h"
 #include "remoting/remoting_request.h"
 #include "remoting/typed_result.h"
@@ -530,8 +531,8 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
   // The response of a held value, written directly or through its tree.
   const auto answer = [&registry](auto value, bool through_tree) {
     CallResult result;
-    result.native =
-        std::make_unique<HeldNativeOutcome<decltype(value)>>(std::move(value), registry);
+    using Held = HeldReturnedOutcome<MaybeType<decltype(value)>>;
+    result.native.emplace<Held>([&value] { return std::move(value); }, registry, nullptr);
     if (through_tree) {
       MaterializeOutcome(result);
       EXPECT_EQ(result.native, nullptr);
@@ -547,7 +548,7 @@ TEST(WriteResponseTest, HeldNativeValueAnswersAsItsTree) {
             "error: Couldn't convert native value because it's an unregistered structure.");
 
   CallResult failed;
-  failed.native = std::make_unique<HeldNativeOutcome<int>>(3, registry);
+  failed.native.emplace<HeldReturnedOutcome<MaybeType<int>>>([] { return 3; }, registry, nullptr);
   SetFailure(failed, "Nope");
   EXPECT_EQ(failed.native, nullptr);
 }

@@ -35,6 +35,7 @@
 #include "binding/assign_native.h"
 #include "binding/binding_property.h"
 #include "binding/convert_native.h"
+#include "binding/native_walker.h"
 #include "binding/static_type.h"
 #include "binding/type_registry.h"
 #include "remoting/call_result.h"
@@ -123,14 +124,14 @@ struct HandlerReturn {};
 template <class R>
 struct HandlerReturn<MaybeType<R>> {
   using Value = R;
-  static MaybeType<R> Unwrap(MaybeType<R>&& returned) { return std::move(returned); }
+  static const MaybeType<R>& View(const MaybeType<R>& returned) { return returned; }
 };
 
 template <class R>
 struct HandlerReturn<RemotingTypedResult<R>> {
   using Value = R;
-  static MaybeType<R> Unwrap(RemotingTypedResult<R>&& returned) {
-    return std::move(returned).TakeResult();
+  static const MaybeType<R>& View(const RemotingTypedResult<R>& returned) {
+    return returned.result();
   }
 };
 
@@ -145,6 +146,58 @@ template <HandlerReturnType Returned>
 using ReturnValue = typename HandlerReturn<Returned>::Value;
 
 }  // namespace HandlerDetail
+
+// A handler's returned `Returned` (`MaybeType<R>` or `RemotingTypedResult<R>`)
+// kept where the handler makes it, as the call's native outcome: the response
+// is written from its value, with no copy or move on the way. Holds a failure
+// only until the transport has taken its message. `registry` must outlive it.
+template <HandlerDetail::HandlerReturnType Returned>
+class HeldReturnedOutcome final : public NativeOutcome {
+  using R = HandlerDetail::ReturnValue<Returned>;
+
+ public:
+  // Holds what `make()` returns, made in place. `function` is the function's
+  // record (may be null): the record of the struct its result holds is taken
+  // from it when it names that struct, as the records of nested structs are
+  // taken from their fields, instead of being looked up for every walk.
+  template <class Make>
+  HeldReturnedOutcome(Make&& make, TypeRegistry& registry, const FunctionRecord* function)
+      : returned_(std::forward<Make>(make)()), registry_(registry), function_(function) {}
+
+  // The handler's result: its value or its failure.
+  const MaybeType<R>& returned() const {
+    return HandlerDetail::HandlerReturn<Returned>::View(returned_);
+  }
+  NativeWalk Walk() const override { return NativeWalk{&WalkHeld, this, &registry_}; }
+  void Convert(PropertyResult& output) const override {
+    ConvertNative(output, returned().value(), registry_);
+  }
+
+ private:
+  // The walk of a held outcome (`held`), as `WalkNative` of its value.
+  static bool WalkHeld(NativeSink& sink, const void* held, TypeRegistry& registry) {
+    const auto& outcome = *static_cast<const HeldReturnedOutcome*>(held);
+    return WalkValue<R>(sink, outcome.returned().value(), outcome.ElementType(), registry);
+  }
+
+  // The record of the struct R holds (innermost for containers), or null.
+  const TypeRecord* ElementType() const {
+    const StaticTypeInfo* identity = ConversionDetail::InnermostIdentity<R>();
+    if (identity == nullptr) return nullptr;
+    if (function_ != nullptr) {
+      const TypeRecord* named = function_->result_type.primary.element_type;
+      if (named != nullptr && named->identity() != nullptr &&
+          named->identity()->hash_code == identity->hash_code) {
+        return named;
+      }
+    }
+    return FindRegisteredType(registry_, identity);
+  }
+
+  Returned returned_;
+  TypeRegistry& registry_;
+  const FunctionRecord* function_;
+};
 
 // A handler over a callable `Returned(Args...)`, where `Returned` is
 // `MaybeType<R>` or `RemotingTypedResult<R>`; see the header comment.
@@ -174,7 +227,7 @@ class TypedFunctionHandler final : public FunctionHandler {
               uint32_t /*caller_id*/) override {
     if (call_data == nullptr) return;
     CallData& data = *static_cast<CallData*>(call_data);
-    MaybeType<R> returned = HandlerDetail::HandlerReturn<Returned>::Unwrap([&] {
+    const auto call = [&]() -> Returned {
       if constexpr (kTakesRequest) {
         if (request != nullptr) return InvokeAll(result, request, data, kParameters);
         HttpBaseTransport::Request fallback;
@@ -182,19 +235,24 @@ class TypedFunctionHandler final : public FunctionHandler {
       } else {
         return InvokeAll(result, nullptr, data, kParameters);
       }
-    }());
-    if (returned.is_failure()) {
-      const Failure& failure = returned.failure();
-      SetFailure(result, failure.message());
-      if (failure.code() != 0) result.status_code = static_cast<uint32_t>(failure.code());
-      return;
-    }
-    if constexpr (!std::is_void_v<R>) {
-      if (result.outcome.IsValid() && result.outcome.IsEmpty()) {
-        // Kept native: the response is written from it without a tree.
-        result.native = std::make_unique<HeldNativeOutcome<R>>(returned.TakeValue(), *registry_);
-      } else {
+    };
+    if constexpr (std::is_void_v<R>) {
+      const Returned returned = call();
+      if (returned.is_failure()) Fail(result, returned.failure());
+    } else {
+      // The returned value is made inside the call result and stays there:
+      // the response is written from it without a tree (and without a copy).
+      // A callable that takes the call result cannot drop it while it is
+      // being made: the slot holds it only once it is complete.
+      const HeldReturnedOutcome<Returned>& held =
+          result.native.emplace<HeldReturnedOutcome<Returned>>(call, *registry_, function_);
+      const MaybeType<R>& returned = held.returned();
+      if (returned.is_failure()) {
+        Fail(result, returned.failure());
+      } else if (!result.outcome.IsValid() || !result.outcome.IsEmpty()) {
+        // The callable set the outcome itself: the value is converted into it.
         ConvertNative(result.outcome, returned.value(), *registry_);
+        result.native.reset();
       }
     }
   }
@@ -215,6 +273,15 @@ class TypedFunctionHandler final : public FunctionHandler {
   // Whether the callable takes the request record.
   static constexpr bool kTakesRequest = (HandlerDetail::kIsRequestParameter<Args> || ...);
   static constexpr std::index_sequence_for<Args...> kParameters{};
+
+  // Makes `result` failed with `failure`'s message and, when its code is not
+  // 0, its status. `failure` may belong to the outcome `result` holds.
+  static void Fail(CallResult& result, const Failure& failure) {
+    const int32_t code = failure.code();
+    // Copies the message before the held outcome, which may own it, is dropped.
+    SetFailure(result, failure.message());
+    if (code != 0) result.status_code = static_cast<uint32_t>(code);
+  }
 
   template <std::size_t... I>
   void PrepareAll(CallResult& result, ArgumentSlots& slots, CallData& data,

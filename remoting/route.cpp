@@ -3,6 +3,9 @@
 #include <tuple>
 #include <utility>
 
+#include "remoting/function_handler.h"
+#include "remoting/remoting_request.h"
+
 namespace Kestrel {
 namespace {
 
@@ -21,6 +24,11 @@ unsigned HexValue(char c) {
   return 16;
 }
 
+// Whether a template has no parameter: it is then compared as it is.
+bool IsLiteralTemplate(std::string_view path_template) {
+  return path_template.find('{') == std::string_view::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -28,7 +36,12 @@ unsigned HexValue(char c) {
 
 FunctionRoute::FunctionRoute(const FunctionRecord* function, std::string function_name,
                              std::shared_ptr<FunctionHandler> handler)
-    : function_(function), function_name_(std::move(function_name)), handler_(std::move(handler)) {}
+    : function_(function),
+      function_name_(std::move(function_name)),
+      handler_(std::move(handler)),
+      literal_template_(IsLiteralTemplate(function_name_)),
+      takes_request_record_(handler_ != nullptr &&
+                            IsRequestRecordIdentity(handler_->RequestParameterType())) {}
 
 ArgumentLocation FunctionRoute::LocationAt(std::size_t position) const {
   return position < locations_.size() ? locations_[position] : ArgumentLocation::kAny;
@@ -37,6 +50,7 @@ ArgumentLocation FunctionRoute::LocationAt(std::size_t position) const {
 void FunctionRoute::SetPath(std::string_view path) {
   if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   path_.assign(path);
+  literal_template_ = IsLiteralTemplate(TemplateText());
 }
 
 void FunctionRoute::SetMethod(HttpMethod method) {
@@ -126,12 +140,12 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view path) {
 // ---------------------------------------------------------------------------
 // Compilation
 
-CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
-                           std::string_view path_template) {
+CompiledRoute CompiledRoute::Make(const FunctionRecord* function, const FunctionRoute& route,
+                                  std::string_view path_template, bool literal) {
   CompiledRoute compiled;
   compiled.function_ = function;
   compiled.route_ = &route;
-  if (path_template.find('{') == std::string_view::npos) {
+  if (literal) {
     compiled.literal_path_ = path_template;
     return compiled;
   }
@@ -139,8 +153,14 @@ CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& 
   return compiled;
 }
 
+CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
+                           std::string_view path_template) {
+  return CompiledRoute::Make(function, route, path_template, IsLiteralTemplate(path_template));
+}
+
 CompiledRoute CompileRoute(const FunctionRoute& route) {
-  return CompileRoute(route.function(), route, route.TemplateText());
+  return CompiledRoute::Make(route.function(), route, route.TemplateText(),
+                             route.has_literal_template());
 }
 
 // ---------------------------------------------------------------------------
@@ -163,15 +183,47 @@ bool CompiledRoute::MatchPath(std::string_view path, PathParameters* parameters)
   return true;
 }
 
+namespace {
+
+// Whether `route` accepts the method of `state`.
+bool MethodFits(const FunctionRoute& route, const MatchState& state) {
+  return route.method() == HttpMethod::kNone ||
+         (route.method() == state.method && route.method_name() == state.method_name);
+}
+
+// Takes the literal route `route` of `function` for `state`: a literal route
+// has no parameters, so nothing is decoded.
+void TakeLiteral(MatchState& state, const FunctionRecord* function, const FunctionRoute& route) {
+  state.function = function;
+  state.route = &route;
+  if (!state.path_parameters.empty()) state.path_parameters.clear();
+}
+
+}  // namespace
+
+bool MatchRoute(MatchState& state, const FunctionRoute& route) {
+  if (!route.has_literal_template()) {
+    const CompiledRoute compiled = CompileRoute(route);
+    return MatchRoutes(state, std::span(&compiled, 1));
+  }
+  if (!MethodFits(route, state) || state.path != route.TemplateText()) return false;
+  TakeLiteral(state, route.function(), route);
+  return true;
+}
+
 bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes) {
   bool taken = false;
   std::size_t taken_length = 0;
   for (const CompiledRoute& compiled : routes) {
     const FunctionRoute& route = *compiled.route();
-    const bool method_fits =
-        route.method() == HttpMethod::kNone ||
-        (route.method() == state.method && route.method_name() == state.method_name);
-    if (!method_fits) continue;
+    if (!MethodFits(route, state)) continue;
+    if (compiled.is_literal()) {
+      // A literal match ends the search unless a taken route's values are
+      // already empty in total.
+      if (state.path != compiled.literal_path() || (taken && taken_length == 0)) continue;
+      TakeLiteral(state, compiled.function(), route);
+      return true;
+    }
     PathParameters parameters;
     if (!compiled.MatchPath(state.path, &parameters)) continue;
     std::size_t length = 0;

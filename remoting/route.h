@@ -71,6 +71,13 @@ class FunctionRoute {
   // The text a request path is matched against: the path template, or the
   // function's name when there is no template.
   const std::string& TemplateText() const { return path_.empty() ? function_name_ : path_; }
+  // Whether `TemplateText()` has no parameter ('{'), so that it is matched
+  // as it is.
+  bool has_literal_template() const { return literal_template_; }
+  // Whether the handler takes the request record (`RemotingRequest` or
+  // `HttpBaseTransport::Request`, by its request parameter type); false
+  // without a handler.
+  bool takes_request_record() const { return takes_request_record_; }
 
   // Returns the location of the argument at `position`; positions that were
   // never given one are `kAny`.
@@ -94,6 +101,9 @@ class FunctionRoute {
   HttpMethod method_ = HttpMethod::kNone;
   std::string method_name_;
   std::vector<ArgumentLocation> locations_;
+  // Properties of the template text and the handler, fixed when they are set.
+  bool literal_template_;
+  bool takes_request_record_;
 };
 
 // The module's routes by function name. Routes keep their addresses for the
@@ -156,6 +166,11 @@ class CompiledRoute {
  private:
   friend CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
                                     std::string_view path_template);
+  friend CompiledRoute CompileRoute(const FunctionRoute& route);
+
+  // The route of `path_template`, `literal` telling whether it has no '{'.
+  static CompiledRoute Make(const FunctionRecord* function, const FunctionRoute& route,
+                            std::string_view path_template, bool literal);
 
   const FunctionRecord* function_ = nullptr;
   const FunctionRoute* route_ = nullptr;
@@ -197,6 +212,11 @@ CompiledRoute CompileRoute(const FunctionRoute& route);
 // without parameters ends the search. On success `state` holds the chosen
 // function, route and parameters; otherwise it is unchanged.
 bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes);
+
+// `MatchRoutes` over the one route `route`, compiled for its own function and
+// template (`CompileRoute(route)`); a literal template is compared as it is,
+// with nothing compiled.
+bool MatchRoute(MatchState& state, const FunctionRoute& route);
 
 // Returns `text` with '+' as a space and "%XY" decoded (a non-hex digit counts
 // as 16, the byte is the low eight bits); a '%' among the last two characters

@@ -357,6 +357,35 @@ TEST(MatchRoutesTest, NoMatchLeavesTheStateAndFunctionsWithoutPathMatchTheirName
   EXPECT_FALSE(MatchRoutes(empty_list, {}));
 }
 
+TEST(MatchRouteTest, OneRouteMatchesAsInAListOfOne) {
+  FunctionRoute literal = MakeRoute("/a/b", HttpMethod::kGet);
+  FunctionRoute pattern = MakeRoute("/a/{id}", HttpMethod::kGet);
+  FunctionRoute unnamed(kSecondFunction, "GetThings", nullptr);  // matched by its name
+  FunctionRoute purge = MakeRoute("/a/b");
+  purge.SetCustomMethod("PURGE");
+  const std::string_view paths[] = {"/a/b", "/a/b/", "/a/c", "/a/b?x=1", "GetThings", "/a"};
+  const std::pair<HttpMethod, std::string_view> methods[] = {
+      {HttpMethod::kGet, ""}, {HttpMethod::kPost, ""}, {HttpMethod::kCustom, "PURGE"}};
+  for (const FunctionRoute* route : {&literal, &pattern, &unnamed, &purge}) {
+    for (const std::string_view path : paths) {
+      for (const auto& [method, name] : methods) {
+        SCOPED_TRACE(std::string(route->TemplateText()) + " " + std::string(path));
+        const std::vector<CompiledRoute> list{CompileRoute(*route)};
+        MatchState expected = MakeState(path, method, name);
+        MatchState state = MakeState(path, method, name);
+        state.path_parameters["stale"] = "x";
+        expected.path_parameters["stale"] = "x";
+        const bool matched = MatchRoute(state, *route);
+        ASSERT_EQ(matched, MatchRoutes(expected, list));
+        if (matched) EXPECT_EQ(state.path_parameters.count("stale"), 0u);
+        EXPECT_EQ(state.route, expected.route);
+        EXPECT_EQ(state.function, expected.function);
+        EXPECT_EQ(state.path_parameters, expected.path_parameters);
+      }
+    }
+  }
+}
+
 TEST(UrlDecodeTest, DecodesPlusAndEscapesAndToleratesBadEscapes) {
   EXPECT_EQ(UrlDecode("%41"), "A");
   EXPECT_EQ(UrlDecode("a+b"), "a b");

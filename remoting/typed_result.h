@@ -35,6 +35,11 @@ class [[nodiscard]] RemotingTypedResult {
   RemotingTypedResult(T value) : result_(std::move(value)) {}
   RemotingTypedResult(Failure failure) : result_(std::move(failure)) {}
   RemotingTypedResult(MaybeType<T> result) : result_(std::move(result)) {}
+  // Holds a T made from `arguments` where it is kept, with no move of T: a
+  // handler that returns a copy of a record makes that copy in its result.
+  template <class... Arguments>
+  explicit RemotingTypedResult(std::in_place_t, Arguments&&... arguments)
+      : result_(std::in_place, std::forward<Arguments>(arguments)...) {}
 
   // The wrapped result; valid while this object lives.
   const MaybeType<T>& result() const { return result_; }

@@ -110,6 +110,11 @@ class [[nodiscard]] MaybeType {
  public:
   MaybeType(T value) : failure_flag_(false) { new (&value_) T(std::move(value)); }
   MaybeType(Failure failure) : failure_flag_(true) { new (&failure_) Failure(std::move(failure)); }
+  // Holds a T made from `arguments` where it is kept: no T is moved.
+  template <class... Arguments>
+  explicit MaybeType(std::in_place_t, Arguments&&... arguments) : failure_flag_(false) {
+    new (&value_) T(std::forward<Arguments>(arguments)...);
+  }
 
   MaybeType(const MaybeType& other) : failure_flag_(other.failure_flag_) {
     if (failure_flag_) {

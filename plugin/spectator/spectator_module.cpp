@@ -4,7 +4,6 @@
 #include "plugin/host/module_events.h"
 #include "plugin/host/outgoing_request.h"
 #include "plugin/host/service_proxy.h"
-#include "remoting/typed_result.h"
 #include "util/format_text.h"
 
 namespace Kestrel::Client::Spectator {
@@ -29,8 +28,9 @@ void SpectatorModule::RegisterApi() {
   Post(kLaunchPath, [this](const Api::SpectateGameInfoResource& game) -> MaybeType<void> {
     return Launch(game);
   }).Body("spectateGameInfo");
-  Get(kCurrentGamePath,
-      [this]() -> RemotingTypedResult<Api::SpectateGameInfoResource> { return current_game(); });
+  Get(kCurrentGamePath, [this]() -> RemotingTypedResult<Api::SpectateGameInfoResource> {
+    return CurrentGameResult();
+  });
 }
 
 MaybeType<Api::SummonerOrTeamSpectateResource> SpectatorModule::GetAvailability(
@@ -55,8 +55,12 @@ MaybeType<Api::SummonerOrTeamSpectateResource> SpectatorModule::GetAvailability(
 }
 
 Api::SpectateGameInfoResource SpectatorModule::current_game() const {
+  return CurrentGameResult().result().value();
+}
+
+RemotingTypedResult<Api::SpectateGameInfoResource> SpectatorModule::CurrentGameResult() const {
   std::lock_guard<std::mutex> guard(current_game_mutex_);
-  return current_game_;
+  return RemotingTypedResult<Api::SpectateGameInfoResource>(std::in_place, current_game_);
 }
 
 MaybeType<void> SpectatorModule::Launch(const Api::SpectateGameInfoResource& game) {

@@ -14,7 +14,7 @@
 //
 // Threads: the host calls the endpoints on its own threads, several at once.
 // The current game is the only state they share: `Launch` writes it and
-// `current_game` copies it, each under the module's lock for it, so a reader
+// `CurrentGameResult` copies it, each under the module's lock for it, so a reader
 // sees one whole game, never a mix of two. Availability calls share nothing
 // but the base module's service-proxy tables, which lock themselves.
 #ifndef VYN_PLUGIN_SPECTATOR_SPECTATOR_MODULE_H_
@@ -27,6 +27,7 @@
 
 #include "plugin/host/app_module.h"
 #include "plugin/spectator/spectator_records.h"
+#include "remoting/typed_result.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client::Spectator {
@@ -57,6 +58,9 @@ class SpectatorModule : public CoreAppModule {
   // A copy of the current game (three empty texts before the first launch).
   // Thread-safe.
   Api::SpectateGameInfoResource current_game() const;
+  // The answer of the GET: a copy of the current game made in the result
+  // itself. Thread-safe.
+  RemotingTypedResult<Api::SpectateGameInfoResource> CurrentGameResult() const;
 
  private:
   mutable std::mutex current_game_mutex_;  // guards `current_game_` only
