@@ -326,9 +326,9 @@ TEST_F(SpectatorShutdown, FromAnotherThreadFailsTwoWaitingCallsAndRefusesNewOnes
     LoadedPlugin plugin;
     ASSERT_TRUE(plugin.Load(host));
     std::atomic<bool> released{false};
-    host.on_yield = [&released] {
-      while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    };
+    // Holds each waiting call until released, and at most for WaitUntil's
+    // deadline, so that a failure above cannot hang the test.
+    host.on_yield = [&released] { (void)WaitUntil([&released] { return released.load(); }); };
     Answer first, second;
     std::thread one([&] { first = CallWithBody(plugin.availability, kAvailabilityPath, kNames); });
     std::thread two([&] { second = CallWithBody(plugin.availability, kAvailabilityPath, kNames); });
