@@ -64,6 +64,11 @@ class NativeOutcome {
 class NativeOutcomeSlot {
  public:
   static constexpr std::size_t kInlineBytes = 128;
+  // A fixed number rather than `alignof(std::max_align_t)`: the Windows
+  // toolchain's headers define `max_align_t` with 8- or 16-byte alignment
+  // depending on what a source includes first, which would give this class
+  // two layouts in one program. Outcomes aligned more strictly go to the heap.
+  static constexpr std::size_t kInlineAlignment = 8;
 
   NativeOutcomeSlot() = default;
   ~NativeOutcomeSlot() { reset(); }
@@ -77,8 +82,7 @@ class NativeOutcomeSlot {
     static_assert(std::is_base_of_v<NativeOutcome, Outcome>);
     reset();
     Outcome* made;
-    if constexpr (sizeof(Outcome) <= kInlineBytes &&
-                  alignof(Outcome) <= alignof(std::max_align_t)) {
+    if constexpr (sizeof(Outcome) <= kInlineBytes && alignof(Outcome) <= kInlineAlignment) {
       made = new (static_cast<void*>(storage_)) Outcome(std::forward<Arguments>(arguments)...);
       inline_ = true;
     } else {
@@ -105,7 +109,7 @@ class NativeOutcomeSlot {
   bool operator==(std::nullptr_t) const { return held_ == nullptr; }
 
  private:
-  alignas(std::max_align_t) unsigned char storage_[kInlineBytes];
+  alignas(kInlineAlignment) unsigned char storage_[kInlineBytes];
   NativeOutcome* held_ = nullptr;
   bool inline_ = false;
 };
