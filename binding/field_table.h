@@ -10,9 +10,11 @@
 // twice the square root of `size`), which `Settle` merges into the front run.
 // So adding n members in any order costs O(n^1.5) slot moves at worst, where
 // keeping one run sorted would cost O(n^2). Members are read in order only
-// after `Settle`; lookups search both runs. The table owns neither the names
-// nor the values its slots refer to: the owning `BindingProperty` makes and
-// releases them. Used by one thread at a time, like its tree.
+// after `Settle`; lookups search both runs. The one exception is a structure
+// a reader is gathering (`BindingProperty::GatherField`): until it is
+// arranged, its front run holds the members in arrival order. The table owns
+// neither the names nor the values its slots refer to: the owning
+// `BindingProperty` makes and releases them. Used by one thread at a time, like its tree.
 #ifndef VYN_BINDING_FIELD_TABLE_H_
 #define VYN_BINDING_FIELD_TABLE_H_
 
