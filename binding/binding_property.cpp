@@ -229,15 +229,21 @@ BindingProperty& BindingProperty::InsertField(std::string_view name) {
   return AddField(0, false, entry);
 }
 
+// Inlined into every caller: making a member is the hot path of every reader.
+[[gnu::always_inline]] inline BindingProperty* BindingProperty::NewMemberValue(FieldTable& fields) {
+  fields.MakeRoom(*store_);
+  auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
+  value->MakeChildOf(store_);
+  return value;
+}
+
 // Inlined into both callers: the member append is the hot path of every reader.
 [[gnu::always_inline]] inline BindingProperty& BindingProperty::AppendField(
     const PooledString* name) {
   FieldTable& fields = *payload_.structure;
   store_->Retain(name);
   try {
-    fields.MakeRoom(*store_);
-    auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
-    value->MakeChildOf(store_);
+    BindingProperty* value = NewMemberValue(fields);
     fields.slots[fields.size++] = {name, value};
     return *value;
   } catch (...) {
@@ -344,9 +350,7 @@ BindingProperty& BindingProperty::AddField(uint32_t index, bool in_tail,
 BindingProperty& BindingProperty::PlaceField(uint32_t index, bool in_tail,
                                              const PooledString* entry) {
   FieldTable& fields = *payload_.structure;
-  fields.MakeRoom(*store_);
-  auto* value = new (store_->Allocate(sizeof(BindingProperty))) BindingProperty();
-  value->MakeChildOf(store_);
+  BindingProperty* value = NewMemberValue(fields);
   fields.Insert({nullptr, index, in_tail}, entry, value);
   return *value;
 }

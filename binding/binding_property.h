@@ -348,6 +348,10 @@ class BindingProperty {
   // of the tail run when `in_tail`. Throws std::bad_alloc and
   // std::length_error, leaving the members as they were.
   BindingProperty& PlaceField(uint32_t index, bool in_tail, const PooledString* entry);
+  // Makes room in `fields` (this structure's table) for one more member and
+  // returns a new empty value for it in this tree. Throws std::bad_alloc and
+  // std::length_error, leaving the members as they were.
+  BindingProperty* NewMemberValue(FieldTable& fields);
   void GrowCollection(std::size_t capacity);
   void CopyFrom(const BindingProperty& source);
   void CopyInto(const BindingProperty& source);

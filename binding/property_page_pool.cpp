@@ -85,13 +85,9 @@ std::size_t PropertyPagePool::PutBack(void* page) {
 void PropertyPagePool::ReturnPage(void* page) {
   if (page == nullptr) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::size_t index = PutBack(page);
-  if (index == regions_.size()) return;
-  Platform::ReleaseRegion(regions_[index].base, kRegionSize);
-  regions_.erase(regions_.begin() + static_cast<std::ptrdiff_t>(index));
-  --counters_.regions_held;
-  ++counters_.regions_released;
-  ++counters_.release_calls;
+  // Regions go back as soon as they are free, so the freed one has no free
+  // neighbour to go with: one release call, as a batch of one.
+  if (PutBack(page) != regions_.size()) ReleaseFreeRegions();
 }
 
 void PropertyPagePool::ReleaseFreeRegions() {
