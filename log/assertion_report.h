@@ -19,7 +19,8 @@ std::string BuildAssertionReport(const char* expression, const char* description
                                  int32_t line, const char* function);
 
 // Logs `BuildAssertionReport(...)` at level 2 in group "DBG" through the
-// logger, creating it if needed. Cannot fail.
+// logger, creating it if needed; every text may be null (not given). Cannot
+// fail; any thread.
 void ReportAssertion(const char* expression, const char* description, const char* file,
                      int32_t line, const char* function);
 

@@ -21,7 +21,7 @@ bool StreamLogTarget::WriteLine(const LogRecord& record, bool flush) {
   return true;
 }
 
-StdErrLogTarget::StdErrLogTarget() : StreamLogTarget(stderr) {}
+StdErrLogTarget::StdErrLogTarget(const LogTargetHome& home) : StreamLogTarget(home, stderr) {}
 
 const char* StdErrLogTarget::Name() const {
   return "StdErrLogTarget";
@@ -35,7 +35,7 @@ void StdErrLogTarget::Flush() {
   std::fflush(stream());
 }
 
-StdOutLogTarget::StdOutLogTarget() : StreamLogTarget(stdout) {}
+StdOutLogTarget::StdOutLogTarget(const LogTargetHome& home) : StreamLogTarget(home, stdout) {}
 
 const char* StdOutLogTarget::Name() const {
   return "StdOutLogTarget";

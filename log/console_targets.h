@@ -6,7 +6,7 @@
 // targets write to the process's standard streams unless a test hands them
 // another stream; the stream is borrowed, never closed.
 //
-//   StdOutLogTarget out;
+//   StdOutLogTarget out(LoggerHome());
 //   out.SetStream(capture_file);
 //   out.Configure(kLogLevelOkay, 0, 0, "#M");
 #ifndef VYN_LOG_CONSOLE_TARGETS_H_
@@ -24,6 +24,8 @@ namespace Kestrel {
 // `Flush` abstract again.
 class BaseConsoleLogTarget : public LogTarget {
  public:
+  // `home` must outlive the target (see `LogTarget`).
+  explicit BaseConsoleLogTarget(const LogTargetHome& home) : LogTarget(home) {}
   const char* Name() const override;
   bool Write(const LogRecord& record) override = 0;
   void Flush() override = 0;
@@ -37,7 +39,8 @@ class StreamLogTarget : public BaseConsoleLogTarget {
   void SetStream(std::FILE* stream) { stream_ = stream; }
 
  protected:
-  explicit StreamLogTarget(std::FILE* standard_stream) : standard_(standard_stream) {}
+  StreamLogTarget(const LogTargetHome& home, std::FILE* standard_stream)
+      : BaseConsoleLogTarget(home), standard_(standard_stream) {}
   std::FILE* stream() const { return stream_ != nullptr ? stream_ : standard_; }
   // Formats `record` and writes the line under the target's lock. Returns true.
   bool WriteLine(const LogRecord& record, bool flush);
@@ -49,7 +52,7 @@ class StreamLogTarget : public BaseConsoleLogTarget {
 
 class StdErrLogTarget : public StreamLogTarget {
  public:
-  StdErrLogTarget();
+  explicit StdErrLogTarget(const LogTargetHome& home);
   const char* Name() const override;
   bool Write(const LogRecord& record) override;
   void Flush() override;
@@ -57,7 +60,7 @@ class StdErrLogTarget : public StreamLogTarget {
 
 class StdOutLogTarget : public StreamLogTarget {
  public:
-  StdOutLogTarget();
+  explicit StdOutLogTarget(const LogTargetHome& home);
   const char* Name() const override;
   // Writes the line and, when the flush flag is 1, flushes the stream.
   bool Write(const LogRecord& record) override;
@@ -74,6 +77,7 @@ class StdOutLogTarget : public StreamLogTarget {
 // Writes each line to the debugger output (`Platform::WriteDebugOutput`).
 class DebuggerConsoleLogTarget : public BaseConsoleLogTarget {
  public:
+  using BaseConsoleLogTarget::BaseConsoleLogTarget;
   const char* Name() const override;
   bool Write(const LogRecord& record) override;
   // The debugger output keeps nothing back; there is nothing to flush.

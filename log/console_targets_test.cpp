@@ -9,6 +9,7 @@
 #include <string>
 
 #include "log/log_format.h"
+#include "log/logger.h"
 #include "platform/debug_output.h"
 
 namespace Kestrel {
@@ -46,9 +47,9 @@ std::string ReadAll(std::FILE* file) {
 }
 
 TEST(ConsoleTargetsTest, NamesOfEveryClass) {
-  StdErrLogTarget err;
-  StdOutLogTarget out;
-  DebuggerConsoleLogTarget debugger;
+  StdErrLogTarget err(LoggerHome());
+  StdOutLogTarget out(LoggerHome());
+  DebuggerConsoleLogTarget debugger(LoggerHome());
   EXPECT_STREQ(err.Name(), "StdErrLogTarget");
   EXPECT_STREQ(out.Name(), "StdOutLogTarget");
   EXPECT_STREQ(debugger.Name(), "DebuggerConsoleLogTarget");
@@ -59,7 +60,7 @@ TEST(ConsoleTargetsTest, NamesOfEveryClass) {
 TEST(ConsoleTargetsTest, StandardErrorWritesFormattedLines) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  StdErrLogTarget target;
+  StdErrLogTarget target(LoggerHome());
   target.SetStream(file);
   target.SetFormat("#D| #L| #G| #M");
   EXPECT_TRUE(target.Write(Record(kLogLevelError, kLogGroupDbg | kLogGroupNet, "first")));
@@ -86,7 +87,7 @@ TEST(ConsoleTargetsTest, StandardOutputFlushesEachLineOnlyWithItsFlag) {
   // Fully buffered, so only a flush makes text visible to another reader.
   static char buffer[1 << 16];
   std::setvbuf(file, buffer, _IOFBF, sizeof(buffer));
-  StdOutLogTarget target;
+  StdOutLogTarget target(LoggerHome());
   target.SetStream(file);
   target.SetFormat("#M");
 
@@ -115,7 +116,7 @@ TEST(ConsoleTargetsTest, DebuggerTargetPassesWholeLinesToTheDebuggerOutput) {
   std::string seen;
   const Platform::DebugOutputObserver previous =
       Platform::SetDebugOutputObserver(&CaptureDebugOutput, &seen);
-  DebuggerConsoleLogTarget target;
+  DebuggerConsoleLogTarget target(LoggerHome());
   target.SetFormat("[#L] #M");
   EXPECT_TRUE(target.Write(Record(kLogLevelAlways, 0, "one")));
   EXPECT_TRUE(target.Write(Record(kLogLevelWarn, kLogGroupGen, "two\n")));

@@ -42,7 +42,8 @@ const char* LevelName(LogLevel level);
 std::size_t FormatTimestamp(char* buffer, std::size_t size, const LogTime& time);
 
 // Writes `time` as "%04d-%02d-%02dT%02d-%02d-%02d" (no milliseconds; fit for a
-// file name) into `buffer` (cut to `size`) and returns the characters written.
+// file name) into `buffer` (cut to `size`) and returns the characters written;
+// nullptr or size 0 writes nothing.
 std::size_t FormatFileTimestamp(char* buffer, std::size_t size, const LogTime& time);
 
 // Copies the file-name part of `path` (what follows its last "/" or "\", the

@@ -70,7 +70,8 @@ static_assert(offsetof(LogRecord, groups_high) == 36);
 static_assert(offsetof(LogRecord, message) == 40);
 static_assert(sizeof(LogRecord) == 40 + sizeof(const char*));
 
-// Builds a record stamped with `time`; `message` is borrowed, not copied.
+// Builds a record stamped with `time`; `message` is borrowed, not copied, and
+// may be null (written as "").
 inline LogRecord MakeLogRecord(LogLevel level, uint64_t groups, const char* message,
                                const LogTime& time = LogTime{}) {
   LogRecord record;

@@ -1,7 +1,6 @@
 #include "log/log_target.h"
 
 #include "log/log_format.h"
-#include "log/logger.h"
 
 namespace Kestrel {
 
@@ -38,7 +37,7 @@ bool TargetAccepts(LogLevel level, uint64_t include, uint64_t exclude, const Log
   return include == 0 || (groups & include) != 0;
 }
 
-LogTarget::LogTarget() : format_(kDefaultLineFormat) {
+LogTarget::LogTarget(const LogTargetHome& home) : home_(home), format_(kDefaultLineFormat) {
   table_.InterfaceVersion = &LogTargetTableEntries::InterfaceVersion;
   table_.SetLevel = &LogTargetTableEntries::SetLevel;
   table_.GetLevel = &LogTargetTableEntries::GetLevel;
@@ -60,11 +59,11 @@ LogTarget::~LogTarget() {
 }
 
 void LogTarget::Detach() {
-  std::lock_guard<std::recursive_mutex> guard(LoggerLock());
+  std::lock_guard<std::recursive_mutex> guard(home_.lock());
   attached_.store(0, std::memory_order_release);
   // Removed even when the mark is clear: a table added with `AddTarget` alone
   // must not stay behind in the logger once its object is gone.
-  RemoveLoggerTarget(&table_);
+  home_.remove(&table_);
 }
 
 const char* LogTarget::Name() const {
@@ -76,10 +75,10 @@ const char* LogTarget::Format() const {
 }
 
 void LogTarget::Attach() {
-  std::lock_guard<std::recursive_mutex> guard(LoggerLock());
+  std::lock_guard<std::recursive_mutex> guard(home_.lock());
   if (attached()) return;
   attached_.store(1, std::memory_order_release);
-  AttachLoggerTarget(&table_);
+  home_.add(&table_);
 }
 
 void LogTarget::SetFormat(const char* format) {
@@ -94,8 +93,8 @@ void LogTarget::SetGroups(uint64_t include, uint64_t exclude) {
 }
 
 void LogTarget::Configure(LogLevel level, uint64_t include, uint64_t exclude, const char* format) {
-  // Logger lock first, then the target's own: the order every `Write` follows.
-  std::lock_guard<std::recursive_mutex> logger_guard(LoggerLock());
+  // The home's lock first, then the target's own: the order every `Write` follows.
+  std::lock_guard<std::recursive_mutex> home_guard(home_.lock());
   if (attached()) Detach();
   {
     std::lock_guard<std::mutex> guard(lock_);

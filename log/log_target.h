@@ -9,8 +9,12 @@
 // only refers to it while the target is attached, and destroying a target
 // detaches it first.
 //
+// A target does not know the logger: it is given the `LogTargetHome` it
+// attaches to when it is made (the logger's is `LoggerHome()`, logger.h), and
+// the home takes and drops its table.
+//
 //   class MyTarget : public LogTarget { bool Write(const LogRecord& r) override; };
-//   MyTarget target;
+//   MyTarget target(LoggerHome());
 //   target.Configure(kLogLevelOkay, 0, 0, "#L| #M");   // attaches it
 #ifndef VYN_LOG_LOG_TARGET_H_
 #define VYN_LOG_LOG_TARGET_H_
@@ -25,7 +29,9 @@
 namespace Kestrel {
 
 // The plain-function view of one target. Entries may not be nullptr, except
-// `Write`, whose absence makes the logger skip the target.
+// `Write`, whose absence makes the logger skip the target. Every entry takes
+// the table itself first, never nullptr; `Write` answers false for a null
+// `record`.
 struct LogTargetTable {
   uint32_t (*InterfaceVersion)(LogTargetTable* table);  // 1
   void (*SetLevel)(LogTargetTable* table, LogLevel level);
@@ -58,10 +64,22 @@ inline constexpr uint32_t kLogTargetInterfaceVersion = 1;
 // A record without groups passes both group tests.
 bool TargetAccepts(LogLevel level, uint64_t include, uint64_t exclude, const LogRecord& record);
 
+// Where a target attaches: a list of tables behind one recursive lock. A
+// target takes the lock, then its own; `add` appends a table (making the list
+// when there is none) and `remove` drops every occurrence of one (nothing
+// when there is no list). The functions are never nullptr and are called with
+// `lock` held; they may be called from any thread.
+struct LogTargetHome {
+  std::recursive_mutex& (*lock)();
+  void (*add)(LogTargetTable* table);
+  void (*remove)(LogTargetTable* table);
+};
+
 // Base of this module's targets. Not copyable; its table points back at it.
 class LogTarget {
  public:
-  LogTarget();
+  // `home` is where the target attaches; it must outlive the target.
+  explicit LogTarget(const LogTargetHome& home);
   LogTarget(const LogTarget&) = delete;
   LogTarget& operator=(const LogTarget&) = delete;
   // Detaches the target from the logger first. A derived class whose `Write`
@@ -69,7 +87,7 @@ class LogTarget {
   // record reaches it half destroyed.
   virtual ~LogTarget();
 
-  // Removes the target from the logger's targets and clears the attached mark.
+  // Removes the target from its home's targets and clears the attached mark.
   // Safe to call when it is not attached.
   virtual void Detach();
   // Returns the target's class name. Never nullptr.
@@ -81,8 +99,8 @@ class LogTarget {
   // Pushes out anything buffered. The base has nothing to flush.
   virtual void Flush() {}
 
-  // Appends the target to the logger's targets unless it is attached already.
-  // Creates the logger if there is none.
+  // Appends the target to its home's targets unless it is attached already
+  // (the logger's home creates the logger if there is none).
   void Attach();
   bool attached() const { return attached_.load(std::memory_order_acquire) != 0; }
 
@@ -108,10 +126,11 @@ class LogTarget {
 
  protected:
   // Guards the line format and each `Write` of a concrete target. Taken after
-  // the logger's lock, never before it.
+  // the home's lock, never before it.
   std::mutex& lock() const { return lock_; }
 
  private:
+  const LogTargetHome& home_;
   LogTargetTable table_;
   std::atomic<uint8_t> attached_{0};
   mutable std::mutex lock_;

@@ -146,6 +146,7 @@ TEST_F(LogTargetTest, ConfigureAppliesEverythingAndReattachesLast) {
 TEST_F(LogTargetTest, BaseNameIsLogTarget) {
   class Unnamed : public LogTarget {
    public:
+    Unnamed() : LogTarget(LoggerHome()) {}
     bool Write(const LogRecord&) override { return true; }
   };
   Unnamed target;

@@ -19,9 +19,9 @@ struct Logger {
   uint8_t secondary_flag = 0;
   LogLevel level = kLogLevelWarn;
   uint64_t suppressed_groups = kLogGroupXtr;
-  StdErrLogTarget std_err;
-  StdOutLogTarget std_out;
-  DebuggerConsoleLogTarget debugger;
+  StdErrLogTarget std_err{LoggerHome()};
+  StdOutLogTarget std_out{LoggerHome()};
+  DebuggerConsoleLogTarget debugger{LoggerHome()};
 };
 
 Logger* g_logger = nullptr;
@@ -133,6 +133,17 @@ void ApiClearSecondaryFlag() {
 void ApiAddTarget(LogTargetTable* table) {
   if (table == nullptr) return;
   WithLogger([&](Logger& logger) { logger.targets.push_back(table); });
+}
+
+void RemoveLoggerTarget(LogTargetTable* table) {
+  if (table == nullptr) return;
+  WithLogger([&](Logger& logger) { std::erase(logger.targets, table); });
+}
+
+void AttachLoggerTarget(LogTargetTable* table) {
+  if (table == nullptr) return;
+  std::lock_guard<std::recursive_mutex> guard(LoggerLock());
+  EnsureLogger()->targets.push_back(table);
 }
 
 void ApiRemoveTarget(LogTargetTable* table) {
@@ -251,15 +262,9 @@ std::recursive_mutex& LoggerLock() {
   return *lock;
 }
 
-void AttachLoggerTarget(LogTargetTable* table) {
-  if (table == nullptr) return;
-  std::lock_guard<std::recursive_mutex> guard(LoggerLock());
-  EnsureLogger()->targets.push_back(table);
-}
-
-void RemoveLoggerTarget(LogTargetTable* table) {
-  if (table == nullptr) return;
-  WithLogger([&](Logger& logger) { std::erase(logger.targets, table); });
+const LogTargetHome& LoggerHome() {
+  static constexpr LogTargetHome kHome{&LoggerLock, &AttachLoggerTarget, &RemoveLoggerTarget};
+  return kHome;
 }
 
 bool LoggerExists() {

@@ -50,7 +50,7 @@ struct LogApi {
   // Appends `table` to the targets, duplicates included; nullptr is ignored.
   // Does not touch the target's attached mark.
   void (*AddTarget)(LogTargetTable* table);
-  // Removes every occurrence of `table` from the targets.
+  // Removes every occurrence of `table` from the targets; nullptr is ignored.
   void (*RemoveTarget)(LogTargetTable* table);
   // Returns the first registered target whose name equals `name` byte for byte,
   // or nullptr.
@@ -59,8 +59,13 @@ struct LogApi {
   LogTargetTable* (*StdOutTarget)();
   LogTargetTable* (*StdErrTarget)();
   LogTargetTable* (*DebuggerTarget)();
-  // Returns `GroupFromName(name)` and stores it through `out` unless nullptr.
+  // Returns `GroupFromName(name)` and stores it through `out` unless nullptr;
+  // a null `name` gives 0.
   uint64_t (*GroupFromName)(uint64_t* out, const char* name);
+  // The text functions of log_groups.h and log_format.h. A null `buffer`
+  // writes nothing; a null `format` counts as ""; a null `record` writes ""
+  // and a null `time` nothing. The names returned are never nullptr and live
+  // for the process.
   void (*GroupNames)(char* buffer, uint32_t size, uint64_t groups);
   void (*FormatLine)(char* buffer, uint32_t size, const char* format, const LogRecord* record);
   const char* (*LevelName)(LogLevel level);
@@ -68,7 +73,7 @@ struct LogApi {
   LogTime (*LocalTime)();
   void (*FormatTimestamp)(char* buffer, uint32_t size, const LogTime* time);
   void (*FormatFileTimestamp)(char* buffer, uint32_t size, const LogTime* time);
-  // Logs a printf-style message; see `LogMessage`.
+  // Logs a printf-style message (a null `format` counts as ""); see `LogMessage`.
   void (*LogMessage)(LogLevel level, uint32_t groups_low, uint32_t groups_high, const char* format,
                      va_list args);
 };
@@ -82,7 +87,8 @@ const LogApi* GetLogApi();
 
 // Logs `format` (printf-style, nullptr counts as "") with its arguments at
 // `level` in `groups`, creating the logger if needed. The message is cut at
-// 4095 characters. Never fails; any thread may call it.
+// 4095 characters. Never fails; any thread may call it. `LogMessageV` is the
+// same with the arguments in `args`.
 void LogMessage(LogLevel level, uint64_t groups, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void LogMessageV(LogLevel level, uint64_t groups, const char* format, va_list args);
@@ -91,13 +97,11 @@ void LogMessageV(LogLevel level, uint64_t groups, const char* format, va_list ar
 // logged while the last user releases the logger never meets a destroyed lock.
 std::recursive_mutex& LoggerLock();
 
-// Appends `table` to the logger's targets, creating the logger if there is
-// none. Used by `LogTarget::Attach`, which keeps the attached mark.
-void AttachLoggerTarget(LogTargetTable* table);
-
-// Removes every occurrence of `table` from the logger's targets; nothing
-// happens when there is no logger.
-void RemoveLoggerTarget(LogTargetTable* table);
+// The logger as the home of `LogTarget`s: its lock, `add` appends a table to
+// the logger's targets (creating the logger if there is none) and `remove`
+// drops it (nothing when there is no logger). Lives for the process; any
+// thread may use it.
+const LogTargetHome& LoggerHome();
 
 // Returns true while a logger exists.
 bool LoggerExists();

@@ -201,7 +201,8 @@ TEST_F(LoggerTest, TargetsAreOfferedRecordsInRegistrationOrderAndFilterThemselve
   std::vector<std::string> order;
   class OrderTarget : public LogTarget {
    public:
-    OrderTarget(const char* name, std::vector<std::string>* order) : name_(name), order_(order) {}
+    OrderTarget(const char* name, std::vector<std::string>* order)
+        : LogTarget(LoggerHome()), name_(name), order_(order) {}
     ~OrderTarget() override { Detach(); }
     const char* Name() const override { return name_; }
     bool Write(const LogRecord& record) override {

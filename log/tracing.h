@@ -64,13 +64,15 @@ inline constexpr uint32_t kTraceControlDisable = 0;
 inline constexpr uint32_t kTraceControlEnable = 1;
 
 // The operating system's call-back into a provider. `source` and `filter` are
-// not used by this library; `context` is the provider given at registration.
+// not used by this library and may be null; `context` is the provider given at
+// registration (a null one is ignored).
 using TraceEnableCallback = void(VYN_SYSTEM_API*)(const TraceGuid* source, uint32_t control_code,
                                                   uint8_t level, uint64_t match_any,
                                                   uint64_t match_all, const void* filter,
                                                   void* context);
 // The three system functions (in the system libraries' calling convention).
-// Each returns 0 on success.
+// Each returns 0 on success. The library passes no null pointer but `items`
+// with an `item_count` of 0.
 using EventRegisterFunction = uint32_t(VYN_SYSTEM_API*)(const TraceGuid* provider,
                                                         TraceEnableCallback callback, void* context,
                                                         uint64_t* handle);
@@ -169,7 +171,8 @@ void RegisterTraceProviders();
 void UnregisterTraceProviders();
 
 // Writes event `event_index` of `provider` with `descriptor` and `items`, when
-// that event is enabled and `EventWrite` was found. Returns true when written.
+// that event is enabled and `EventWrite` was found. `items` may be null only
+// when `item_count` is 0. Returns true when written.
 bool WriteTraceEvent(const TraceProvider& provider, int event_index,
                      const TraceEventDescriptor& descriptor, const TraceDataItem* items,
                      uint32_t item_count);

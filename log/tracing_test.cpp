@@ -8,6 +8,7 @@
 
 #include "platform/process_info.h"
 #include "platform/system_library.h"
+#include "tests/support/system_function_resolver.h"
 
 namespace Kestrel {
 namespace {

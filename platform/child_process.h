@@ -22,8 +22,9 @@ namespace Kestrel::Platform {
 class ChildProcess {
  public:
   // Starts `arguments[0]` (a path) with `arguments` as its argument list.
-  // Returns nullptr and sets `*error` when the list is empty, the pipe or the
-  // process cannot be created, or the program cannot be executed.
+  // Returns nullptr and sets `*error` (when `error` is not null) when the
+  // list is empty, the pipe or the process cannot be created, or the program
+  // cannot be executed. Any thread.
   static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments,
                                              std::string* error);
 
@@ -32,9 +33,10 @@ class ChildProcess {
   // Terminates (when still running) and reaps the child; closes the pipe.
   ~ChildProcess();
 
-  // Reads one line of output (without its newline). Returns false at the end
-  // of the output (the child closed it) with `*line` holding what was left.
-  bool ReadLine(std::string* line);
+  // Reads one line of output (without its newline) into `*line` (`line` must
+  // not be null). Returns false at the end of the output (the child closed
+  // it) with `*line` holding what was left. One reader thread at a time.
+  [[nodiscard]] bool ReadLine(std::string* line);
 
   // Reads the rest of the output until the child closes it.
   std::string ReadAll();
@@ -57,8 +59,9 @@ class ChildProcess {
   ChildProcess(int pid, std::intptr_t process, std::intptr_t output)
       : pid_(pid), process_(process), output_(output) {}
 
-  // Reads at most `size` bytes of output into `buffer`; returns how many, 0 at
-  // the end of the output or on a read error. Defined by the system's half.
+  // Reads at most `size` bytes of output into `buffer` (not null); returns how
+  // many, 0 at the end of the output or on a read error. Defined by the
+  // system's half.
   std::size_t ReadChunk(char* buffer, std::size_t size);
 
   int pid_;

@@ -89,7 +89,8 @@ std::size_t ChildProcess::ReadChunk(char* buffer, std::size_t size) {
 }
 
 void ChildProcess::Terminate() {
-  if (!reaped_) Detail::RequestTermination(pid_);
+  // A child that already ended cannot be asked; `Wait` reaps it either way.
+  if (!reaped_) (void)Detail::RequestTermination(pid_);
 }
 
 int ChildProcess::Wait() {

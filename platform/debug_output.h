@@ -14,8 +14,10 @@ using DebugOutputObserver = void (*)(const char* text, void* context);
 // Writes one NUL-terminated `text` to the debugger output; nullptr is ignored.
 void WriteDebugOutput(const char* text);
 
-// Installs `observer` (nullptr removes it) and returns the previous one.
-// Not synchronised with concurrent writers: install it before logging starts.
+// Installs `observer` (nullptr removes it) with `context` (may be null,
+// handed back unread) and returns the previous observer, nullptr when there
+// was none. Not synchronised with concurrent writers: install it before
+// logging starts.
 DebugOutputObserver SetDebugOutputObserver(DebugOutputObserver observer, void* context);
 
 namespace Detail {

@@ -34,7 +34,8 @@ class DebugOutputCapture {
   // The texts seen so far, in order. Safe from any thread.
   std::vector<std::string> texts() const;
 
-  // Records one text the system reported; called by the watcher.
+  // Records one text the system reported (`text` must not be null); called
+  // by the watcher on its own thread.
   void Add(const char* text);
 
  private:

@@ -23,13 +23,14 @@ void* HeapAllocate(std::size_t size);
 void* HeapReallocate(void* block, std::size_t size);
 
 // Returns a block of at least `size` bytes aligned to `alignment` (a power of
-// two), or nullptr. Released by `HeapFree` like any other block.
+// two), or nullptr when the heap is exhausted. Released by `HeapFree` like any
+// other block.
 void* HeapAllocateAligned(std::size_t size, std::size_t alignment);
 
-// Releases `block`; nullptr is ignored.
+// Releases `block`, which may be nullptr (ignored).
 void HeapFree(void* block);
 
-// Returns the usable size of a live `block`, 0 for nullptr.
+// Returns the usable size of a live `block` (which may be nullptr: 0).
 std::size_t HeapBlockSize(const void* block);
 
 }  // namespace Kestrel::Platform

@@ -16,6 +16,7 @@
 #include "platform/process_info.h"
 #include "platform/system_library.h"
 #include "platform/virtual_memory.h"
+#include "tests/support/system_function_resolver.h"
 
 namespace Kestrel::Platform {
 namespace {

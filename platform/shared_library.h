@@ -20,7 +20,7 @@ class SharedLibrary {
  public:
   // Loads the library at `path` with its symbols resolved now and kept local.
   // Returns nullptr and sets `*error` (when `error` is not null) to the
-  // loader's explanation when it cannot be loaded.
+  // loader's explanation when it cannot be loaded. Any thread.
   static std::unique_ptr<SharedLibrary> Open(const std::string& path, std::string* error);
 
   SharedLibrary(const SharedLibrary&) = delete;
@@ -28,8 +28,8 @@ class SharedLibrary {
   // Unloads the library (drops this reference).
   ~SharedLibrary();
 
-  // Returns the address of the exported `symbol`, or nullptr when it is not
-  // exported or `symbol` is null.
+  // Returns the address of the exported `symbol` (which may be null), or
+  // nullptr when it is not exported or `symbol` is null. Any thread.
   void* FindSymbol(const char* symbol) const;
 
   const std::string& path() const { return path_; }

@@ -8,8 +8,8 @@ namespace Kestrel::Platform {
 // Lets `socket` bind to an address whose previous connections are still
 // closing, but not share a port another socket listens on, so that a busy
 // port is reported instead of silently shared. Returns false when the option
-// could not be set.
-bool SetListeningSocketOptions(int socket);
+// could not be set. Any thread.
+[[nodiscard]] bool SetListeningSocketOptions(int socket);
 
 }  // namespace Kestrel::Platform
 

@@ -19,6 +19,8 @@ void* FindSystemFunction(const char* library, const char* symbol) {
   return Detail::ResolveWithSystemLoader(library, symbol);
 }
 
+// The tests' seam, declared for them in tests/support/system_function_resolver.h;
+// the product never calls it.
 SystemFunctionResolver SetSystemFunctionResolverForTesting(SystemFunctionResolver resolver) {
   SystemFunctionResolver previous = g_resolver;
   g_resolver = resolver;

@@ -20,7 +20,7 @@ namespace Kestrel::Platform {
 class TcpConnection {
  public:
   // Connects to the IPv4 `address` and `port`; nullptr with `*error` set
-  // when it cannot.
+  // when it cannot (`error` must not be null). Any thread.
   static std::unique_ptr<TcpConnection> Connect(const std::string& address, int port,
                                                 std::string* error);
   TcpConnection(const TcpConnection&) = delete;
@@ -29,7 +29,7 @@ class TcpConnection {
 
   // Sends all of `bytes` (without the write delay of small writes); false
   // when the connection failed.
-  bool Send(std::string_view bytes);
+  [[nodiscard]] bool Send(std::string_view bytes);
 
   // Receives what arrives within `timeout_ms`: at least one byte, or ""
   // when nothing came in time or the peer closed.

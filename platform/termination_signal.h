@@ -22,7 +22,7 @@ namespace Kestrel::Platform {
 // Blocks the interrupt and terminate signals in the calling thread (and in
 // the threads it creates afterwards); on Windows installs the handler and the
 // request. Returns false when that failed.
-bool BlockTerminationSignals();
+[[nodiscard]] bool BlockTerminationSignals();
 
 // Waits until an interrupt or terminate signal is pending for the process and
 // takes it. Returns its number, or 0 when waiting failed. The signals must be
@@ -39,7 +39,7 @@ int TerminateSignalNumber();
 namespace Detail {
 // Asks process `pid` to stop as the terminate signal does. Returns false when
 // it cannot be asked (it does not exist, or on Windows it made no request).
-bool RequestTermination(int pid);
+[[nodiscard]] bool RequestTermination(int pid);
 }  // namespace Detail
 
 }  // namespace Kestrel::Platform

@@ -46,7 +46,9 @@ int WaitForTerminationSignal() {
 }
 
 void RaiseTerminationSignal() {
-  Detail::RequestTermination(static_cast<int>(GetCurrentProcessId()));
+  // Without the request installed (`BlockTerminationSignals`) there is nothing
+  // to raise, as with an unblocked signal nobody waits for.
+  (void)Detail::RequestTermination(static_cast<int>(GetCurrentProcessId()));
 }
 
 int InterruptSignalNumber() {

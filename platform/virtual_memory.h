@@ -18,13 +18,14 @@ inline constexpr std::size_t kRegionSize = 64 * 1024;
 // size, or nullptr when the system refuses.
 void* ReserveRegion(std::size_t size);
 
-// Gives a whole region obtained from `ReserveRegion` back; nullptr is ignored.
+// Gives a whole region obtained from `ReserveRegion` back; `region` may be
+// nullptr (ignored).
 void ReleaseRegion(void* region, std::size_t size);
 
 // Gives back `count` whole regions of `size` bytes, each from `ReserveRegion`,
 // that lie one right after the other from `first`: in one system call where
-// the system can release them together (POSIX), else one at a time. nullptr
-// or a count of 0 is ignored. Never fails; any thread.
+// the system can release them together (POSIX), else one at a time. `first`
+// may be nullptr; it and a count of 0 are ignored. Never fails; any thread.
 void ReleaseRegions(void* first, std::size_t size, std::size_t count);
 
 }  // namespace Kestrel::Platform

@@ -22,8 +22,9 @@ namespace Kestrel {
 // The alphabet, "A-Za-z0-9+/", held once for the life of the library.
 extern const char* const kBase64Alphabet;
 
-// Returns the Base64 text of the `count` bytes at `bytes`, padded with '=' to a
-// multiple of four characters, without line breaks; "" when `count` is 0.
+// Returns the Base64 text of the `count` bytes at `bytes` (which may be null
+// only when `count` is 0), padded with '=' to a multiple of four characters,
+// without line breaks; "" when `count` is 0. Thread-safe.
 std::string EncodeBase64(const uint8_t* bytes, size_t count);
 std::string EncodeBase64(const std::vector<uint8_t>& bytes);
 

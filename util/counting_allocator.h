@@ -32,10 +32,12 @@ struct AllocatorCounters {
   uint64_t live_allocations() const { return allocations - frees; }
 };
 
-// Returns a counted block of at least `size` bytes, or nullptr when the heap is exhausted.
+// Returns a counted block of at least `size` bytes, or nullptr when the heap is
+// exhausted. Thread-safe, as every function here.
 void* CountingAllocate(std::size_t size);
 
-// Returns a counted block aligned to `alignment`, or nullptr.
+// Returns a counted block aligned to `alignment`, or nullptr when the heap is
+// exhausted.
 void* CountingAllocateAligned(std::size_t size, std::size_t alignment);
 
 // Resizes `block` (nullptr allocates); returns nullptr and leaves `block` live

@@ -38,11 +38,13 @@ class [[nodiscard]] Failure {
   // A failure with code 0 and no message; renders as "".
   Failure() noexcept {}
 
-  // A failure with code 0 whose message is FormatText(format, args...).
+  // A failure with code 0 whose message is FormatText(format, args...);
+  // a null `format` gives an empty message.
   template <typename... Args>
   explicit Failure(const char* format, const Args&... args) : Failure(0, format, args...) {}
 
-  // A failure with `code` whose message is FormatText(format, args...).
+  // A failure with `code` whose message is FormatText(format, args...); a null
+  // `format` gives an empty message.
   template <typename... Args>
   Failure(int32_t code, const char* format, const Args&... args) : code_(code) {
     SetOwned(FormatText(format, args...));
@@ -95,7 +97,9 @@ inline std::string ToFormatText(const Failure& failure) {
 // Writes an assertion report (what was expected, where, and the failure the
 // result holds, when given) to the debugger output and to standard error, then
 // stops the process with std::abort. Called when a `MaybeType` is read as what
-// it does not hold, in every build. Never returns; allocates nothing.
+// it does not hold, in every build. `expression` and `function` are never
+// null; `held` may be (nothing held to show). Never returns; allocates
+// nothing; any thread.
 [[noreturn]] void StopOnWrongMaybeAccess(const char* expression, const char* function,
                                          const Failure* held);
 

@@ -83,7 +83,8 @@ struct FormatArgument {
     const std::string* string;  // kString
     const void* object;         // kRendered
   };
-  std::string (*render)(const void* object) = nullptr;  // kRendered only
+  // kRendered only: renders `object` (never null); null for other kinds.
+  std::string (*render)(const void* object) = nullptr;
 };
 
 // Poison overload so that the unqualified call below always has a name to find
@@ -165,7 +166,8 @@ std::string FormatArguments(const char* format, const FormatArgument* arguments,
 inline constexpr size_t kFormatTextBufferSize = 4096;
 
 // Returns `format` with its placeholders replaced by `args` (see the file
-// comment). Never fails; the result holds at most 4095 characters.
+// comment); a null `format` gives "". Never fails; the result holds at most
+// 4095 characters; thread-safe.
 template <typename... Args>
 std::string FormatText(const char* format, const Args&... args) {
   if constexpr (sizeof...(Args) == 0) {

@@ -37,7 +37,10 @@ int main(int argc, char** argv) {
     case DevHostCommand::kServe:
       // Blocked before any thread starts, so that every thread inherits the
       // mask and the main thread alone takes the signal.
-      Kestrel::Platform::BlockTerminationSignals();
+      if (!Kestrel::Platform::BlockTerminationSignals()) {
+        std::cerr << "vyn-devhost: cannot take the termination signals\n";
+        return 2;
+      }
       return RunServe(options.value(), PluginSource{}, std::cout, std::cerr, [](int) {
         int signal_number = Kestrel::Platform::WaitForTerminationSignal();
         std::cout << "vyn-devhost: signal " << signal_number << ", shutting down" << std::endl;

@@ -126,7 +126,9 @@ MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
     state.acceptor.open(it->endpoint().protocol(), failed);
     if (failed) continue;
     // Binding a port another socket listens on fails instead of sharing it.
-    Platform::SetListeningSocketOptions(static_cast<int>(state.acceptor.native_handle()));
+    // Best effort: without the options the bind below still reports what it
+    // cannot take.
+    (void)Platform::SetListeningSocketOptions(static_cast<int>(state.acceptor.native_handle()));
     state.acceptor.bind(it->endpoint(), failed);
     // The system's usual backlog, so that a burst of connections waits.
     if (!failed) state.acceptor.listen(asio::socket_base::max_listen_connections, failed);

@@ -7,9 +7,7 @@
 #include "host_abi/core_value.h"
 #include "log/assertion_report.h"
 #include "log/logger.h"
-#include "plugin/host/outgoing_request.h"
 #include "plugin/host/plugin_log_target.h"
-#include "plugin/host/service_proxy.h"
 #include "plugin/host/telemetry.h"
 #include "util/counting_allocator.h"
 
@@ -52,7 +50,7 @@ void AppModule::Stop() {
     Unsubscribe(name.c_str(), plugin_id_);
   }
   event_tables_.ClearHandlers();
-  service_proxy_tables_.Close();  // pending calls fail with "Finalizing"
+  service_proxy_.Close();  // pending calls fail with "Finalizing"
   event_tables_.ClearResourceHandlers();
 }
 
@@ -66,18 +64,18 @@ void AppModule::InstallHostServices(CoreFunctionTable* functions, uint32_t plugi
   InstallHostLogTarget(log_target_, functions);
   user_agent_ = FormatText("KestrelClient/%1 (%2)", host_version_, plugin_name_.full_name);
   plugin_id_ = plugin_id;
-  telemetry_ = std::make_unique<TelemetrySender>(*this);
+  telemetry_ = std::make_unique<TelemetrySender>(requests_);
   SetEventHandler(kServiceProxyUuidEventName,
                   ServiceProxyHandler([this](const PluginServiceProxyResponse& answer) {
-                    OnServiceProxyUuidEvent(answer);
+                    service_proxy_.OnUuidAnswer(answer);
                   }));
   SetEventHandler(kServiceProxyMethodEventName,
                   ServiceProxyHandler([this](const PluginServiceProxyResponse& answer) {
-                    OnServiceProxyMethodEvent(answer);
+                    service_proxy_.OnMethodAnswer(answer);
                   }));
   SetEventHandler(kServiceProxyAsyncEventName,
                   ServiceProxyHandler([this](const PluginServiceProxyResponse& answer) {
-                    OnServiceProxyAsyncEvent(answer);
+                    service_proxy_.OnAsyncAnswer(answer);
                   }));
 }
 
@@ -174,62 +172,6 @@ MaybeType<void> AppModule::SendJsonApiEvent(const std::string& base_name,
   }
   ReleaseToCoreValue(payload);
   return {};
-}
-
-// ---------------------------------------------------------------------------
-// AppModule: service-proxy calls and their answers
-
-std::string AppModule::SendServiceProxyRequest(
-    const std::string& service, const std::string& method, const std::string& payload_text,
-    const std::string& reply_name, const std::string& extra, ServiceProxyHandler handler) {
-  const std::string description = ServiceProxyKey(service, method);
-  LogMessage(kLogLevelAlways, 0, "Preparing service proxy request: %s", description.c_str());
-  std::string key;
-  if (reply_name.empty()) {
-    MaybeType<std::string> sent = RequestValue<std::string>(
-        *this, HttpMethod::kPost, kServiceProxyUuidPath, service, method, plugin_id_, payload_text);
-    if (sent.is_failure()) return sent.failure().message();
-    key = sent.TakeValue();
-  } else {
-    key = ServiceProxyKey(service, reply_name);
-    if (service_proxy_tables_.HasPendingCall(key)) {
-      LogMessage(kLogLevelError, 0,
-                 "Could not invoke service proxy as request is already in flight");
-      return "Request already in flight";
-    }
-    MaybeType<void> sent = Request(*this, HttpMethod::kPost, kServiceProxyMethodPath, service,
-                                   method, reply_name, extra, plugin_id_, payload_text);
-    if (sent.is_failure()) return sent.failure().message();
-  }
-  LogMessage(kLogLevelAlways, 0, "Started service proxy request: %s (%s)", description.c_str(),
-             key.c_str());
-  service_proxy_tables_.StorePendingCall(key, std::move(handler));
-  service_proxy_tables_.MatchOne();
-  return std::string();
-}
-
-void AppModule::OnServiceProxyUuidEvent(const PluginServiceProxyResponse& answer) {
-  service_proxy_tables_.StoreReceivedAnswer(answer.uuid, answer);
-  service_proxy_tables_.MatchOne();
-}
-
-void AppModule::OnServiceProxyMethodEvent(const PluginServiceProxyResponse& answer) {
-  service_proxy_tables_.StoreReceivedAnswer(ServiceProxyKey(answer.serviceName, answer.methodName),
-                                            answer);
-  service_proxy_tables_.MatchOne();
-}
-
-void AppModule::OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& answer) {
-  const std::string key = ServiceProxyKey(answer.serviceName, answer.methodName);
-  if (!service_proxy_tables_.RunAsyncHandler(key, answer)) {
-    LogMessage(kLogLevelError, 0,
-               "Could not find registered handler for async service proxy event %s", key.c_str());
-  }
-}
-
-void AppModule::SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
-                                            ServiceProxyHandler handler) {
-  service_proxy_tables_.SetAsyncHandler(ServiceProxyKey(service, method), std::move(handler));
 }
 
 // ---------------------------------------------------------------------------

@@ -5,7 +5,7 @@
 // waiting, telemetry).
 //
 // Ownership: the module owns its type registry, its endpoints (routes,
-// handlers, API description), every handler table, the service-proxy tables,
+// handlers, API description), every handler table, the service-proxy client,
 // the host log target, the telemetry sender and every text it hands the host;
 // all of them live until the module is destroyed. Host records it receives
 // stay the host's.
@@ -50,9 +50,10 @@
 #include "host_abi/host_records.h"
 #include "plugin/host/event_tables.h"
 #include "plugin/host/module_events.h"
+#include "plugin/host/outgoing_request.h"
 #include "plugin/host/plugin_name.h"
 #include "plugin/host/semantic_version.h"
-#include "plugin/host/service_proxy_tables.h"
+#include "plugin/host/service_proxy_client.h"
 #include "remoting/call_gate.h"
 #include "remoting/remoting_endpoints.h"
 #include "util/failure.h"
@@ -111,6 +112,8 @@ class AppModule {
   // and the service-proxy tables. Never fails.
   virtual void Stop();
   // Slots 4 to 12: the host's functions 1 to 9, arguments passed unchanged.
+  // Callers pass no null pointer (records, name, label); a subscription's
+  // `context` is what the call-back gets back.
   virtual void SendRequest(CoreResponse* response, const CoreRequest* request) = 0;
   virtual void HostReserved2(uint32_t first, uint32_t second) = 0;
   virtual void SendEvent(const CoreEvent* event) = 0;
@@ -125,7 +128,7 @@ class AppModule {
   // Slot 13: registers the feature's types and endpoints.
   virtual void RegisterApi() = 0;
   // Slot 14: the feature's start; returning false fails `Initialize`.
-  virtual bool OnInitialize() { return true; }
+  [[nodiscard]] virtual bool OnInitialize() { return true; }
 
   // --- Registry, endpoints and names -------------------------------------
 
@@ -141,6 +144,13 @@ class AppModule {
   const std::vector<std::string>& tags() const { return plugin_name_.tags; }
   // Null until `Initialize` created it.
   TelemetrySender* telemetry() { return telemetry_.get(); }
+  // The channel outgoing requests go through (outgoing_request.h): the
+  // registry, the plugin id, slot 4 and `YieldOnce`. Lives as long as the
+  // module.
+  RequestChannel& requests() { return requests_; }
+  // The service-proxy protocol (service_proxy.h has the typed calls); lives as
+  // long as the module and answers "Finalizing" after `Stop`.
+  ServiceProxyClient& service_proxy() { return service_proxy_; }
 
   // Load-time setters used by the entry point.
   void SetHostVersion(const SemanticVersion& version) { host_version_ = version; }
@@ -201,26 +211,9 @@ class AppModule {
   // cannot be converted.
   MaybeType<void> SendJsonApiEvent(const std::string& base_name, const PluginResourceEvent& event);
 
-  // --- Service proxy (service_proxy.h has the typed calls) -------------------
-
-  // Steps of a service-proxy call after its payload became JSON text: logs,
-  // posts the request (by id when `reply_name` is empty, else by method),
-  // stores `handler` as the pending call and matches answers. Returns an
-  // error text, empty on success; on failure `handler` is dropped uncalled.
-  std::string SendServiceProxyRequest(const std::string& service, const std::string& method,
-                                      const std::string& payload_text,
-                                      const std::string& reply_name, const std::string& extra,
-                                      ServiceProxyHandler handler);
-  // Handles answers of the three service-proxy events.
-  void OnServiceProxyUuidEvent(const PluginServiceProxyResponse& answer);
-  void OnServiceProxyMethodEvent(const PluginServiceProxyResponse& answer);
-  void OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& answer);
-  // Registers the handler of asynchronous answers for `service`.`method`.
-  void SetAsyncServiceProxyHandler(const std::string& service, const std::string& method,
-                                   ServiceProxyHandler handler);
-
  protected:
-  // `Initialize` steps shared by every host binding.
+  // `Initialize` steps shared by every host binding; `functions` may be null
+  // (the host log target then drops every line).
   void InstallHostServices(CoreFunctionTable* functions, uint32_t plugin_id);
   // Sets the finalizing flag (closes the gate); later calls answer
   // "Finalizing". Thread-safe.
@@ -229,15 +222,30 @@ class AppModule {
   CallGate& call_gate() { return gate_; }
 
  private:
+  // The module as the channel of its outgoing requests.
+  class ModuleRequests final : public RequestChannel {
+   public:
+    explicit ModuleRequests(AppModule& module) : module_(module) {}
+    TypeRegistry& registry() override { return module_.registry(); }
+    uint32_t plugin_id() const override { return module_.plugin_id(); }
+    void SendRequest(CoreResponse* response, const CoreRequest* request) override {
+      module_.SendRequest(response, request);
+    }
+    void YieldOnce() override { module_.YieldOnce(); }
+
+   private:
+    AppModule& module_;
+  };
+
   // The call-backs the host calls for events of the two flavours; `context`
-  // of the event is the module.
+  // of the event is the module. A null event, context or name is ignored.
   static VYN_CDECL void DeliverResourceEvent(const CoreEvent* event);
   static VYN_CDECL void DeliverServiceProxyEvent(const CoreEvent* event);
   template <class Record, class Handler>
   static void Deliver(const CoreEvent* event) noexcept;
-  // The gate's destruction of a module made with `new`: detaches the host log
-  // target (the logger must not call into the host's table once the module is
-  // gone), then deletes the module.
+  // The gate's destruction of a module made with `new` (`module`, not null):
+  // detaches the host log target (the logger must not call into the host's
+  // table once the module is gone), then deletes the module.
   static void DestroyModule(void* module);
 
   // Counts the calls in progress; destroys the module after `Shutdown` when
@@ -254,8 +262,11 @@ class AppModule {
   // Event handlers, subscription counts and resource handlers; the host may
   // deliver on its own threads, so the tables lock themselves.
   EventTables event_tables_;
-  // Pending calls, received answers and asynchronous handlers.
-  ServiceProxyTables service_proxy_tables_;
+  // What outgoing requests and the service-proxy client send through.
+  ModuleRequests requests_{*this};
+  // The service-proxy protocol: pending calls, received answers and
+  // asynchronous handlers; subscribed to its three answer events.
+  ServiceProxyClient service_proxy_{requests_};
 
   SemanticVersion host_version_;
   std::unique_ptr<PluginLogTarget> log_target_;
@@ -270,6 +281,8 @@ class CoreAppModule : public AppModule {
   CoreAppModule();
   ~CoreAppModule() override;
 
+  // Forward to the host's table; before `Initialize`, or for an entry the
+  // table leaves null, they do nothing (a response is then left as given).
   void SendRequest(CoreResponse* response, const CoreRequest* request) override;
   void HostReserved2(uint32_t first, uint32_t second) override;
   void SendEvent(const CoreEvent* event) override;
@@ -284,10 +297,10 @@ class CoreAppModule : public AppModule {
 
   // Starts the module against `core` (kept; owned by the host): host log
   // target, user agent, plugin id, telemetry sender, service-proxy handlers,
-  // then `OnInitialize`. Returns false when `core` or its table is null or
-  // `OnInitialize` fails. May throw what the heap throws; the entry table
-  // catches it.
-  bool Initialize(CoreInterface* core);
+  // then `OnInitialize`. Returns false when `core` (which may be null) or its
+  // table is null or `OnInitialize` fails. May throw what the heap throws; the
+  // entry table catches it.
+  [[nodiscard]] bool Initialize(CoreInterface* core);
   // Sets finalizing, stops, and releases the host's hold on the module, which
   // must have been made with `new`: it is destroyed now when no call is in
   // progress, otherwise by the last call in progress when it leaves. Returns
@@ -304,10 +317,13 @@ class CoreAppModule : public AppModule {
   static MemoryStats ReadMemoryStats();
 
  private:
+  // The entry table's functions (`ModuleEntryTable` says what a null pointer
+  // does to each).
   static VYN_CDECL uint8_t EntryInitialize(void* module, CoreInterface* core);
   static VYN_CDECL void EntryShutdown(void* module);
   static VYN_CDECL void EntryGetMemoryStats(uint32_t ignored, MemoryStats* stats);
 
+  // The host's table; nullptr before `Initialize`.
   CoreFunctionTable* functions() const { return core_ != nullptr ? core_->functions : nullptr; }
 
   CoreInterface* core_ = nullptr;

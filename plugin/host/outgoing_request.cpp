@@ -72,7 +72,7 @@ Failure ResponseConversionFailure(HttpMethod method, std::string_view path,
                  MethodText(method), path, message);
 }
 
-MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse& response) {
+MaybeType<std::string> ReadResponseStream(RequestChannel& channel, const CoreResponse& response) {
   std::string text;
   try {
     // The declared size is another plugin's claim: reserve no more than a
@@ -89,7 +89,7 @@ MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse&
       length = std::min(length, kStreamReadSize);  // a reader may not claim more than it got
       text.append(buffer, length);
       if (more == 0) break;
-      if (length < kStreamReadSize) module.YieldOnce();
+      if (length < kStreamReadSize) channel.YieldOnce();
     }
   } catch (const std::bad_alloc&) {
     return Failure("Stream read error");
@@ -99,7 +99,7 @@ MaybeType<std::string> ReadResponseStream(AppModule& module, const CoreResponse&
   return text;
 }
 
-MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
+MaybeType<ResponseContent> ExchangeRequest(RequestChannel& channel, HttpMethod method,
                                            std::string_view path,
                                            const OutgoingArguments& arguments, ResponseUse use) {
   const std::string path_text(path);
@@ -108,11 +108,11 @@ MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
   request.path = path_text.c_str();
   request.arguments = arguments.data();
   request.argument_count = arguments.size();
-  request.caller_id = module.plugin_id();
+  request.caller_id = channel.plugin_id();
 
   ReceivedResponse received;
   CoreResponse& response = *received.get();
-  module.SendRequest(&response, &request);
+  channel.SendRequest(&response, &request);
 
   ResponseContent content;
   content.status_code = response.status_code;
@@ -124,7 +124,7 @@ MaybeType<ResponseContent> ExchangeRequest(AppModule& module, HttpMethod method,
   if (use == ResponseUse::kNothing) return content;
 
   if (response.stream_read != nullptr) {
-    MaybeType<std::string> text = ReadResponseStream(module, response);
+    MaybeType<std::string> text = ReadResponseStream(channel, response);
     if (text.is_failure()) {
       return Failure(code, "Error reading streamed response for %1 %2: %3", MethodText(method),
                      path, text.failure().message());

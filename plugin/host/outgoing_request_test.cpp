@@ -99,8 +99,8 @@ TEST_F(OutgoingRequest, SendsPositionalArgumentsWithTheCallerId) {
     }
     response->release = &CountRelease;
   };
-  MaybeType<void> sent = Request(module_, HttpMethod::kPost, "/other/v1/item?x=1", std::string("a"),
-                                 int32_t{5}, Item{"n", 1});
+  MaybeType<void> sent = Request(module_.requests(), HttpMethod::kPost, "/other/v1/item?x=1",
+                                 std::string("a"), int32_t{5}, Item{"n", 1});
   EXPECT_TRUE(sent.has_value());
   EXPECT_EQ(seen, (std::vector<std::string>{"a/0", "/5", "/0"}));
   EXPECT_EQ(g_releases, 1);
@@ -109,26 +109,27 @@ TEST_F(OutgoingRequest, SendsPositionalArgumentsWithTheCallerId) {
 TEST_F(OutgoingRequest, FailuresCarryTheirCodeAndTheResponseIsReleased) {
   // An argument that cannot be converted: 400, nothing sent.
   MaybeType<void> unsent =
-      Request(module_, HttpMethod::kPost, "/p", std::string("ok"), Unconvertible{});
+      Request(module_.requests(), HttpMethod::kPost, "/p", std::string("ok"), Unconvertible{});
   ASSERT_TRUE(unsent.is_failure());
   EXPECT_EQ(unsent.failure().code(), 400);
   EXPECT_STREQ(unsent.failure().message(),
                "Request not sent: Error converting parameters for POST /p: Couldn't convert "
                "native value because it's an unregistered structure.");
-  EXPECT_EQ(module_.requests, 0);
+  EXPECT_EQ(module_.sent_requests, 0);
 
   // An error response gives its status, or 0 without one.
   module_.respond = [](CoreResponse* response, const CoreRequest*) {
     FillError(response, "no such game", 404);
   };
-  MaybeType<std::string> missing = RequestValue<std::string>(module_, HttpMethod::kGet, "/g");
+  MaybeType<std::string> missing =
+      RequestValue<std::string>(module_.requests(), HttpMethod::kGet, "/g");
   ASSERT_TRUE(missing.is_failure());
   EXPECT_EQ(missing.failure().code(), 404);
   EXPECT_STREQ(missing.failure().message(), "Error response for GET /g: no such game");
   module_.respond = [](CoreResponse* response, const CoreRequest*) {
     FillError(response, "down", 0);
   };
-  MaybeType<void> down = Request(module_, HttpMethod::kPost, "/p");
+  MaybeType<void> down = Request(module_.requests(), HttpMethod::kPost, "/p");
   ASSERT_TRUE(down.is_failure());
   EXPECT_EQ(down.failure().code(), 0);
   EXPECT_EQ(g_releases, 2);
@@ -139,13 +140,14 @@ TEST_F(OutgoingRequest, FailuresCarryTheirCodeAndTheResponseIsReleased) {
     response->status_code = 200;
     response->release = &CountRelease;
   };
-  MaybeType<int32_t> number = RequestValue<int32_t>(module_, HttpMethod::kPost, "/n");
+  MaybeType<int32_t> number = RequestValue<int32_t>(module_.requests(), HttpMethod::kPost, "/n");
   ASSERT_TRUE(number.is_failure());
   EXPECT_EQ(number.failure().code(), 200);
   EXPECT_EQ(
       std::string(number.failure().message()).rfind("Error converting response for POST /n: ", 0),
       0u);
-  MaybeType<std::string> text = RequestValue<std::string>(module_, HttpMethod::kPost, "/n");
+  MaybeType<std::string> text =
+      RequestValue<std::string>(module_.requests(), HttpMethod::kPost, "/n");
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(text.value(), "many");
   EXPECT_EQ(g_releases, 4);
@@ -155,7 +157,7 @@ TEST_F(OutgoingRequest, FailuresCarryTheirCodeAndTheResponseIsReleased) {
     response->value.kind = static_cast<CoreValueKind>(77);
     response->release = &CountRelease;
   };
-  MaybeType<int32_t> odd = RequestValue<int32_t>(module_, HttpMethod::kPost, "/n");
+  MaybeType<int32_t> odd = RequestValue<int32_t>(module_.requests(), HttpMethod::kPost, "/n");
   ASSERT_TRUE(odd.is_failure());
   EXPECT_EQ(
       std::string(odd.failure().message()).rfind("Error converting response for POST /n: ", 0), 0u);
@@ -167,7 +169,7 @@ TEST_F(OutgoingRequest, FullStreamReadsNeverYieldAndTheStreamIsPreferred) {
   stream.reads = {{"[1," + full.substr(3), true}, {full, true}, {"2]", false}};
   AnswerWithStream(&stream, 8194);
   MaybeType<std::vector<int32_t>> numbers =
-      RequestValue<std::vector<int32_t>>(module_, HttpMethod::kPost, "/s");
+      RequestValue<std::vector<int32_t>>(module_.requests(), HttpMethod::kPost, "/s");
   ASSERT_TRUE(numbers.has_value()) << numbers.ToText();
   EXPECT_EQ(numbers.value(), (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(module_.yields, 0);
@@ -180,7 +182,7 @@ TEST_F(OutgoingRequest, ShortReadsWithMoreYieldOncePerRead) {
   stream.reads = {{"[", true}, {"", true}, {"3", true}, {"]", false}};
   AnswerWithStream(&stream, 3);
   MaybeType<std::vector<int32_t>> numbers =
-      RequestValue<std::vector<int32_t>>(module_, HttpMethod::kPost, "/s");
+      RequestValue<std::vector<int32_t>>(module_.requests(), HttpMethod::kPost, "/s");
   ASSERT_TRUE(numbers.has_value()) << numbers.ToText();
   EXPECT_EQ(numbers.value(), std::vector<int32_t>{3});
   EXPECT_EQ(module_.yields, 3);
@@ -192,14 +194,15 @@ TEST_F(OutgoingRequest, AnUntrustworthyDeclaredSizeDoesNotFailTheRead) {
   FakeStream stream;
   stream.reads = {{"\"small\"", false}};
   AnswerWithStream(&stream, uint64_t{4} << 30);  // 4 GB claimed, 7 bytes sent
-  MaybeType<std::string> text = RequestValue<std::string>(module_, HttpMethod::kPost, "/s");
+  MaybeType<std::string> text =
+      RequestValue<std::string>(module_.requests(), HttpMethod::kPost, "/s");
   ASSERT_TRUE(text.has_value()) << text.ToText();
   EXPECT_EQ(text.value(), "small");
 
   FakeStream huge;
   huge.reads = {{"\"x\"", false}};
   AnswerWithStream(&huge, UINT64_MAX);
-  EXPECT_TRUE(RequestValue<std::string>(module_, HttpMethod::kPost, "/s").has_value());
+  EXPECT_TRUE(RequestValue<std::string>(module_.requests(), HttpMethod::kPost, "/s").has_value());
 }
 
 TEST_F(OutgoingRequest, StreamReadAndParseFailures) {
@@ -208,7 +211,7 @@ TEST_F(OutgoingRequest, StreamReadAndParseFailures) {
   failing.fail_at = 1;
   AnswerWithStream(&failing, 0);
   MaybeType<std::vector<int32_t>> read =
-      RequestValue<std::vector<int32_t>>(module_, HttpMethod::kPost, "/s");
+      RequestValue<std::vector<int32_t>>(module_.requests(), HttpMethod::kPost, "/s");
   ASSERT_TRUE(read.is_failure());
   EXPECT_EQ(read.failure().code(), 200);
   EXPECT_STREQ(read.failure().message(),
@@ -219,7 +222,7 @@ TEST_F(OutgoingRequest, StreamReadAndParseFailures) {
   garbled.reads = {{"[1,", false}};
   AnswerWithStream(&garbled, 0);
   MaybeType<std::vector<int32_t>> parsed =
-      RequestValue<std::vector<int32_t>>(module_, HttpMethod::kPost, "/s");
+      RequestValue<std::vector<int32_t>>(module_.requests(), HttpMethod::kPost, "/s");
   ASSERT_TRUE(parsed.is_failure());
   EXPECT_EQ(std::string(parsed.failure().message())
                 .rfind("Error reading streamed response for POST /s: ", 0),

@@ -41,7 +41,8 @@ SemanticVersion HostVersionFromRecord(const CorePluginRecord& record);
 // Reports an incompatible host as the fatal assertion "ALE-EECF0606". Never fails.
 void ReportIncompatibleHost(const PluginIdentity& identity, const SemanticVersion& host);
 
-// Writes the refusal into `record`: words 0-2 the plugin's version, words 3-6 0.
+// Writes the refusal into `record` (not null): words 0-2 the plugin's version,
+// words 3-6 0.
 void WriteRefusedRecord(CorePluginRecord* record, const PluginIdentity& identity);
 
 // Runs the load steps for a module of type `Module` (derived from

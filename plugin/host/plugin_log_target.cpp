@@ -6,7 +6,8 @@
 
 namespace Kestrel::Client {
 
-PluginLogTarget::PluginLogTarget(CoreFunctionTable* functions) : functions_(functions) {
+PluginLogTarget::PluginLogTarget(CoreFunctionTable* functions)
+    : LogTarget(LoggerHome()), functions_(functions) {
   GetLogApi()->AddRef();
 }
 

@@ -42,7 +42,8 @@ class PluginLogTarget : public LogTarget {
 // attached already, detaches the three console targets, sets the logger's
 // level to 0 and its suppressed groups to "XTR", replaces `*owner` by a new
 // target bound to `functions` and attaches it at level 0 with every group and
-// the format "#D| #L| #G| #M". Never fails.
+// the format "#D| #L| #G| #M". `functions` may be null (the target then
+// drops every line). Never fails; call it from one thread at a time.
 void InstallHostLogTarget(std::unique_ptr<PluginLogTarget>& owner, CoreFunctionTable* functions);
 
 }  // namespace Kestrel::Client

@@ -4,7 +4,7 @@
 // A call is posted to "/vyn-login/v1/service-proxy-uuid-requests" (by id) or
 // "/vyn-login/v1/service-proxy-method-requests" (by method); the answer comes
 // back later as a host event carrying a `PluginServiceProxyResponse`, which
-// the module matches to the pending call by its key (service_proxy_tables.h). The
+// the module's `ServiceProxyClient` matches to the pending call by its key. The
 // caller waits for the returned future with `AppModule::Await`. A call whose
 // answer never comes stays pending until `Stop`; there is no timeout.
 //
@@ -27,9 +27,6 @@
 #include "util/failure.h"
 
 namespace Kestrel::Client {
-
-inline constexpr char kServiceProxyUuidPath[] = "/vyn-login/v1/service-proxy-uuid-requests";
-inline constexpr char kServiceProxyMethodPath[] = "/vyn-login/v1/service-proxy-method-requests";
 
 namespace ServiceProxyDetail {
 
@@ -59,8 +56,8 @@ std::string RequestServiceProxy(AppModule& module, const std::string& service,
   if (module.finalizing()) return kFinalizingText;
   MaybeType<std::string> text = SerializeJson(payload, module.registry());
   if (text.is_failure()) return text.failure().message();
-  return module.SendServiceProxyRequest(service, method, text.value(), reply_name, extra,
-                                        std::move(handler));
+  return module.service_proxy().Send(service, method, text.value(), reply_name, extra,
+                                     std::move(handler));
 }
 
 // Calls `service`.`method` with `payload` and returns the future answer of

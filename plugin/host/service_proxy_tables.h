@@ -8,8 +8,8 @@
 // it held and must only fulfil a promise (they may not call back into the
 // tables). `Close` (at shutdown) fails every pending call instead of dropping
 // it, so that no caller waits for an answer that can no longer come. Sending
-// requests and receiving the host's events is the module's part
-// (app_module.h).
+// requests and receiving the host's events is the client's part
+// (service_proxy_client.h).
 //
 //   ServiceProxyTables tables;
 //   tables.StorePendingCall(key, handler);
@@ -53,7 +53,8 @@ class ServiceProxyTables {
   void SetAsyncHandler(const std::string& key, ServiceProxyHandler handler);
   // Runs the asynchronous handler of `key` with `answer`; returns false when
   // there is none.
-  bool RunAsyncHandler(const std::string& key, const PluginServiceProxyResponse& answer);
+  [[nodiscard]] bool RunAsyncHandler(const std::string& key,
+                                     const PluginServiceProxyResponse& answer);
 
   // Runs every pending call's handler with an answer whose `error` is
   // "Finalizing" (outside the lock), forgets received answers and

@@ -176,7 +176,7 @@ TEST_F(ServiceProxy, MethodVariantRefusesASecondCallInFlight) {
 
   // The answer comes back under service name and reply name.
   PluginServiceProxyResponse answer{"", "store", "reply", "42", "", ""};
-  module_->OnServiceProxyMethodEvent(answer);
+  module_->service_proxy().OnMethodAnswer(answer);
   EXPECT_EQ(answers, std::vector<std::string>{"42"});
   EXPECT_EQ(
       RequestServiceProxy(*module_, "store", "lookup", std::string("p"), "reply", "", handler), "");
@@ -231,7 +231,8 @@ TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
   auto record = [&](const PluginServiceProxyResponse& answer) {
     handled.push_back(answer.payload);
   };
-  module.OnServiceProxyAsyncEvent(PluginServiceProxyResponse{"", "store", "push", "1", "", ""});
+  module.service_proxy().OnAsyncAnswer(
+      PluginServiceProxyResponse{"", "store", "push", "1", "", ""});
   EXPECT_TRUE(handled.empty());
   const auto entries = capture.entries();
   ASSERT_EQ(entries.size(), 1u);
@@ -239,8 +240,9 @@ TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
   EXPECT_EQ(entries[0].message,
             "Could not find registered handler for async service proxy event store.push");
 
-  module.SetAsyncServiceProxyHandler("store", "push", record);
-  module.OnServiceProxyAsyncEvent(PluginServiceProxyResponse{"", "store", "push", "2", "", ""});
+  module.service_proxy().SetAsyncHandler("store", "push", record);
+  module.service_proxy().OnAsyncAnswer(
+      PluginServiceProxyResponse{"", "store", "push", "2", "", ""});
   EXPECT_EQ(handled, std::vector<std::string>{"2"});
 }
 
@@ -251,7 +253,7 @@ TEST(ServiceProxyTables, FinalizingRefusesNewCallsWithoutSending) {
   MaybeType<Item> result = module.Await(answer);
   ASSERT_TRUE(result.is_failure());
   EXPECT_STREQ(result.failure().message(), "Finalizing");
-  EXPECT_EQ(module.requests, 0);
+  EXPECT_EQ(module.sent_requests, 0);
 }
 
 TEST(ServiceProxyTables, StopFailsPendingCallsWithFinalizing) {

@@ -11,7 +11,7 @@ std::future<MaybeType<void>> TelemetrySender::SendTelemetry(std::string_view nam
   std::promise<MaybeType<void>> promise;
   std::future<MaybeType<void>> future = promise.get_future();
   const std::string path = std::string(kTelemetryPathPrefix) + std::string(name);
-  promise.set_value(Request(module_, HttpMethod::kPost, path, payload));
+  promise.set_value(Request(channel_, HttpMethod::kPost, path, payload));
   return future;
 }
 

@@ -1,7 +1,8 @@
 // `TelemetrySender`: posts named telemetry events to the host's telemetry
 // endpoint, "/telemetry/v1/events/" followed by the event name.
 //
-// Owned by the module, which it refers to; created by `Initialize`.
+// Owned by the module, whose request channel it posts through; created by
+// `Initialize`.
 //
 //   auto sent = module.telemetry()->SendTelemetry("session-start", payload);
 //   MaybeType<void> outcome = module.Await(sent);
@@ -12,18 +13,17 @@
 #include <string_view>
 
 #include "binding/binding_property.h"
+#include "plugin/host/outgoing_request.h"
 #include "util/failure.h"
 
 namespace Kestrel::Client {
-
-class AppModule;
 
 inline constexpr char kTelemetryPathPrefix[] = "/telemetry/v1/events/";
 
 class TelemetrySender {
  public:
-  // `module` must outlive the sender.
-  explicit TelemetrySender(AppModule& module) : module_(module) {}
+  // `channel` must outlive the sender.
+  explicit TelemetrySender(RequestChannel& channel) : channel_(channel) {}
 
   // Posts `payload` as the one argument of "/telemetry/v1/events/<name>". The
   // returned future is ready on return and holds success or the request's
@@ -31,7 +31,7 @@ class TelemetrySender {
   std::future<MaybeType<void>> SendTelemetry(std::string_view name, const BindingProperty& payload);
 
  private:
-  AppModule& module_;
+  RequestChannel& channel_;
 };
 
 }  // namespace Kestrel::Client

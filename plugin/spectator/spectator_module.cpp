@@ -69,7 +69,7 @@ MaybeType<void> SpectatorModule::Launch(const Api::SpectateGameInfoResource& gam
     current_game_ = game;
   }
   // The game this launch stored goes on; another thread may store the next.
-  MaybeType<void> launched = Request(*this, HttpMethod::kPost, kGameflowLaunchPath, game);
+  MaybeType<void> launched = Request(requests(), HttpMethod::kPost, kGameflowLaunchPath, game);
   if (launched.is_failure()) {
     LogFeatureError(
         FormatText("Failed to set launch spectator mode: %1", launched.failure().message()));

@@ -1,8 +1,8 @@
 // A log target that keeps what it receives, for tests of code that logs.
 //
 // It records each accepted record (level, groups, message) and the line its
-// format gives. Attach it with `Configure` (or `Attach`); it detaches itself
-// when destroyed. Not meant for production use: it grows without bound.
+// format gives. It attaches to the logger with `Configure` (or `Attach`) and
+// detaches itself when destroyed. Not meant for production use: it grows without bound.
 //
 //   CapturingLogTarget capture;
 //   capture.Configure(kLogLevelOkay, 0, 0, "#L| #M");
@@ -16,6 +16,7 @@
 
 #include "log/log_format.h"
 #include "log/log_target.h"
+#include "log/logger.h"
 
 namespace Kestrel {
 
@@ -29,7 +30,7 @@ class CapturingLogTarget : public LogTarget {
 
   // `name` must outlive the target; nullptr gives "CapturingLogTarget".
   explicit CapturingLogTarget(const char* name = nullptr)
-      : name_(name != nullptr ? name : "CapturingLogTarget") {}
+      : LogTarget(LoggerHome()), name_(name != nullptr ? name : "CapturingLogTarget") {}
   ~CapturingLogTarget() override { Detach(); }
 
   const char* Name() const override { return name_; }

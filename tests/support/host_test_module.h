@@ -51,7 +51,7 @@ class TestModule : public CoreAppModule {
     Get("/test-plugin/v1/item", [this]() -> MaybeType<Item> { return item_; });
     Post("/test-plugin/v1/item", [this](const Item& item) -> MaybeType<void> {
       item_ = item;
-      MaybeType<void> sent = Request(*this, HttpMethod::kPost, "/other/v1/item", item);
+      MaybeType<void> sent = Request(requests(), HttpMethod::kPost, "/other/v1/item", item);
       if (sent.is_failure()) return sent.failure();
       return PublishResourceEvent(PluginResourceEventType::Update, "/test-plugin/v1/item", item_);
     }).Body("item");
@@ -95,14 +95,14 @@ class ScriptedModule : public TestModule {
   int yields = 0;
   int begin_waits = 0;
   int end_waits = 0;
-  int requests = 0;
+  int sent_requests = 0;
 
   ScriptedModule() {
     RegisterFrameworkTypes(registry());
     RegisterApi();
   }
   void SendRequest(CoreResponse* response, const CoreRequest* request) override {
-    ++requests;
+    ++sent_requests;
     if (respond) respond(response, request);
   }
   void Yield() override { ++yields; }
