@@ -135,6 +135,18 @@ class HttpServerTest : public ::testing::Test {
     if (thread_.joinable()) thread_.join();
   }
 
+  // Serves again with `options` on `address`; returns the new port, 0 when
+  // it could not bind.
+  int Restart(HttpServerOptions options, const char* address = "127.0.0.1") {
+    server_->Stop();
+    thread_.join();
+    server_ = std::make_unique<DevHttpServer>(&host_, options);
+    MaybeType<int> port = server_->Bind(address, 0);
+    if (port.is_failure()) return 0;
+    thread_ = std::thread([this] { server_->Run(); });
+    return port.value();
+  }
+
   CoreHost host_;
   std::unique_ptr<DevHttpServer> server_;
   int port_ = 0;
@@ -252,19 +264,15 @@ TEST(HttpAnswerTest, OutcomesMapToStatusAndBody) {
 }
 
 TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
-  server_->Stop();
-  thread_.join();
   HttpServerOptions options;
   options.header_timeout_ms = 30000;
   options.body_timeout_ms = 300;
-  server_ = std::make_unique<DevHttpServer>(&host_, options);
-  MaybeType<int> port = server_->Bind("127.0.0.1", 0);
-  ASSERT_TRUE(port.has_value()) << port.ToText();
-  thread_ = std::thread([this] { server_->Run(); });
+  const int port = Restart(options);
+  ASSERT_NE(port, 0);
 
   std::string error;
   std::unique_ptr<Platform::TcpConnection> sender =
-      Platform::TcpConnection::Connect("127.0.0.1", port.value(), &error);
+      Platform::TcpConnection::Connect("127.0.0.1", port, &error);
   ASSERT_NE(sender, nullptr) << error;
   ASSERT_TRUE(
       sender->Send("POST /t/v1/echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
@@ -280,6 +288,19 @@ TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
     received += sender->ReceiveUntil("\r\n\r\n", 5000);
   }
   EXPECT_EQ(received.substr(0, 12), "HTTP/1.1 408") << received;
+}
+
+TEST_F(HttpServerTest, AConnectionThatSendsNothingIsClosedSilentlyAtTheHeadDeadline) {
+  HttpServerOptions options;
+  options.header_timeout_ms = 200;
+  const int port = Restart(options);
+  ASSERT_NE(port, 0);
+  std::string error;
+  std::unique_ptr<Platform::TcpConnection> idle =
+      Platform::TcpConnection::Connect("127.0.0.1", port, &error);
+  ASSERT_NE(idle, nullptr) << error;
+  EXPECT_EQ(idle->ReceiveUntil("", 20000), "");
+  EXPECT_TRUE(idle->closed());
 }
 
 }  // namespace
