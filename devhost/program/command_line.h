@@ -66,12 +66,6 @@ std::string UsageText(DevHostCommand topic = DevHostCommand::kHelp);
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,
                                            const std::string& default_plugin);
 
-// What an unpacked release keeps beside the program (the plugin used without
-// --plugin, the page's folder): `name` in the running program's folder when it
-// exists there, else `built_path` (what the build that made the program has).
-// Never fails; safe from any thread.
-std::string BesideProgramOr(const std::string& name, const std::string& built_path);
-
 // Returns the body a --body value stands for: the text itself, or for
 // "@FILE" the file's bytes. Fails when the file cannot be read.
 MaybeType<std::string> ResolveBody(const std::string& value);
