@@ -7,6 +7,7 @@
 #include "devhost/peers/roster.h"
 #include "devhost/peers/simulated_peers.h"
 #include "devhost/server/api_document.h"
+#include "devhost/server/api_listing.h"
 
 namespace Kestrel::DevHost {
 namespace {

@@ -350,6 +350,24 @@ void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
   writer->EndArray();
 }
 
+void WriteEvents(Writer* writer, const ApiDescription& api) {
+  writer->StartArray();
+  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
+    const CoreEventRecord& event = api.events[i];
+    writer->StartObject();
+    Key(writer, "name");
+    String(writer, Text(event.name));
+    Key(writer, "payloadType");
+    String(writer, Text(event.payload_type_name));
+    Key(writer, "description");
+    String(writer, Text(event.description));
+    Key(writer, "tags");
+    WriteTags(writer, event.tags, event.tag_count);
+    writer->EndObject();
+  }
+  writer->EndArray();
+}
+
 std::string TypeIdText(const CoreTypeId& type) {
   std::string type_name = Text(type.type_name);
   if (type.kind == kKindVector || type.kind == kKindMap) {
@@ -451,21 +469,9 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   WriteJsonMembers(&writer, kInspectorSchemas);
   writer.EndObject();
   writer.EndObject();
+  // The payload type by name: a type no operation uses has no schema here.
   Key(&writer, "x-events");
-  writer.StartArray();
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(event.name));
-    // By name: a payload type no operation uses has no schema here.
-    Key(&writer, "payloadType");
-    String(&writer, Text(event.payload_type_name));
-    Key(&writer, "description");
-    String(&writer, Text(event.description));
-    writer.EndObject();
-  }
-  writer.EndArray();
+  WriteEvents(&writer, api);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
 }

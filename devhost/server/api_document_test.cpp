@@ -1,4 +1,5 @@
 #include "devhost/server/api_document.h"
+#include "devhost/server/api_listing.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +99,7 @@ TEST_F(ApiDocumentTest, JsonCarriesTheSameContent) {
   EXPECT_EQ(json["types"][0]["fields"][1]["offset"].GetUint(), 4u);
   EXPECT_EQ(json["types"][1]["enumerators"][1]["value"].GetInt(), 1);
   EXPECT_EQ(json["types"][2]["enumerators"].Size(), 0u);
-  EXPECT_STREQ(json["events"][0]["payload"].GetString(), "Thing");
+  EXPECT_STREQ(json["events"][0]["payloadType"].GetString(), "Thing");
 }
 
 TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
