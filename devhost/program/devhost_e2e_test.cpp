@@ -323,7 +323,11 @@ TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
       paths[kLaunchPath]["post"]["requestBody"]["content"]["application/x-yaml"]["schema"]["$ref"]
           .GetString(),
       "#/components/schemas/SpectateGameInfo");
+  // 200 for what returns a value, 204 for what returns nothing, never both.
   EXPECT_FALSE(paths[kLaunchPath]["post"]["responses"].HasMember("200"));
+  EXPECT_TRUE(paths[kLaunchPath]["post"]["responses"].HasMember("204"));
+  EXPECT_FALSE(buddy["responses"].HasMember("204"));
+  EXPECT_FALSE(paths[kGamePath]["get"]["responses"].HasMember("204"));
   EXPECT_STREQ(
       paths[kGamePath]["get"]["responses"]["200"]["content"]["application/json"]["schema"]["$ref"]
           .GetString(),

@@ -268,6 +268,8 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
     writer->EndObject();
   }
 
+  // A function that returns a value always answers one (200); one that
+  // returns nothing always answers 204.
   Key(writer, "responses");
   writer->StartObject();
   if (HasResult(record.result_type)) {
@@ -284,12 +286,13 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
     writer->EndObject();
     writer->EndObject();
     writer->EndObject();
+  } else {
+    Key(writer, "204");
+    writer->StartObject();
+    Key(writer, "description");
+    writer->String("Success without a value");
+    writer->EndObject();
   }
-  Key(writer, "204");
-  writer->StartObject();
-  Key(writer, "description");
-  writer->String("Success without a value");
-  writer->EndObject();
   for (const auto& [status, response] : {std::pair{"4XX", "Refused"}, {"5XX", "CallFailed"}}) {
     Key(writer, status);
     writer->StartObject();

@@ -130,6 +130,7 @@ TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
   EXPECT_STREQ(post["responses"]["4XX"]["$ref"].GetString(), "#/components/responses/Refused");
   EXPECT_STREQ(post["responses"]["5XX"]["$ref"].GetString(), "#/components/responses/CallFailed");
   EXPECT_FALSE(post["responses"].HasMember("default"));
+  EXPECT_FALSE(post["responses"].HasMember("204"));  // it always returns a Thing
 
   const rapidjson::Value& schemas = doc["components"]["schemas"];
   EXPECT_STREQ(schemas["Thing"]["properties"]["color"]["$ref"].GetString(),
