@@ -132,6 +132,14 @@ const OptionRule kOptions[] = {
      "plugin log lines printed: none, error, warn (default:\n"
      "warnings and errors) or all (with per-call progress)",
      true, &ApplyLog},
+    {"--allow-host", kServe, "[--allow-host NAME]...", "--allow-host NAME",
+     "also answer requests sent to NAME (as their Host); on a\n"
+     "loopback address only this machine's names are answered",
+     true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->allowed_hosts.push_back(value);
+       return {};
+     }},
     {"--body", kCall, "[--body TEXT|@FILE]", "--body TEXT|@FILE",
      "the body, or the bytes of FILE (JSON by default)", true,
      [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {

@@ -15,7 +15,8 @@ namespace {
 
 TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   MaybeType<DevHostOptions> serve = ParseCommandLine(
-      {"serve", "--bind", "0.0.0.0", "--port", "0", "--roster", "r.json", "--plugin", "/p.so"},
+      {"serve", "--bind", "0.0.0.0", "--port", "0", "--roster", "r.json", "--plugin", "/p.so",
+       "--allow-host", "devbox", "--allow-host", "devbox.lan"},
       "/default.so");
   ASSERT_TRUE(serve.has_value()) << serve.ToText();
   EXPECT_EQ(serve.value().command, DevHostCommand::kServe);
@@ -23,6 +24,7 @@ TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   EXPECT_EQ(serve.value().port, 0);
   EXPECT_EQ(serve.value().roster_path, "r.json");
   EXPECT_EQ(serve.value().plugin_path, "/p.so");
+  EXPECT_EQ(serve.value().allowed_hosts, (std::vector<std::string>{"devbox", "devbox.lan"}));
 
   MaybeType<DevHostOptions> call =
       ParseCommandLine({"call", "POST", "/a/b?x=1", "--body", "@f.json", "--content-type",
