@@ -135,6 +135,33 @@ TEST(PropertyPagePool, BatchReleasesItsFreedRegionsTogetherAtItsEnd) {
   EXPECT_EQ(counters.regions_released, 4u);
 }
 
+TEST(PropertyPagePool, BatchReleasesRegionsThatDoNotTouchInCallsOfTheirOwn) {
+  // Three full regions; the middle one by address goes back first, so the
+  // other two, given back in one batch, cannot touch.
+  PropertyPagePool pool;
+  std::vector<void*> pages;
+  for (int i = 0; i < 48; ++i) pages.push_back(pool.TakePage());
+  ASSERT_EQ(pool.ReadCounters().regions_held, 3u);
+  // Pages 16 * r to 16 * r + 15 fill region r; its last page is its base.
+  int by_address[] = {0, 1, 2};
+  std::sort(std::begin(by_address), std::end(by_address), [&](int a, int b) {
+    return Address(pages[16 * a + 15]) < Address(pages[16 * b + 15]);
+  });
+  const int middle = by_address[1];
+  for (int i = 0; i < 16; ++i) pool.ReturnPage(pages[16 * middle + i]);
+  EXPECT_EQ(pool.ReadCounters().release_calls, 1u);
+  {
+    PropertyPagePool::PageReturn batch(pool);
+    for (int i = 0; i < 48; ++i) {
+      if (i / 16 != middle) batch.Return(pages[i]);
+    }
+  }
+  PagePoolCounters counters = pool.ReadCounters();
+  EXPECT_EQ(counters.release_calls, 3u);
+  EXPECT_EQ(counters.regions_released, 3u);
+  EXPECT_EQ(counters.regions_held, 0u);
+}
+
 TEST(PropertyPagePool, IgnoresNullAndForeignPages) {
   PropertyPagePool pool;
   pool.ReturnPage(nullptr);

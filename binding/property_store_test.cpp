@@ -56,6 +56,24 @@ TEST(PropertyStoreStrings, EmptyTextIsNeverPooled) {
   EXPECT_EQ(store.FindString(""), nullptr);
 }
 
+TEST(PropertyStoreStrings, HoldsSeesADifferenceAtEveryPositionOfEveryLength) {
+  // Up to 40 bytes: the word-at-a-time lengths, the word boundaries and the
+  // byte-wise comparison past them, such as "abcd1efgh" and "abcd2efgh".
+  PropertyStore store;
+  for (size_t length = 1; length <= 40; ++length) {
+    std::string text(length, 'a');
+    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + i % 26);
+    const PooledString* entry = store.Intern(text);
+    EXPECT_TRUE(entry->Holds(text)) << text;
+    for (size_t position = 0; position < length; ++position) {
+      std::string other = text;
+      other[position] = '1';
+      EXPECT_FALSE(entry->Holds(other)) << text << " against " << other;
+    }
+    store.Release(entry);
+  }
+}
+
 TEST(PropertyStoreStrings, TextsWithEmbeddedNulStayDistinct) {
   PropertyStore store;
   const PooledString* abc = store.Intern(std::string_view("a\0b", 3));

@@ -29,6 +29,10 @@ const char* HttpMethodLowerText(HttpMethod method) {
   return index < std::size(kLowerMethodTexts) ? kLowerMethodTexts[index] : "";
 }
 
+std::string_view HttpMethodRecordText(uint32_t value, std::string_view custom_name) {
+  return value == kMethodCustom ? custom_name : HttpMethodText(HttpMethodFromValue(value));
+}
+
 uint32_t HttpMethodRecordValue(HttpMethod method) {
   return static_cast<uint32_t>(HttpMethodFromValue(static_cast<uint32_t>(method)));
 }

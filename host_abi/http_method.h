@@ -8,6 +8,7 @@
 //   HttpMethod method = HttpMethodFromValue(request.method);  // 9 or more -> kNone
 //   HttpMethodText(HttpMethod::kPost);                         // "POST"
 //   HttpMethodLowerText(HttpMethod::kPost);                    // "post"
+//   HttpMethodRecordText(8, "FETCH");                          // "FETCH"
 //   request.method = kMethodPost;                              // as the records carry it
 #ifndef VYN_HOST_ABI_HTTP_METHOD_H_
 #define VYN_HOST_ABI_HTTP_METHOD_H_
@@ -51,6 +52,12 @@ const char* HttpMethodText(HttpMethod method);
 // Returns the lower-case text form ("delete", "get", ...), as API documents
 // name operations; "" where `HttpMethodText` gives "". Never nullptr.
 const char* HttpMethodLowerText(HttpMethod method);
+
+// Returns the text of the method a record carries as `value` with its
+// custom name beside it: `custom_name` for `kMethodCustom`, else
+// `HttpMethodText` ("" for none or out of range). The result views
+// `custom_name` or a constant; never fails.
+std::string_view HttpMethodRecordText(uint32_t value, std::string_view custom_name);
 
 // Returns the number a record carries for `method`: 1..8, any other value 0.
 uint32_t HttpMethodRecordValue(HttpMethod method);

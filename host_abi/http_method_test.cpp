@@ -19,6 +19,10 @@ TEST(HttpMethodTest, ValuesAboveEightReadAsNoneAndTextsFollowTheNumbering) {
   EXPECT_STREQ(HttpMethodLowerText(HttpMethod::kCustom), "");
   EXPECT_EQ(HttpMethodRecordValue(HttpMethod::kCustom), 8u);
   EXPECT_EQ(HttpMethodRecordValue(static_cast<HttpMethod>(9)), 0u);
+  // A record's custom method carries its own name; only that method uses it.
+  EXPECT_EQ(HttpMethodRecordText(kMethodCustom, "FETCH"), "FETCH");
+  EXPECT_EQ(HttpMethodRecordText(kMethodGet, "FETCH"), "GET");
+  EXPECT_EQ(HttpMethodRecordText(9, "FETCH"), "");
 }
 
 TEST(HttpMethodTest, TextsReadBackOnlyInUpperCase) {

@@ -224,10 +224,9 @@ MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
   const CoreFunctionDescriptor* function =
       FindFunction(request.method, request.path, request.method_name);
   if (function == nullptr) {
-    std::string method = request.method == kMethodCustom
-                             ? request.method_name
-                             : std::string(HttpMethodText(HttpMethodFromValue(request.method)));
-    return Failure(404, "No function for %1 %2", method, StripQuery(request.path));
+    return Failure(404, "No function for %1 %2",
+                   std::string(HttpMethodRecordText(request.method, request.method_name)),
+                   StripQuery(request.path));
   }
   return CallFunction(*function, request);
 }

@@ -417,6 +417,21 @@ TEST_F(CoreHostTest, QueuedEventsArriveAtYieldInQueueOrder) {
   EXPECT_EQ(host_.DeliverPending(), 0);
 }
 
+TEST_F(CoreHostTest, AnEventNobodySubscribedToIsNeitherDeliveredNorShown) {
+  Start();
+  std::vector<std::string> shown;
+  HostObserver observer;
+  observer.on_outgoing = [&](const OutgoingRecord& record) { shown.push_back(record.name); };
+  host_.SetObserver(observer);
+  host_.QueueEvent("OnNobody", HostValue());
+  EXPECT_EQ(host_.DeliverPending(), 0);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_TRUE(host_.delivered_events().empty());
+  host_.QueueEvent("OnPing", HostValue());  // subscribed: shown once
+  EXPECT_EQ(host_.DeliverPending(), 1);
+  EXPECT_EQ(shown, std::vector<std::string>{"OnPing"});
+}
+
 TEST_F(CoreHostTest, ErrorsStreamsHeadersAndUnknownFunctions) {
   Start();
   MaybeType<CallOutcome> missing =

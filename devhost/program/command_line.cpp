@@ -4,13 +4,11 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "devhost/host/core_host.h"
-#include "platform/process_info.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -134,6 +132,14 @@ const OptionRule kOptions[] = {
      "plugin log lines printed: none, error, warn (default:\n"
      "warnings and errors) or all (with per-call progress)",
      true, &ApplyLog},
+    {"--allow-host", kServe, "[--allow-host NAME]...", "--allow-host NAME",
+     "also answer requests sent to NAME (as their Host); on a\n"
+     "loopback address only this machine's names are answered",
+     true,
+     [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
+       options->allowed_hosts.push_back(value);
+       return {};
+     }},
     {"--body", kCall, "[--body TEXT|@FILE]", "--body TEXT|@FILE",
      "the body, or the bytes of FILE (JSON by default)", true,
      [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {
@@ -247,14 +253,6 @@ std::string UsageText(DevHostCommand topic) {
   std::string text = "Usage:\n";
   for (const CommandRule& command : kCommands) text += "  " + SynopsisLine(command, 2);
   return text + "  vyn-devhost COMMAND --help\n" + kCommon;
-}
-
-std::string BesideProgramOr(const std::string& name, const std::string& built_path) {
-  const std::string program = Platform::ExecutablePath();
-  if (program.empty()) return built_path;
-  const std::filesystem::path beside = std::filesystem::path(program).parent_path() / name;
-  std::error_code error;
-  return std::filesystem::exists(beside, error) ? beside.string() : built_path;
 }
 
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,

@@ -1,7 +1,7 @@
 // The command line of `vyn-devhost`.
 //
 //   vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]
-//                     [--log none|error|warn|all]
+//                     [--log none|error|warn|all] [--allow-host NAME]...
 //   vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]
 //                    [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]
 //   vyn-devhost describe [--json | --openapi]
@@ -42,6 +42,7 @@ struct DevHostOptions {
   int port = 8080;
   size_t max_body = size_t{64} * 1024 * 1024;
   LogFilter log = LogFilter::kWarn;
+  std::vector<std::string> allowed_hosts;  // `Host` names served besides loopback's
   // call
   uint32_t method = 0;
   std::string path;
@@ -65,12 +66,6 @@ std::string UsageText(DevHostCommand topic = DevHostCommand::kHelp);
 // "--help" or "-h" anywhere after a command asks for that command's usage.
 MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words,
                                            const std::string& default_plugin);
-
-// What an unpacked release keeps beside the program (the plugin used without
-// --plugin, the page's folder): `name` in the running program's folder when it
-// exists there, else `built_path` (what the build that made the program has).
-// Never fails; safe from any thread.
-std::string BesideProgramOr(const std::string& name, const std::string& built_path);
 
 // Returns the body a --body value stands for: the text itself, or for
 // "@FILE" the file's bytes. Fails when the file cannot be read.

@@ -3,36 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "devhost/host/core_host.h"
-#include "platform/process_info.h"
 
 namespace Kestrel::DevHost {
 namespace {
 
-TEST(CommandLineTest, WhatSitsBesideTheProgramWinsOverTheBuilt) {
-  const std::filesystem::path folder =
-      std::filesystem::path(Platform::ExecutablePath()).parent_path();
-  const std::filesystem::path plugin = folder / "beside_probe.bin";
-  const std::filesystem::path page = folder / "beside_probe_page";
-  EXPECT_EQ(BesideProgramOr("beside_probe.bin", "/built.so"), "/built.so");
-  EXPECT_EQ(BesideProgramOr("beside_probe_page", "/built/page"), "/built/page");
-  std::ofstream(plugin) << "x";
-  std::filesystem::create_directory(page);
-  EXPECT_EQ(BesideProgramOr("beside_probe.bin", "/built.so"), plugin.string());
-  EXPECT_EQ(BesideProgramOr("beside_probe_page", "/built/page"), page.string());
-  std::filesystem::remove(plugin);
-  std::filesystem::remove(page);
-}
-
 TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   MaybeType<DevHostOptions> serve = ParseCommandLine(
-      {"serve", "--bind", "0.0.0.0", "--port", "0", "--roster", "r.json", "--plugin", "/p.so"},
+      {"serve", "--bind", "0.0.0.0", "--port", "0", "--roster", "r.json", "--plugin", "/p.so",
+       "--allow-host", "devbox", "--allow-host", "devbox.lan"},
       "/default.so");
   ASSERT_TRUE(serve.has_value()) << serve.ToText();
   EXPECT_EQ(serve.value().command, DevHostCommand::kServe);
@@ -40,6 +24,7 @@ TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   EXPECT_EQ(serve.value().port, 0);
   EXPECT_EQ(serve.value().roster_path, "r.json");
   EXPECT_EQ(serve.value().plugin_path, "/p.so");
+  EXPECT_EQ(serve.value().allowed_hosts, (std::vector<std::string>{"devbox", "devbox.lan"}));
 
   MaybeType<DevHostOptions> call =
       ParseCommandLine({"call", "POST", "/a/b?x=1", "--body", "@f.json", "--content-type",

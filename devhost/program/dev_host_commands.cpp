@@ -7,6 +7,7 @@
 #include "devhost/peers/roster.h"
 #include "devhost/peers/simulated_peers.h"
 #include "devhost/server/api_document.h"
+#include "devhost/server/api_listing.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -172,6 +173,7 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
   {
     HttpServerOptions server_options;
     server_options.max_body = options.max_body;
+    server_options.allowed_hosts = options.allowed_hosts;
     DevHttpServer server(&host, server_options);
     server.ServeRoster(running.value().peers.get());
     // The server observes the host; log lines are still printed.
@@ -189,6 +191,12 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
       std::lock_guard<std::mutex> lock(*out_mutex);
       out << "vyn-devhost: " << host.plugin_name() << " listening on http://"
           << options.bind_address << ":" << port << std::endl;
+      if (!server.listens_on_loopback()) {
+        err << "vyn-devhost: warning: " << options.bind_address
+            << " is not a loopback address: anyone who can reach it can call the plugin and "
+               "read everything it does"
+            << std::endl;
+      }
     }
     wait_for_stop(port);
     // The plugin first: calls waiting for an answer end ("Finalizing"), so

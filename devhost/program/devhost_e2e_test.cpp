@@ -66,6 +66,7 @@ class DevHostHttpTest : public ::testing::Test {
     HttpServerOptions options;
     options.worker_threads = 8;
     server_ = std::make_unique<DevHttpServer>(&host_, options);
+    server_->ServeRoster(&peers_);
     MaybeType<int> port = server_->Bind("127.0.0.1", 0);
     ASSERT_TRUE(port.has_value()) << port.ToText();
     port_ = port.value();
@@ -302,6 +303,39 @@ TEST_F(DevHostHttpTest, InspectorTellsCallsWhatTheySentAndTheLogAndResumes) {
   server_->Stop();
 }
 
+TEST_F(DevHostHttpTest, OnlyTheServersOwnOriginChangesTheRosterOrCallsThePlugin) {
+  const std::string own = "http://127.0.0.1:" + std::to_string(port_);
+  const std::string zed = R"({"players":[{"name":"Zed","inGame":true}]})";
+  for (const std::string& origin : {std::string("http://evil.example"), std::string("null"),
+                                    "http://localhost:" + std::to_string(port_)}) {
+    SCOPED_TRACE(origin);
+    const httplib::Headers headers = {{"Origin", origin}};
+    auto put = client_->Put("/devhost/roster", headers, zed, "application/json");
+    auto post = client_->Post(kBuddyPath, headers, R"(["Ann"])", "application/json");
+    auto get = client_->Get(kGamePath, headers);
+    for (const auto* answer : {&put, &post, &get}) {
+      ASSERT_TRUE(*answer);
+      EXPECT_EQ((*answer)->status, 403);
+      EXPECT_NE((*answer)->body.find("A page at '" + origin + "' may not call the plugin"),
+                std::string::npos)
+          << (*answer)->body;
+    }
+  }
+  EXPECT_TRUE(peers_.roster().IsInGame("Ann"));
+  EXPECT_TRUE(host_.calls().empty());
+
+  // The page's own requests, and those of clients that send no Origin.
+  auto put = client_->Put("/devhost/roster", {{"Origin", own}}, zed, "application/json");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 200);
+  EXPECT_TRUE(peers_.roster().IsInGame("Zed"));
+  auto post = client_->Post(kBuddyPath, {{"Origin", own}}, R"(["Zed"])", "application/json");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->body, R"({"availableForWatching":["Zed"]})");
+  EXPECT_EQ(Post(kBuddyPath, R"(["Zed","Ann"])", "application/json"),
+            R"(200 {"availableForWatching":["Zed"]})");
+}
+
 TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
   auto response = client_->Get("/openapi.json");
   ASSERT_TRUE(response);
@@ -323,7 +357,11 @@ TEST_F(DevHostHttpTest, OpenApiDocumentListsTheThreePathsWithSchemas) {
       paths[kLaunchPath]["post"]["requestBody"]["content"]["application/x-yaml"]["schema"]["$ref"]
           .GetString(),
       "#/components/schemas/SpectateGameInfo");
+  // 200 for what returns a value, 204 for what returns nothing, never both.
   EXPECT_FALSE(paths[kLaunchPath]["post"]["responses"].HasMember("200"));
+  EXPECT_TRUE(paths[kLaunchPath]["post"]["responses"].HasMember("204"));
+  EXPECT_FALSE(buddy["responses"].HasMember("204"));
+  EXPECT_FALSE(paths[kGamePath]["get"]["responses"].HasMember("204"));
   EXPECT_STREQ(
       paths[kGamePath]["get"]["responses"]["200"]["content"]["application/json"]["schema"]["$ref"]
           .GetString(),

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "devhost/host/beside_program.h"
 #include "devhost/program/command_line.h"
 #include "devhost/program/dev_host_commands.h"
 #include "platform/termination_signal.h"

@@ -268,6 +268,8 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
     writer->EndObject();
   }
 
+  // A function that returns a value always answers one (200); one that
+  // returns nothing always answers 204.
   Key(writer, "responses");
   writer->StartObject();
   if (HasResult(record.result_type)) {
@@ -284,12 +286,13 @@ void WriteOperation(Writer* writer, const CoreFunctionDescriptor& function) {
     writer->EndObject();
     writer->EndObject();
     writer->EndObject();
+  } else {
+    Key(writer, "204");
+    writer->StartObject();
+    Key(writer, "description");
+    writer->String("Success without a value");
+    writer->EndObject();
   }
-  Key(writer, "204");
-  writer->StartObject();
-  Key(writer, "description");
-  writer->String("Success without a value");
-  writer->EndObject();
   for (const auto& [status, response] : {std::pair{"4XX", "Refused"}, {"5XX", "CallFailed"}}) {
     Key(writer, status);
     writer->StartObject();
@@ -347,6 +350,24 @@ void Key(Writer* writer, const char* key) {
 void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
   writer->StartArray();
   for (uint32_t i = 0; tags != nullptr && i < count; ++i) String(writer, Text(tags[i]));
+  writer->EndArray();
+}
+
+void WriteEvents(Writer* writer, const ApiDescription& api) {
+  writer->StartArray();
+  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
+    const CoreEventRecord& event = api.events[i];
+    writer->StartObject();
+    Key(writer, "name");
+    String(writer, Text(event.name));
+    Key(writer, "payloadType");
+    String(writer, Text(event.payload_type_name));
+    Key(writer, "description");
+    String(writer, Text(event.description));
+    Key(writer, "tags");
+    WriteTags(writer, event.tags, event.tag_count);
+    writer->EndObject();
+  }
   writer->EndArray();
 }
 
@@ -451,21 +472,9 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   WriteJsonMembers(&writer, kInspectorSchemas);
   writer.EndObject();
   writer.EndObject();
+  // The payload type by name: a type no operation uses has no schema here.
   Key(&writer, "x-events");
-  writer.StartArray();
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(event.name));
-    // By name: a payload type no operation uses has no schema here.
-    Key(&writer, "payloadType");
-    String(&writer, Text(event.payload_type_name));
-    Key(&writer, "description");
-    String(&writer, Text(event.description));
-    writer.EndObject();
-  }
-  writer.EndArray();
+  WriteEvents(&writer, api);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
 }

@@ -1,14 +1,10 @@
-// Documents of a plugin's API description (`ApiDescription`), as the
-// stand-in host shows it to people and tools.
-//
-// Three renderings of the same records: readable text (functions with
-// method, path, arguments with their locations, result and tags; types with
-// fields or enumerators; events), JSON of the same content, and an OpenAPI 3
-// document (paths, methods, parameters, request bodies, response schemas that
-// refer to the registered types, enumerations). The records are only read;
+// The OpenAPI 3 document of a plugin's API description (`ApiDescription`),
+// as the stand-in host serves it at `/openapi.json` (paths, methods,
+// parameters, request bodies, response schemas that refer to the registered
+// types, enumerations), and the texts of types and argument locations that
+// it shares with the listing (api_listing.h). The records are only read;
 // they belong to the plugin and must stay valid during the call.
 //
-//   std::string text = DescribeApiText(*host.api(), host.plugin_name());
 //   std::string openapi = BuildOpenApiDocument(*host.api(), host.plugin_name());
 #ifndef VYN_DEVHOST_SERVER_API_DOCUMENT_H_
 #define VYN_DEVHOST_SERVER_API_DOCUMENT_H_
@@ -32,12 +28,6 @@ std::string LocationText(uint32_t location);
 
 // The locations of a function's arguments by position (missing ones are 0).
 std::vector<uint32_t> ArgumentLocations(const Client::CoreFunctionDescriptor& function);
-
-// Readable multi-line text of the whole description.
-std::string DescribeApiText(const Client::ApiDescription& api, const std::string& plugin_name);
-
-// The same content as pretty-printed JSON.
-std::string DescribeApiJson(const Client::ApiDescription& api, const std::string& plugin_name);
 
 // An OpenAPI 3.0 document (pretty-printed JSON) of the plugin's functions and
 // the host's own roster endpoint (tag "vyn-devhost"), served relative to the

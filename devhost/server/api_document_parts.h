@@ -1,13 +1,14 @@
 // What the sources of the API documents share (api_document.cpp: the type
-// and location texts and the OpenAPI document; api_description.cpp: the
-// readable text and the JSON of the description): the JSON writer and its
-// small helpers. Private to those files.
+// and location texts and the OpenAPI document; api_listing.cpp: the
+// readable text and the JSON of the description): the JSON writer, its
+// small helpers and the events list both write. Private to those files.
 #ifndef VYN_DEVHOST_SERVER_API_DOCUMENT_PARTS_H_
 #define VYN_DEVHOST_SERVER_API_DOCUMENT_PARTS_H_
 
 #include <cstdint>
 #include <string>
 
+#include "host_abi/host_records.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
 
@@ -22,6 +23,9 @@ void String(Writer* writer, const std::string& text);
 void Key(Writer* writer, const char* key);
 // Writes the `count` texts of `tags` as a JSON array.
 void WriteTags(Writer* writer, const char* const* tags, uint32_t count);
+// Writes the events of `api` as a JSON array of objects with "name",
+// "payloadType" (its type's name), "description" and "tags".
+void WriteEvents(Writer* writer, const Client::ApiDescription& api);
 
 }  // namespace Kestrel::DevHost
 

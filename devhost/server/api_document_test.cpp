@@ -1,4 +1,5 @@
 #include "devhost/server/api_document.h"
+#include "devhost/server/api_listing.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +99,7 @@ TEST_F(ApiDocumentTest, JsonCarriesTheSameContent) {
   EXPECT_EQ(json["types"][0]["fields"][1]["offset"].GetUint(), 4u);
   EXPECT_EQ(json["types"][1]["enumerators"][1]["value"].GetInt(), 1);
   EXPECT_EQ(json["types"][2]["enumerators"].Size(), 0u);
-  EXPECT_STREQ(json["events"][0]["payload"].GetString(), "Thing");
+  EXPECT_STREQ(json["events"][0]["payloadType"].GetString(), "Thing");
 }
 
 TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
@@ -129,6 +130,7 @@ TEST_F(ApiDocumentTest, OpenApiDocumentHasPathsParametersBodiesAndSchemas) {
   EXPECT_STREQ(post["responses"]["4XX"]["$ref"].GetString(), "#/components/responses/Refused");
   EXPECT_STREQ(post["responses"]["5XX"]["$ref"].GetString(), "#/components/responses/CallFailed");
   EXPECT_FALSE(post["responses"].HasMember("default"));
+  EXPECT_FALSE(post["responses"].HasMember("204"));  // it always returns a Thing
 
   const rapidjson::Value& schemas = doc["components"]["schemas"];
   EXPECT_STREQ(schemas["Thing"]["properties"]["color"]["$ref"].GetString(),

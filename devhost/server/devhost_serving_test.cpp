@@ -145,13 +145,13 @@ TEST_F(ServingTest, SixtyFourEventStreamsLeaveCallsAnsweredAndMoreAreRefused) {
   std::vector<std::unique_ptr<TcpConnection>> streams;
   for (int i = 0; i < 64; ++i) {
     streams.push_back(Open());
-    ASSERT_TRUE(streams.back()->Send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(streams.back()->Send("GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
     ASSERT_NE(streams.back()->ReceiveUntil(": connected\n\n", kAnswerTimeoutMs).find(": connected"),
               std::string::npos)
         << "stream " << i;
   }
   EXPECT_EQ(Availability(), kAvailable);
-  RawAnswer refused = Exchange("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  RawAnswer refused = Exchange("GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(refused.status, 503);
   EXPECT_EQ(MessageOf(refused.body), "Too many open event streams (at most 64)");
 }
@@ -160,8 +160,8 @@ TEST_F(ServingTest, ThirtyTwoSlowSendersNeitherDelayAGetNorStayForever) {
   std::vector<std::unique_ptr<TcpConnection>> senders;
   for (int i = 0; i < 32; ++i) {
     senders.push_back(Open());
-    ASSERT_TRUE(
-        senders.back()->Send("POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: x\r\n"));
+    ASSERT_TRUE(senders.back()->Send(
+        "POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: localhost\r\n"));
   }
   EXPECT_EQ(Availability(), kAvailable);
   // A request whose head is not complete by the deadline is answered 408.
@@ -176,7 +176,7 @@ TEST_F(ServingTest, ThirtyTwoSlowSendersNeitherDelayAGetNorStayForever) {
 TEST_F(ServingTest, ASenderTricklingItsHeadIsCutOffWhileOthersAreServed) {
   // 52 bytes 100 ms apart: each gap well within the header deadline, the
   // whole head five times over it.
-  const std::string request = "GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request = "GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: localhost\r\n\r\n";
   constexpr int kGapMs = 100;
   std::unique_ptr<TcpConnection> sender = Open();
   ASSERT_NE(sender, nullptr);
@@ -200,7 +200,8 @@ TEST_F(ServingTest, OneConnectionCarriesTwoHundredRequestsEachAnsweredInOnePiece
   ASSERT_NE(connection, nullptr);
   std::string buffer;
   for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(connection->Send("GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: x\r\n\r\n"))
+    ASSERT_TRUE(
+        connection->Send("GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: localhost\r\n\r\n"))
         << "request " << i;
     RawAnswer answer = ReadAnswer(*connection, buffer);
     ASSERT_EQ(answer.status, 200) << "request " << i;
@@ -215,11 +216,11 @@ TEST_F(ServingTest, PipelinedRequestsAreAnsweredInOrder) {
   std::unique_ptr<TcpConnection> connection = Open();
   ASSERT_NE(connection, nullptr);
   ASSERT_TRUE(connection->Send(
-      "GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n"
-      "POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: x\r\n"
+      "GET /nothing HTTP/1.1\r\nHost: localhost\r\n\r\n"
+      "POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: localhost\r\n"
       "Content-Type: application/json\r\nContent-Length: 13\r\n\r\n[\"Ann\",\"Bob\"]"
-      "GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: x\r\n\r\n"
-      "GET /openapi.json HTTP/1.1\r\nHost: x\r\n\r\n"));
+      "GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: localhost\r\n\r\n"
+      "GET /openapi.json HTTP/1.1\r\nHost: localhost\r\n\r\n"));
   std::string buffer;
   RawAnswer missing = ReadAnswer(*connection, buffer);
   EXPECT_EQ(missing.status, 404);
@@ -234,7 +235,7 @@ TEST_F(ServingTest, PipelinedRequestsAreAnsweredInOrder) {
 
 TEST_F(ServingTest, ConflictingBodyFramingIsRefused) {
   const std::string head =
-      "POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: x\r\n"
+      "POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: localhost\r\n"
       "Content-Type: application/json\r\n";
   const std::string requests[] = {
       head + "Content-Length: 2\r\nContent-Length: 7\r\n\r\n[\"Ann\"]",
@@ -258,14 +259,14 @@ TEST_F(ServingTest, EveryErrorAnswerIsJsonWithAMessage) {
   };
   const Case cases[] = {
       {"NONSENSE\r\n\r\n", 400, "Bad request"},
-      {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414, "too long"},
-      {"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(9000, 'b') + "\r\n\r\n", 431,
+      {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n", 414, "too long"},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + std::string(9000, 'b') + "\r\n\r\n", 431,
        "headers are too large"},
-      {"POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+      {"POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
            std::to_string(kMaxBody + 1) + "\r\n\r\n",
        413, "larger than the limit of 4096 bytes"},
-      {"GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n", 404, "No function for GET /nothing"},
-      {"POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: x\r\nContent-Type: "
+      {"GET /nothing HTTP/1.1\r\nHost: localhost\r\n\r\n", 404, "No function for GET /nothing"},
+      {"POST /vyn-spectator/v1/buddy/spectate HTTP/1.1\r\nHost: localhost\r\nContent-Type: "
        "application/json\r\nContent-Length: 1\r\n\r\n[",
        500, ""},
   };
@@ -323,7 +324,7 @@ TEST_F(ServingTest, RunningOutOfMemoryAnswersThatRequestAndTheServerGoesOn) {
 
 TEST_F(ServingTest, StreamsEndWithTheEndOfTheChunkedBodyWhenTheServerStops) {
   std::unique_ptr<TcpConnection> stream = Open();
-  ASSERT_TRUE(stream->Send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(stream->Send("GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
   ASSERT_NE(stream->ReceiveUntil(": connected\n\n", kAnswerTimeoutMs).find(": connected"),
             std::string::npos);
   server_->Stop();
@@ -349,7 +350,7 @@ TEST_F(ServingTest, ShutdownWhileACallWaitsEndsItWithFinalizing) {
   caller.join();
   EXPECT_EQ(answer.substr(0, 4), "500 ") << answer;
   EXPECT_NE(answer.find("Finalizing"), std::string::npos) << answer;
-  RawAnswer after = Exchange("GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: x\r\n\r\n");
+  RawAnswer after = Exchange("GET /vyn-spectator/v1/spectate HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(after.status, 503);
 }
 

@@ -20,6 +20,7 @@
 #include "devhost/server/http_server_state.h"
 #include "devhost/server/inspector.h"
 #include "devhost/server/page_files.h"
+#include "devhost/server/request_guard.h"
 #include "devhost/server/roster_endpoint.h"
 
 namespace Kestrel::DevHost::Serving {
@@ -74,6 +75,13 @@ HttpAnswer RefusedAnswer(const error_code& error, const Request& request, size_t
                        "numbers, or Content-Length with Transfer-Encoding");
   }
   return ErrorAnswer(400, HttpErrorText(400, max_body) + " (" + error.message() + ")");
+}
+
+// The value of `request`'s header `field`; nullopt when it has none.
+std::optional<std::string_view> HeaderOf(const Request& request, http::field field) {
+  auto found = request.find(field);
+  if (found == request.end()) return std::nullopt;
+  return found->value();
 }
 
 // The 500 answer to a request whose serving threw.
@@ -253,6 +261,18 @@ class Session : public std::enable_shared_from_this<Session> {
     const bool get = verb == http::verb::get || head_only;
     const std::string_view target = request.target();
     const std::string_view path = target.substr(0, target.find('?'));
+    const std::optional<std::string_view> host = HeaderOf(request, http::field::host);
+    if (std::optional<HttpAnswer> refused = RefuseHost(state_->guard, host)) {
+      return Answer(std::move(*refused), keep_alive, head_only);
+    }
+    // Every method but GET and HEAD may change state, and so may every call
+    // into the plugin (below).
+    const std::optional<std::string_view> origin = HeaderOf(request, http::field::origin);
+    if (!get) {
+      if (std::optional<HttpAnswer> refused = RefuseOrigin(origin, host.value_or(""))) {
+        return Answer(std::move(*refused), keep_alive);
+      }
+    }
     // The host's own endpoints answer at once, on the loop.
     try {
       if (verb == http::verb::get && path == "/events") {
@@ -286,6 +306,9 @@ class Session : public std::enable_shared_from_this<Session> {
       }
     } catch (...) {
       return Answer(ThrownAnswer(std::current_exception()), keep_alive);
+    }
+    if (std::optional<HttpAnswer> refused = RefuseOrigin(origin, host.value_or(""))) {
+      return Answer(std::move(*refused), keep_alive, head_only);
     }
     const HttpMethod method = HttpMethodFromText(request.method_string());
     if (method == HttpMethod::kNone) {

@@ -143,7 +143,13 @@ MaybeType<int> DevHttpServer::Bind(const std::string& address, int port) {
                    address, port);
   }
   state.bound = true;
+  state.guard = HostGuard{state.acceptor.local_endpoint().address().is_loopback(),
+                          state.options.allowed_hosts};
   return static_cast<int>(state.acceptor.local_endpoint().port());
+}
+
+bool DevHttpServer::listens_on_loopback() const {
+  return state_->bound && state_->guard.loopback;
 }
 
 void DevHttpServer::ServeRoster(SimulatedPeers* peers) {

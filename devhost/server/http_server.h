@@ -18,7 +18,8 @@
 // Every error answer, those of reading the request included (400 malformed,
 // 408 head or body not received in time, 413 body over `max_body`, 414
 // request line too long, 431 head too large, 501 unknown method), is
-// `{"message": "..."}`; a request with conflicting `Content-Length` headers,
+// `{"message": "..."}`; a request with a `Host` or an `Origin` that is not
+// the server's own gets 403 (request_guard.h); a request with conflicting `Content-Length` headers,
 // or with one and a chunked body, gets 400; a request whose serving throws
 // (memory ran out) gets 500 and the server goes on.
 //
@@ -42,6 +43,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "devhost/host/core_host.h"
 #include "devhost/peers/simulated_peers.h"
@@ -59,6 +61,9 @@ struct HttpServerOptions {
   // For the body, from the end of the head.
   int body_timeout_ms = 60000;
   int keep_alive_requests = 10000;
+  // Names served besides 127.0.0.1, localhost and [::1] when the server
+  // listens on a loopback address (request_guard.h).
+  std::vector<std::string> allowed_hosts;
 };
 
 class DevHttpServer {
@@ -74,6 +79,10 @@ class DevHttpServer {
   // or fails with status 503 when the address cannot be bound (busy port,
   // bad address).
   MaybeType<int> Bind(const std::string& address, int port);
+
+  // Whether the bound address is a loopback one: only this machine's names
+  // are then served as `Host` (request_guard.h). False before `Bind`.
+  bool listens_on_loopback() const;
 
   // Makes the server the host's observer: published events go to both
   // streams, calls, outgoing requests, deliveries, waits and log lines to

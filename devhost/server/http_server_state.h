@@ -22,6 +22,7 @@
 #include "boost/asio/thread_pool.hpp"
 #include "devhost/host/record_window.h"
 #include "devhost/server/http_server.h"
+#include "devhost/server/request_guard.h"
 
 namespace Kestrel::DevHost::Serving {
 
@@ -104,6 +105,8 @@ struct ServerState {
   tcp::acceptor acceptor{asio::make_strand(loop)};
   asio::steady_timer accept_pause{acceptor.get_executor()};
   bool bound = false;
+  // Which `Host` values are served; set by `Bind`.
+  HostGuard guard;
   // Destroyed first: waits for the calls in progress, which hand their
   // answers to the loop.
   std::unique_ptr<asio::thread_pool> workers;

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "devhost/server/request_guard.h"
 #include "host_abi/core_value.h"
 #include "httplib.h"
 #include "platform/tcp_connection.h"
@@ -135,6 +136,18 @@ class HttpServerTest : public ::testing::Test {
     if (thread_.joinable()) thread_.join();
   }
 
+  // Serves again with `options` on `address`; returns the new port, 0 when
+  // it could not bind.
+  int Restart(HttpServerOptions options, const char* address = "127.0.0.1") {
+    server_->Stop();
+    thread_.join();
+    server_ = std::make_unique<DevHttpServer>(&host_, options);
+    MaybeType<int> port = server_->Bind(address, 0);
+    if (port.is_failure()) return 0;
+    thread_ = std::thread([this] { server_->Run(); });
+    return port.value();
+  }
+
   CoreHost host_;
   std::unique_ptr<DevHttpServer> server_;
   int port_ = 0;
@@ -251,24 +264,138 @@ TEST(HttpAnswerTest, OutcomesMapToStatusAndBody) {
   EXPECT_EQ(ErrorBody("a\\b"), R"({"message":"a\\b"})");
 }
 
+TEST(RequestGuardTest, OnlyThisMachinesNamesAndTheServersOwnOriginAreServed) {
+  const HostGuard loopback{true, {}};
+  const HostGuard allowing{true, {"DevBox"}};
+  const HostGuard anywhere{false, {}};
+  const struct {
+    const HostGuard* guard;
+    std::optional<std::string_view> host;
+    bool served;
+  } kHosts[] = {
+      {&loopback, "127.0.0.1:8080", true},
+      {&loopback, "127.0.0.1", true},
+      {&loopback, "LocalHost:1", true},
+      {&loopback, "[::1]:8080", true},
+      {&loopback, "[::1]", true},
+      {&loopback, std::nullopt, false},
+      {&loopback, "", false},
+      {&loopback, "evil.example:8080", false},
+      {&loopback, "127.0.0.1.nip.io", false},
+      {&loopback, "localhost.evil:80", false},
+      {&loopback, "localhost:80x", false},
+      {&loopback, "[::1]x", false},
+      {&loopback, "devbox:8080", false},
+      {&allowing, "devbox:8080", true},
+      {&allowing, "evil.example", false},
+      {&anywhere, "evil.example:8080", true},
+  };
+  for (const auto& test : kHosts) {
+    SCOPED_TRACE(std::string(test.host.value_or("(none)")));
+    std::optional<HttpAnswer> refused = RefuseHost(*test.guard, test.host);
+    EXPECT_EQ(!refused.has_value(), test.served);
+    if (refused.has_value()) {
+      EXPECT_EQ(refused->status, 403);
+      EXPECT_NE(refused->body.find("serve --allow-host NAME"), std::string::npos);
+    }
+  }
+
+  const struct {
+    std::optional<std::string_view> origin;
+    std::string_view host;
+    bool served;
+  } kOrigins[] = {
+      {std::nullopt, "127.0.0.1:8080", true},
+      {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
+      {"HTTP://LOCALHOST", "localhost:80", true},
+      {"http://[::1]:8080", "[::1]:8080", true},
+      {"http://localhost:8080", "127.0.0.1:8080", false},
+      {"http://127.0.0.1:8081", "127.0.0.1:8080", false},
+      {"https://127.0.0.1:8080", "127.0.0.1:8080", false},
+      {"http://evil.example", "127.0.0.1:8080", false},
+      {"null", "127.0.0.1:8080", false},
+      {"", "127.0.0.1:8080", false},
+      {"http://127.0.0.1:8080", "", false},
+  };
+  for (const auto& test : kOrigins) {
+    SCOPED_TRACE(std::string(test.origin.value_or("(none)")) + " to " + std::string(test.host));
+    std::optional<HttpAnswer> refused = RefuseOrigin(test.origin, test.host);
+    EXPECT_EQ(!refused.has_value(), test.served);
+    if (refused.has_value()) EXPECT_EQ(refused->status, 403);
+  }
+}
+
+TEST_F(HttpServerTest, AForeignHostIsRefusedOnEveryRoute) {
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(10, 0);  // a stream served by mistake ends the test
+  const std::string port = std::to_string(port_);
+  const std::pair<const char*, const char*> kRoutes[] = {
+      {"GET", "/"},
+      {"GET", "/page/page.js"},
+      {"GET", "/openapi.json"},
+      {"HEAD", "/openapi.json"},
+      {"GET", "/events"},
+      {"GET", "/devhost/inspector"},
+      {"GET", "/devhost/calls/1"},
+      {"GET", "/devhost/memory"},
+      {"GET", "/devhost/roster"},
+      {"PUT", "/devhost/roster"},
+      {"POST", "/t/v1/echo"},
+      {"GET", "/t/v1/created"},
+      {"GET", "/nothing"},
+      {"BREW", "/t/v1/echo"},
+  };
+  for (const auto& [method, path] : kRoutes) {
+    SCOPED_TRACE(std::string(method) + " " + path);
+    httplib::Request request;
+    request.method = method;
+    request.path = path;
+    request.headers = {{"Host", "evil.example:" + port}};
+    auto answer = client.send(request);
+    ASSERT_TRUE(answer) << httplib::to_string(answer.error());
+    EXPECT_EQ(answer->status, 403);
+    if (std::string_view(method) != "HEAD") {
+      EXPECT_NE(answer->body.find("The Host 'evil.example:" + port + "' is not this machine"),
+                std::string::npos)
+          << answer->body;
+    }
+  }
+  EXPECT_TRUE(host_.calls().empty());
+  EXPECT_EQ(server_->open_event_streams(), 0);
+
+  for (const std::string& name :
+       {std::string("127.0.0.1"), "localhost:" + port, std::string("LOCALHOST"), "[::1]:" + port}) {
+    auto answer = client.Get("/t/v1/created", {{"Host", name}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 201) << name;
+  }
+}
+
+TEST_F(HttpServerTest, AServerOnAnyAddressAnswersEveryHost) {
+  EXPECT_TRUE(server_->listens_on_loopback());
+  const int port = Restart(HttpServerOptions{}, "0.0.0.0");
+  ASSERT_NE(port, 0);
+  EXPECT_FALSE(server_->listens_on_loopback());
+  httplib::Client client("127.0.0.1", port);
+  auto answer = client.Get("/t/v1/created", {{"Host", "devbox.lan"}});
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 201);
+}
+
 TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
-  server_->Stop();
-  thread_.join();
   HttpServerOptions options;
   options.header_timeout_ms = 30000;
   options.body_timeout_ms = 300;
-  server_ = std::make_unique<DevHttpServer>(&host_, options);
-  MaybeType<int> port = server_->Bind("127.0.0.1", 0);
-  ASSERT_TRUE(port.has_value()) << port.ToText();
-  thread_ = std::thread([this] { server_->Run(); });
+  const int port = Restart(options);
+  ASSERT_NE(port, 0);
 
   std::string error;
   std::unique_ptr<Platform::TcpConnection> sender =
-      Platform::TcpConnection::Connect("127.0.0.1", port.value(), &error);
+      Platform::TcpConnection::Connect("127.0.0.1", port, &error);
   ASSERT_NE(sender, nullptr) << error;
-  ASSERT_TRUE(
-      sender->Send("POST /t/v1/echo HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                   "Content-Length: 1000\r\n\r\n"));
+  ASSERT_TRUE(sender->Send(
+      "POST /t/v1/echo HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
+      "Content-Length: 1000\r\n\r\n"));
   // One byte every 100 ms: the body would take 100 s, the head's deadline
   // 30 s; the body's deadline ends it after 0.3 s.
   std::string received;
@@ -280,6 +407,19 @@ TEST_F(HttpServerTest, ABodyTrickledPastItsDeadlineGets408) {
     received += sender->ReceiveUntil("\r\n\r\n", 5000);
   }
   EXPECT_EQ(received.substr(0, 12), "HTTP/1.1 408") << received;
+}
+
+TEST_F(HttpServerTest, AConnectionThatSendsNothingIsClosedSilentlyAtTheHeadDeadline) {
+  HttpServerOptions options;
+  options.header_timeout_ms = 200;
+  const int port = Restart(options);
+  ASSERT_NE(port, 0);
+  std::string error;
+  std::unique_ptr<Platform::TcpConnection> idle =
+      Platform::TcpConnection::Connect("127.0.0.1", port, &error);
+  ASSERT_NE(idle, nullptr) << error;
+  EXPECT_EQ(idle->ReceiveUntil("", 20000), "");
+  EXPECT_TRUE(idle->closed());
 }
 
 }  // namespace

@@ -40,11 +40,6 @@ std::string MemoryJson(const MemoryStats& stats) {
   return json + "}";
 }
 
-std::string MethodText(uint32_t method, const std::string& custom_name) {
-  return method == kMethodCustom ? custom_name
-                                 : std::string(HttpMethodText(HttpMethodFromValue(method)));
-}
-
 // The members of a call's summary, which the stream sends and the full
 // record repeats.
 void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& answer) {
@@ -52,7 +47,7 @@ void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& an
   Member(json, "number", static_cast<int64_t>(call.number));
   Member(json, "time", call.time_ms);
   Member(json, "durationUs", call.duration_us);
-  Member(json, "method", Quoted(MethodText(request.method, request.method_name)));
+  Member(json, "method", Quoted(HttpMethodRecordText(request.method, request.method_name)));
   Member(json, "path", Quoted(request.path));
   Member(json, "function", Quoted(call.outcome.function_name));
   Member(json, "status", answer.status);
@@ -94,7 +89,7 @@ std::string OutgoingFrame(const OutgoingRecord& outgoing) {
   Member(&json, "time", outgoing.time_ms);
   Member(&json, "name", Quoted(outgoing.name));
   if (outgoing.kind == OutgoingRecord::Kind::kRequest) {
-    Member(&json, "method", Quoted(MethodText(outgoing.method, "")));
+    Member(&json, "method", Quoted(HttpMethodRecordText(outgoing.method, "")));
     Member(&json, "status", static_cast<int64_t>(outgoing.status));
     Member(&json, "answer", outgoing.answer_json);
   }

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "devhost/program/command_line.h"
+#include "devhost/host/beside_program.h"
 
 #ifndef VYN_DEFAULT_PAGE_FOLDER
 #define VYN_DEFAULT_PAGE_FOLDER "devhost/program/page"

@@ -223,6 +223,18 @@ TEST(ServiceProxyTables, OnePassMatchesOneAnswer) {
   EXPECT_EQ(handled.size(), 2u);
 }
 
+TEST(ServiceProxyTables, AnAnswerAfterCloseRunsTheFailedCallsHandlerNoMore) {
+  ServiceProxyTables tables;
+  std::vector<std::string> errors;
+  tables.StorePendingCall(
+      "u1", [&](const PluginServiceProxyResponse& answer) { errors.push_back(answer.error); });
+  tables.Close();
+  EXPECT_FALSE(tables.HasPendingCall("u1"));
+  tables.StoreReceivedAnswer("u1", PluginServiceProxyResponse{"u1", "", "", "", "200", ""});
+  EXPECT_FALSE(tables.MatchOne());
+  EXPECT_EQ(errors, std::vector<std::string>{"Finalizing"});
+}
+
 TEST(ServiceProxyTables, AsyncAnswersNeedARegisteredHandler) {
   CapturingLogTarget capture;
   capture.Configure(kLogLevelOkay, 0, 0, "#M");

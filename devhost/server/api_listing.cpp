@@ -1,5 +1,5 @@
-// The readable text and the JSON of a plugin's API description
-// (api_document.h).
+#include "devhost/server/api_listing.h"
+
 #include "devhost/server/api_document.h"
 #include "devhost/server/api_document_parts.h"
 #include "host_abi/api_kinds.h"
@@ -40,10 +40,10 @@ std::string DescribeApiText(const ApiDescription& api, const std::string& plugin
   for (uint32_t i = 0; api.functions != nullptr && i < api.function_count; ++i) {
     const CoreFunctionDescriptor& function = api.functions[i];
     const Client::CoreFunctionRecord& record = function.function;
-    std::string method = function.method == kMethodCustom ? Text(function.method_name)
-                         : function.method == kMethodNone
-                             ? std::string("ANY")
-                             : std::string(HttpMethodText(HttpMethodFromValue(function.method)));
+    std::string method =
+        function.method == kMethodNone
+            ? std::string("ANY")
+            : std::string(HttpMethodRecordText(function.method, Text(function.method_name)));
     text += "  " + method + " " + Text(function.path) + "  (" + Text(record.name) + ")" +
             Indented(Text(record.description)) + "\n";
     std::vector<uint32_t> locations = ArgumentLocations(function);
@@ -103,9 +103,7 @@ std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin
     Key(&writer, "name");
     String(&writer, Text(record.name));
     Key(&writer, "method");
-    String(&writer, function.method == kMethodCustom
-                        ? Text(function.method_name)
-                        : std::string(HttpMethodText(HttpMethodFromValue(function.method))));
+    String(&writer, std::string(HttpMethodRecordText(function.method, Text(function.method_name))));
     Key(&writer, "path");
     String(&writer, Text(function.path));
     Key(&writer, "description");
@@ -185,21 +183,7 @@ std::string DescribeApiJson(const ApiDescription& api, const std::string& plugin
   }
   writer.EndArray();
   Key(&writer, "events");
-  writer.StartArray();
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    writer.StartObject();
-    Key(&writer, "name");
-    String(&writer, Text(event.name));
-    Key(&writer, "payload");
-    String(&writer, Text(event.payload_type_name));
-    Key(&writer, "description");
-    String(&writer, Text(event.description));
-    Key(&writer, "tags");
-    WriteTags(&writer, event.tags, event.tag_count);
-    writer.EndObject();
-  }
-  writer.EndArray();
+  WriteEvents(&writer, api);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
 }
