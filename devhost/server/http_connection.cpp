@@ -21,6 +21,7 @@
 #include "devhost/server/inspector.h"
 #include "devhost/server/page_files.h"
 #include "devhost/server/roster_endpoint.h"
+#include "devhost/server/session_har.h"
 
 namespace Kestrel::DevHost::Serving {
 namespace {
@@ -280,6 +281,9 @@ class Session : public std::enable_shared_from_this<Session> {
       }
       if (get && path == kRosterEndpointPath) {
         return Answer(RosterAnswer(state_->peers), keep_alive, head_only);
+      }
+      if (get && path == kSessionHarPath) {
+        return Answer(SessionRecorder::Answer(state_->session), keep_alive, head_only);
       }
       if (verb == http::verb::put && path == kRosterEndpointPath) {
         return Answer(ReplaceRosterAnswer(state_->peers, request.body()), keep_alive);
