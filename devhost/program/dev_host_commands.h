@@ -63,7 +63,8 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
 // runs, with the bound port), then shuts the plugin down (calls that wait
 // end), stops the server and unloads the plugin. Prints "listening on
 // http://ADDRESS:PORT" when ready and the plugin log lines `options.log`
-// picks. The host and the simulated peers keep a bounded window of records.
+// picks. The host, the simulated peers and the session served as HAR keep a
+// bounded window of records.
 int RunServe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
              std::ostream& err, const std::function<void(int port)>& wait_for_stop);
 
