@@ -161,6 +161,7 @@ struct OutgoingRecord {
   std::string name;          // request: its path; delivery: the event name; begin: the label
   std::string payload_json;  // request: its arguments; delivery: the payload
   uint32_t status = 0;       // request: the answer's status (0: none set)
+  bool error = false;        // request: answered with an error
   std::string answer_json;   // request: the answer's value, or {"message": ...} on error
 };
 
@@ -312,6 +313,9 @@ class CoreHost {
   // in progress, else those taken as the current call began. Zeros when
   // nothing is loaded. Safe from any thread.
   MemoryStats SampleMemoryStats() const;
+
+  // The number of the call in progress (0: none). Safe from any thread.
+  uint64_t current_call() const { return current_call_; }
 
   // --- Calling the plugin -------------------------------------------------
 

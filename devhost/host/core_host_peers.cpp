@@ -217,6 +217,7 @@ void CoreHost::HandleSendRequest(CoreResponse* response, const CoreRequest* requ
     outgoing.name = recorded.path;
     outgoing.payload_json = recorded.ArgumentsJson();
     outgoing.status = answer.status;
+    outgoing.error = answer.error;
     outgoing.answer_json = AnswerJson(answer);
     ReportOutgoing(std::move(outgoing));
   }

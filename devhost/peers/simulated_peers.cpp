@@ -3,6 +3,7 @@
 #include <random>
 
 #include "host_abi/core_value.h"
+#include "host_abi/http_method.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -39,19 +40,24 @@ std::string JsonString(std::string_view text) {
 }  // namespace
 
 void SimulatedPeers::Install(CoreHost* host) {
-  host->SetRequestHandler(kMethodPost, kGameflowLaunchPath, [this](const RecordedRequest& request) {
-    return OnGameflowLaunch(request);
-  });
-  host->SetRequestHandler(
-      kMethodPost, kServiceProxyUuidPath,
-      [this, host](const RecordedRequest& request) { return OnServiceProxy(host, request, true); });
-  host->SetRequestHandler(kMethodPost, kServiceProxyMethodPath,
-                          [this, host](const RecordedRequest& request) {
-                            return OnServiceProxy(host, request, false);
-                          });
-  host->SetRequestPrefixHandler(
-      kMethodPost, kTelemetryPrefix,
-      [this](const RecordedRequest& request) { return OnTelemetry(request); });
+  auto answer = [this, host](const RecordedRequest& request) { return Answer(host, request); };
+  host->SetRequestHandler(kMethodPost, kGameflowLaunchPath, answer);
+  host->SetRequestHandler(kMethodPost, kServiceProxyUuidPath, answer);
+  host->SetRequestHandler(kMethodPost, kServiceProxyMethodPath, answer);
+  host->SetRequestPrefixHandler(kMethodPost, kTelemetryPrefix, answer);
+}
+
+ScriptedResponse SimulatedPeers::Answer(CoreHost* host, const RecordedRequest& request) {
+  if (request.method == kMethodPost) {
+    if (request.path == kGameflowLaunchPath) return OnGameflowLaunch(request);
+    if (request.path == kServiceProxyUuidPath) return OnServiceProxy(host, request, true);
+    if (request.path == kServiceProxyMethodPath) return OnServiceProxy(host, request, false);
+    if (request.path.starts_with(kTelemetryPrefix)) return OnTelemetry(request);
+  }
+  return ScriptedResponse::Error(
+      FormatText("No handler for %1 %2", HttpMethodText(HttpMethodFromValue(request.method)),
+                 request.path),
+      404);
 }
 
 void SimulatedPeers::SetRoster(Roster roster) {

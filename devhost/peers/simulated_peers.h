@@ -62,6 +62,11 @@ class SimulatedPeers {
   // Registers the handlers on `host`; `host` must not be null.
   void Install(CoreHost* host);
 
+  // Answers `request` as the installed handlers do (service-proxy answers
+  // are queued on `host`, which must not be null): the peer its method and
+  // path name, or an error with status 404 when none does.
+  ScriptedResponse Answer(CoreHost* host, const RecordedRequest& request);
+
   // Replaces the roster for the requests that follow.
   void SetRoster(Roster roster);
   // A copy of the roster the peers answer from.

@@ -51,6 +51,10 @@ constexpr CommandRule kCommands[] = {
      "Makes one call and prints its status and answer.\n"},
     {"describe", DevHostCommand::kDescribe, "",
      "Prints the plugin's API: as text, as JSON, or as an OpenAPI document.\n"},
+    {"replay", DevHostCommand::kReplay, " SESSION.har",
+     "Sends the plugin calls of a saved session again, the peers answering as recorded,\n"
+     "and prints a diff for each call answered differently. Exit 0: all the same; 1: some\n"
+     "differ; 2: bad input.\n"},
 };
 
 const CommandRule* FindCommand(const std::string& name) {
@@ -281,6 +285,13 @@ MaybeType<DevHostOptions> ParseCommandLine(const std::vector<std::string>& words
       return Failure(2, "The path must begin with '/': '%1'", words[2]);
     }
     next = 3;
+  }
+  if (options.command == DevHostCommand::kReplay) {
+    if (words.size() < 2 || words[1].rfind("--", 0) == 0) {
+      return Failure(2, "replay needs SESSION.har");
+    }
+    options.session_path = words[1];
+    next = 2;
   }
   for (size_t i = next; i < words.size(); ++i) {
     const std::string& word = words[i];

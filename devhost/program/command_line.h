@@ -5,6 +5,7 @@
 //   vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]
 //                    [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]
 //   vyn-devhost describe [--json | --openapi]
+//   vyn-devhost replay SESSION.har
 // Every command also takes --plugin PATH, --roster FILE and --host-api X.Y.Z,
 // and --help (the program's or the command's usage).
 //
@@ -23,7 +24,7 @@
 
 namespace Kestrel::DevHost {
 
-enum class DevHostCommand { kServe, kCall, kDescribe, kHelp };
+enum class DevHostCommand { kServe, kCall, kDescribe, kReplay, kHelp };
 enum class DescribeFormat { kText, kJson, kOpenApi };
 // Which plugin log lines `serve` prints: none; errors; warnings and errors
 // (the default); all, with the per-call progress the plugin writes at the
@@ -53,6 +54,8 @@ struct DevHostOptions {
   bool verbose = false;
   // describe
   DescribeFormat format = DescribeFormat::kText;
+  // replay
+  std::string session_path;
 };
 
 // The usage text printed for --help and after a usage error: the program's

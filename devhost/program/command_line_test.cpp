@@ -53,6 +53,13 @@ TEST(CommandLineTest, ParsesEachCommandWithItsOptions) {
   EXPECT_EQ(describe.value().format, DescribeFormat::kOpenApi);
   EXPECT_EQ(ParseCommandLine({"describe"}, "/d.so").value().format, DescribeFormat::kText);
   EXPECT_EQ(ParseCommandLine({"--help"}, "").value().command, DevHostCommand::kHelp);
+
+  MaybeType<DevHostOptions> replay =
+      ParseCommandLine({"replay", "s.har", "--plugin", "/p.so"}, "/d.so");
+  ASSERT_TRUE(replay.has_value()) << replay.ToText();
+  EXPECT_EQ(replay.value().command, DevHostCommand::kReplay);
+  EXPECT_EQ(replay.value().session_path, "s.har");
+  EXPECT_EQ(replay.value().plugin_path, "/p.so");
 }
 
 TEST(CommandLineTest, UsageErrorsNameTheWord) {
@@ -70,6 +77,8 @@ TEST(CommandLineTest, UsageErrorsNameTheWord) {
       {{"call", "GET", "/x", "--arg", "=1"}, "--arg needs NAME=VALUE, got '=1'"},
       {{"call", "GET", "/x", "--header", "Accept"}, "--header needs NAME=VALUE, got 'Accept'"},
       {{"describe", "--host-api", "18.0"}, "Bad version '18.0'"},
+      {{"replay"}, "replay needs SESSION.har"},
+      {{"replay", "--plugin", "/p.so"}, "replay needs SESSION.har"},
   };
   for (const auto& [words, message] : cases) {
     MaybeType<DevHostOptions> options = ParseCommandLine(words, "/d.so");

@@ -8,6 +8,7 @@
 #include "devhost/peers/simulated_peers.h"
 #include "devhost/server/api_document.h"
 #include "devhost/server/api_listing.h"
+#include "devhost/server/session_har.h"
 
 namespace Kestrel::DevHost {
 namespace {
@@ -19,15 +20,17 @@ constexpr const char* kLogLevels[] = {"  OKAY", "  WARN", " ERROR", "ALWAYS"};
 constexpr size_t kServeRecordLimit = 1000;
 constexpr size_t kServeRecordBytesLimit = size_t{4} * 1024 * 1024;
 
-// A host with the simulated peers, loaded and initialized from the options.
-struct RunningHost {
-  std::unique_ptr<CoreHost> host;
-  std::unique_ptr<SimulatedPeers> peers;
-};
+int Fail(std::ostream& err, const Failure& failure) {
+  err << "vyn-devhost: " << failure.message() << "\n";
+  return 2;
+}
+
+}  // namespace
 
 MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSource& source,
-                                 const HostObserver& observer, size_t record_limit = 0,
-                                 size_t record_bytes_limit = 0) {
+                                 const HostObserver& observer, size_t record_limit,
+                                 size_t record_bytes_limit,
+                                 const std::function<void(CoreHost*, SimulatedPeers*)>& install) {
   Roster roster = DefaultRoster();
   if (!options.roster_path.empty()) {
     MaybeType<Roster> loaded = LoadRosterFile(options.roster_path);
@@ -40,7 +43,11 @@ MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSour
                                                         record_bytes_limit});
   running.peers =
       std::make_unique<SimulatedPeers>(std::move(roster), record_limit, record_bytes_limit);
-  running.peers->Install(running.host.get());
+  if (install) {
+    install(running.host.get(), running.peers.get());
+  } else {
+    running.peers->Install(running.host.get());
+  }
   running.host->SetObserver(observer);
   MaybeType<void> loaded = source.entry != nullptr ? running.host->Load(source.entry)
                                                    : running.host->LoadLibrary(options.plugin_path);
@@ -49,13 +56,6 @@ MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSour
   if (started.is_failure()) return started.failure();
   return running;
 }
-
-int Fail(std::ostream& err, const Failure& failure) {
-  err << "vyn-devhost: " << failure.message() << "\n";
-  return 2;
-}
-
-}  // namespace
 
 bool ShowsLogLine(LogFilter filter, int32_t level) {
   switch (filter) {
@@ -169,6 +169,9 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
       StartHost(options, source, observer, kServeRecordLimit, kServeRecordBytesLimit);
   if (running.is_failure()) return Fail(err, running.failure());
   CoreHost& host = *running.value().host;
+  SessionRecorder recorder(&host, running.value().peers.get(), kServeRecordLimit,
+                           kServeRecordBytesLimit);
+  recorder.Observe(&observer);
   int port = 0;
   {
     HttpServerOptions server_options;
@@ -176,6 +179,7 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
     server_options.allowed_hosts = options.allowed_hosts;
     DevHttpServer server(&host, server_options);
     server.ServeRoster(running.value().peers.get());
+    server.ServeSession(&recorder);
     // The server observes the host; log lines are still printed.
     server.ObserveHost(observer);
 

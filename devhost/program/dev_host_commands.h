@@ -1,4 +1,4 @@
-// The three commands of `vyn-devhost`, each a function from its options to
+// The commands of `vyn-devhost` (replay: session_replay.h), each a function from its options to
 // an exit code, writing to the given streams. `main` adds the process
 // concerns (the default plugin path, signals); tests call these directly.
 //
@@ -11,10 +11,12 @@
 #define VYN_DEVHOST_PROGRAM_DEV_HOST_COMMANDS_H_
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "devhost/host/core_host.h"
+#include "devhost/peers/simulated_peers.h"
 #include "devhost/program/command_line.h"
 #include "devhost/server/http_server.h"
 
@@ -25,6 +27,21 @@ namespace Kestrel::DevHost {
 struct PluginSource {
   LoadPluginFunction entry = nullptr;
 };
+
+// A host with the simulated peers, loaded and initialized.
+struct RunningHost {
+  std::unique_ptr<CoreHost> host;
+  std::unique_ptr<SimulatedPeers> peers;
+};
+
+// Starts a host from the options (roster, host API version, plugin) with
+// `observer` and the record bounds (0: keep all). `install` registers the
+// request handlers before the plugin loads; empty: the peers' own. Fails
+// with the roster's, the loader's or `Initialize`'s reason.
+MaybeType<RunningHost> StartHost(
+    const DevHostOptions& options, const PluginSource& source, const HostObserver& observer,
+    size_t record_limit = 0, size_t record_bytes_limit = 0,
+    const std::function<void(CoreHost*, SimulatedPeers*)>& install = {});
 
 // Whether `serve` with `filter` prints a plugin log line of `level`.
 bool ShowsLogLine(LogFilter filter, int32_t level);
@@ -46,7 +63,8 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
 // runs, with the bound port), then shuts the plugin down (calls that wait
 // end), stops the server and unloads the plugin. Prints "listening on
 // http://ADDRESS:PORT" when ready and the plugin log lines `options.log`
-// picks. The host and the simulated peers keep a bounded window of records.
+// picks. The host, the simulated peers and the session served as HAR keep a
+// bounded window of records.
 int RunServe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
              std::ostream& err, const std::function<void(int port)>& wait_for_stop);
 

@@ -9,6 +9,7 @@
 #include "devhost/host/beside_program.h"
 #include "devhost/program/command_line.h"
 #include "devhost/program/dev_host_commands.h"
+#include "devhost/program/session_replay.h"
 #include "platform/termination_signal.h"
 
 #ifndef VYN_DEFAULT_PLUGIN_PATH
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
       return RunDescribe(options.value(), PluginSource{}, std::cout, std::cerr);
     case DevHostCommand::kCall:
       return RunCall(options.value(), PluginSource{}, std::cout, std::cerr);
+    case DevHostCommand::kReplay:
+      return RunReplay(options.value(), PluginSource{}, std::cout, std::cerr);
     case DevHostCommand::kServe:
       // Blocked before any thread starts, so that every thread inherits the
       // mask and the main thread alone takes the signal.

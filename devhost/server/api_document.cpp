@@ -8,6 +8,7 @@
 #include "devhost/server/api_document_parts.h"
 #include "devhost/server/inspector.h"
 #include "devhost/server/roster_endpoint.h"
+#include "devhost/server/session_har.h"
 #include "host_abi/api_kinds.h"
 #include "host_abi/http_method.h"
 #include "rapidjson/document.h"
@@ -453,6 +454,7 @@ std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& p
   }
   WriteJsonMembers(&writer, kRosterPathItems);
   WriteJsonMembers(&writer, kInspectorPathItems);
+  WriteJsonMembers(&writer, kSessionPathItems);
   writer.EndObject();
   Key(&writer, "components");
   writer.StartObject();

@@ -22,6 +22,7 @@
 #include "devhost/server/page_files.h"
 #include "devhost/server/request_guard.h"
 #include "devhost/server/roster_endpoint.h"
+#include "devhost/server/session_har.h"
 
 namespace Kestrel::DevHost::Serving {
 namespace {
@@ -300,6 +301,9 @@ class Session : public std::enable_shared_from_this<Session> {
       }
       if (get && path == kRosterEndpointPath) {
         return Answer(RosterAnswer(state_->peers), keep_alive, head_only);
+      }
+      if (get && path == kSessionHarPath) {
+        return Answer(SessionRecorder::Answer(state_->session), keep_alive, head_only);
       }
       if (verb == http::verb::put && path == kRosterEndpointPath) {
         return Answer(ReplaceRosterAnswer(state_->peers, request.body()), keep_alive);

@@ -156,6 +156,10 @@ void DevHttpServer::ServeRoster(SimulatedPeers* peers) {
   state_->peers = peers;
 }
 
+void DevHttpServer::ServeSession(const SessionRecorder* recorder) {
+  state_->session = recorder;
+}
+
 bool DevHttpServer::Run() {
   State& state = *state_;
   if (!state.bound) return false;

@@ -12,8 +12,8 @@
 // /devhost/inspector` streams what happens inside the plugin, `GET
 // /devhost/calls/<number>` and `GET /devhost/memory` answer one call in full
 // and the plugin's memory (inspector.h); `GET /openapi.json` serves the OpenAPI document of the
-// plugin's API; `GET /` serves the host's page (page_files.h) and `/devhost/roster` the roster
-// endpoint (roster_endpoint.h).
+// plugin's API; `GET /` serves the host's page (page_files.h), `/devhost/roster` the roster
+// endpoint (roster_endpoint.h) and `GET /devhost/session.har` the session (session_har.h).
 //
 // Every error answer, those of reading the request included (400 malformed,
 // 408 head or body not received in time, 413 body over `max_body`, 414
@@ -51,6 +51,8 @@
 #include "util/failure.h"
 
 namespace Kestrel::DevHost {
+
+class SessionRecorder;
 
 struct HttpServerOptions {
   size_t max_body = size_t{64} * 1024 * 1024;
@@ -93,6 +95,10 @@ class DevHttpServer {
   // Serves `/devhost/roster` from `peers` (borrowed, must outlive the
   // server); without it the endpoint answers 404. Call before `Run`.
   void ServeRoster(SimulatedPeers* peers);
+
+  // Serves `/devhost/session.har` from `recorder` (borrowed, must outlive
+  // the server); without it the endpoint answers 404. Call before `Run`.
+  void ServeSession(const SessionRecorder* recorder);
 
   // Serves until `Stop`, then waits for the calls in progress; returns false
   // when it could not serve (not bound, or stopped before).

@@ -85,7 +85,8 @@ struct Channel {
 struct ServerState {
   CoreHost* host = nullptr;
   HttpServerOptions options;
-  SimulatedPeers* peers = nullptr;  // for the roster endpoint; set before `Run`
+  SimulatedPeers* peers = nullptr;           // for the roster endpoint; set before `Run`
+  const SessionRecorder* session = nullptr;  // for the session endpoint; set before `Run`
   std::atomic<uint32_t> next_caller{1};
 
   // Declared before the event loop: connections that end with the loop

@@ -60,7 +60,9 @@ void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& an
   Member(json, "liveAllocations", call.LiveAllocationsChange());
 }
 
-const char* OutgoingKind(OutgoingRecord::Kind kind) {
+}  // namespace
+
+const char* OutgoingKindName(OutgoingRecord::Kind kind) {
   switch (kind) {
     case OutgoingRecord::Kind::kRequest:
       return "request";
@@ -74,8 +76,6 @@ const char* OutgoingKind(OutgoingRecord::Kind kind) {
   return "request";
 }
 
-}  // namespace
-
 std::string CallFrame(const CallRecord& call) {
   std::string json = "{";
   CallSummary(&json, call, AnswerForOutcome(call.outcome));
@@ -84,7 +84,7 @@ std::string CallFrame(const CallRecord& call) {
 
 std::string OutgoingFrame(const OutgoingRecord& outgoing) {
   std::string json = "{";
-  Member(&json, "kind", Quoted(OutgoingKind(outgoing.kind)));
+  Member(&json, "kind", Quoted(OutgoingKindName(outgoing.kind)));
   Member(&json, "call", static_cast<int64_t>(outgoing.call));
   Member(&json, "time", outgoing.time_ms);
   Member(&json, "name", Quoted(outgoing.name));

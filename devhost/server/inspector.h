@@ -24,6 +24,10 @@ inline constexpr std::string_view kInspectorStreamPath = "/devhost/inspector";
 inline constexpr std::string_view kCallsPathPrefix = "/devhost/calls/";
 inline constexpr std::string_view kMemoryPath = "/devhost/memory";
 
+// The name of an outgoing record's kind, as the stream and the session
+// carry it: "request", "delivery", "beginWait" or "endWait".
+const char* OutgoingKindName(OutgoingRecord::Kind kind);
+
 // The frames of the inspector stream: "event: <kind>", "data: <JSON>" and an
 // empty line.
 std::string CallFrame(const CallRecord& call);

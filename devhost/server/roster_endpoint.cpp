@@ -31,6 +31,7 @@ std::string RosterJson(const Roster& roster) {
   json += "]";
   if (roster.gameflow.has_value()) json += ",\"gameflow\":" + PeerFailureJson(*roster.gameflow);
   if (roster.server.has_value()) json += ",\"server\":" + PeerFailureJson(*roster.server);
+  if (roster.hold_server_answers) json += ",\"holdServerAnswers\":true";
   return json + "}";
 }
 

@@ -25,7 +25,7 @@ namespace Kestrel::DevHost {
 inline constexpr const char* kRosterEndpointPath = "/devhost/roster";
 
 // The roster as the JSON a roster file holds: "players" always, "gameflow"
-// and "server" when set.
+// and "server" when set, "holdServerAnswers" when true.
 std::string RosterJson(const Roster& roster);
 
 // The answer to GET: the peers' roster as JSON (200); `peers` may be null.
