@@ -34,17 +34,17 @@ inline constexpr char kJsonRootName[] = "<value>";
 // Returns the JSON text of the converted value `converted`, or, when it is
 // invalid, a Failure (code 0) "Failed to convert type \"%1\" to BindingProperty
 // for serialization" with `type_name` as %1.
-MaybeType<std::string> WriteConvertedJson(const PropertyResult& converted,
-                                          const StaticTypeInfo& type_name,
-                                          const TypeRegistry& registry);
+[[nodiscard]] MaybeType<std::string> WriteConvertedJson(const PropertyResult& converted,
+                                                        const StaticTypeInfo& type_name,
+                                                        const TypeRegistry& registry);
 
 // Parses the JSON text `text` (up to its length or first NUL); see ParseJson.
-PropertyResult ParseJsonText(std::string_view text);
+[[nodiscard]] PropertyResult ParseJsonText(std::string_view text);
 
 // Returns the compact JSON text of `native`, or a Failure naming T's readable
 // type name when it holds an unregistered struct.
 template <class T>
-MaybeType<std::string> SerializeJson(const T& native, TypeRegistry& registry) {
+[[nodiscard]] MaybeType<std::string> SerializeJson(const T& native, TypeRegistry& registry) {
   std::string text;
   if (WriteJson(MakeNativeWalk(native, registry), &registry, text)) return text;
   // The conversion into a tree gives the failure and its message.
@@ -58,8 +58,8 @@ MaybeType<std::string> SerializeJson(const T& native, TypeRegistry& registry) {
 // to `*message` when `message` is not nullptr. On an assignment failure
 // `native` holds what was assigned up to the failing field.
 template <class T>
-bool ReadJsonInto(std::string_view text, T& native, TypeRegistry& registry,
-                  std::string* message = nullptr) {
+[[nodiscard]] bool ReadJsonInto(std::string_view text, T& native, TypeRegistry& registry,
+                                std::string* message = nullptr) {
   PropertyResult parsed = ParseJsonText(text);
   if (!parsed.IsValid()) {
     if (message != nullptr) *message = std::string(parsed.GetError());

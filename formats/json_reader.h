@@ -33,13 +33,13 @@ namespace Kestrel {
 // Parses the JSON text `text` (up to its first NUL). Returns the value; empty
 // or blank text gives a valid empty value; malformed input gives an invalid
 // result whose error is "Error: <reason> at offset <byte offset>.".
-PropertyResult ParseJson(const std::string& text);
+[[nodiscard]] PropertyResult ParseJson(const std::string& text);
 // As above for a NUL-terminated text; nullptr gives a valid empty value.
-PropertyResult ParseJson(const char* text);
+[[nodiscard]] PropertyResult ParseJson(const char* text);
 // As above for the `length` bytes at `data`, which need no terminating NUL and
 // are never read past `length` (an embedded NUL still ends the text). `data`
 // may be nullptr only with length 0.
-PropertyResult ParseJson(const char* data, std::size_t length);
+[[nodiscard]] PropertyResult ParseJson(const char* data, std::size_t length);
 
 // Returns true when the first character of `text` after any leading spaces
 // (the space character only) is '{' or '['; false for nullptr.
@@ -56,7 +56,8 @@ class HeapAllocator {
   // Returns nullptr for size 0; throws std::bad_alloc when out of memory.
   void* Malloc(std::size_t size);
   // Moves the first min(old_size, new_size) bytes of `block` (may be nullptr)
-  // into a new block and frees `block`; size 0 frees and returns nullptr.
+  // into a new block and frees `block`; size 0 frees and returns nullptr, any
+  // other size never returns nullptr (throws std::bad_alloc instead).
   void* Realloc(void* block, std::size_t old_size, std::size_t new_size);
   // Frees a block from `Malloc` or `Realloc`; nullptr is ignored.
   static void Free(void* block);

@@ -40,7 +40,8 @@ std::string WriteJson(const BindingProperty& property, const TypeRegistry* regis
 // leaving `text` empty, when the value cannot be converted (an unregistered
 // struct); the conversion into a tree gives the failure's message. `registry`
 // may be nullptr, as above.
-bool WriteJson(const NativeWalk& walk, const TypeRegistry* registry, std::string& text);
+[[nodiscard]] bool WriteJson(const NativeWalk& walk, const TypeRegistry* registry,
+                             std::string& text);
 
 }  // namespace Kestrel
 

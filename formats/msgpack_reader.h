@@ -41,7 +41,8 @@ namespace Kestrel {
 // fault and its byte position; an empty input gives a valid empty value.
 // Stores the number of bytes consumed in `*position` unless `position` is
 // nullptr.
-PropertyResult ParseMessagePack(const uint8_t* data, std::size_t size, std::size_t* position);
+[[nodiscard]] PropertyResult ParseMessagePack(const uint8_t* data, std::size_t size,
+                                              std::size_t* position);
 
 // Returns true when `size` is not 0 and the first byte opens a map or an array
 // (0x80-0x9F, 0xDC-0xDF). `data` may be nullptr only with size 0.

@@ -96,6 +96,8 @@ class TreeBuilder {
     BeginValue().SetStringFullLength(text);
     EndValue();
   }
+  // Sets the next value to a blob of the `size` bytes at `data` (nullptr only
+  // with size 0).
   void Blob(const uint8_t* data, std::size_t size);
 
   // Opens a collection (structure) in the current target, with room for
@@ -211,15 +213,18 @@ class TreeBuilder {
   // and last bytes, not a hash of every byte.
   static std::size_t NameSlot(std::string_view name);
   bool StartContainer(PropertyKind kind, Existing existing, std::size_t room);
-  // Selects `name` in the innermost open structure, whose last member is
-  // above it.
+  // Selects `name` (not null) in the innermost open structure, whose last
+  // member is above it.
   BindingProperty& SelectOutOfOrder(const PooledString* name);
-  // Selects `name` in the innermost open structure, which is gathered.
+  // Selects `name` (not null) in the innermost open structure, which is
+  // gathered.
   BindingProperty& GatherMember(const PooledString* name);
   // A shape whose first `count` names are the members of `structure` and
-  // whose next name is `name`, or `kNoShape`.
+  // whose next name is `name` (not null), or `kNoShape`.
   uint16_t FindShape(const BindingProperty& structure, std::size_t count,
                      const PooledString* name) const;
+  // The chain of the shapes whose first name is `first`; only its address is
+  // mixed, so it may be null.
   static std::size_t ShapeChain(const PooledString* first);
   // Puts the members of the innermost gathered structure in name order and
   // ends its gathering; with `record`, one that followed no shape is kept as

@@ -39,7 +39,7 @@ inline constexpr std::size_t kMaxYamlAliasValues = std::size_t{1} << 20;
 // NUL-terminated). Returns the value (empty for an empty text), or an invalid
 // result whose message says what was refused and where. Never throws for bad
 // input.
-PropertyResult ParseYaml(std::string_view text);
+[[nodiscard]] PropertyResult ParseYaml(std::string_view text);
 
 // True when `text`, after any leading spaces, begins with "---". False for
 // nullptr.

@@ -1,7 +1,6 @@
 #include "remoting/api_description.h"
 
 #include <cstring>
-#include <span>
 #include <unordered_map>
 
 #include "remoting/dispatch.h"
@@ -285,21 +284,6 @@ void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registr
   block.events_ = std::move(parts.events);
   block.descriptors_ = std::move(parts.descriptors);
   block.locations_ = std::move(parts.locations);
-}
-
-void CallFunctionDescriptor(Client::CoreResponse* response, const Client::CoreRequest* request) {
-  const FunctionContext* context =
-      request != nullptr ? static_cast<const FunctionContext*>(request->function_context) : nullptr;
-  // Everything below, the module's memory included, stays valid until `call`
-  // ends; nothing of the module may be touched after that.
-  CallGate::Call call(context != nullptr ? context->gate : nullptr);
-  if (!call.open()) {
-    AnswerFinalizing(response);
-    return;
-  }
-  const FunctionRoute* route = context != nullptr ? context->route : nullptr;
-  const FunctionRoute* routes[1] = {route};
-  DispatchSafely(response, request, std::span<const FunctionRoute* const>(routes, route ? 1 : 0));
 }
 
 }  // namespace Kestrel

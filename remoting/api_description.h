@@ -26,18 +26,12 @@
 #include "binding/type_registry.h"
 #include "host_abi/host_records.h"
 #include "remoting/call_gate.h"
+#include "remoting/dispatch.h"
 #include "remoting/route.h"
 
 namespace Kestrel {
 
-// What the host copies into every request of one function: the gate of the
-// module (null: calls are not counted) and the function's route.
-struct FunctionContext {
-  CallGate* gate = nullptr;
-  const FunctionRoute* route = nullptr;
-};
-
-// Context pairs by function name; entries keep their addresses.
+// Context pairs (dispatch.h) by function name; entries keep their addresses.
 using FunctionContexts = std::map<std::string, FunctionContext, std::less<>>;
 
 // The arrays of one API description.
@@ -70,20 +64,13 @@ class ApiDescriptionBlock {
 // Fills `block` (replacing what it held) from the functions, types and events
 // of `registry` in registration order and one descriptor per route of
 // `routes` in table order; sets each descriptor's context pair in `contexts`
-// (created when absent) to (`gate`, route). Descriptors are linked to each
-// other; one whose function the registry lacks is zero apart from its link,
-// its context and its route fields. May throw std::bad_alloc.
+// (created when absent) to (`gate`, route); `gate` may be null (calls are
+// not counted). Every descriptor's call-back is `CallFunctionDescriptor`
+// (dispatch.h). Descriptors are linked to each other; one whose function the
+// registry lacks is zero apart from its link, its context and its route
+// fields. May throw std::bad_alloc.
 void BuildApiDescription(ApiDescriptionBlock& block, const TypeRegistry& registry,
                          const RouteTable& routes, FunctionContexts& contexts, CallGate* gate);
-
-// The call-back of every descriptor: counts the call in its context's gate,
-// then dispatches `request` to the route of its function context
-// (`DispatchSafely`, dispatch.h). A closed gate answers "Finalizing" and runs
-// nothing; a request without a context answers "Invalid function" with status
-// 404. Never throws; the last call to leave a gate after shutdown destroys the
-// module before this returns.
-VYN_CDECL void CallFunctionDescriptor(Client::CoreResponse* response,
-                                      const Client::CoreRequest* request);
 
 // The host form of a type: kind and element kind (0 outside 1..19) and the
 // registered name of the value's or element's type record ("" when none).

@@ -16,9 +16,6 @@
 #include "formats/msgpack_reader.h"
 #include "formats/tree_builder.h"
 #include "formats/yaml_reader.h"
-#include "remoting/call_result.h"
-#include "remoting/dispatch.h"
-#include "remoting/function_handler.h"
 #include "remoting/remoting_request.h"
 #include "util/format_text.h"
 
@@ -27,7 +24,6 @@ namespace {
 
 using Client::CoreArgument;
 using Client::CoreRequest;
-using Client::CoreResponse;
 
 constexpr char kUnknownArgument[] = "Unknown argument '%1' for '%2'.";
 constexpr char kInvalidLocation[] = "Argument '%1' for '%2' was specified in an invalid location.";
@@ -58,11 +54,6 @@ struct BindingCall {
   // The name used in messages.
   const std::string& function_name() const { return route.function_name(); }
 };
-
-const FunctionRecord& EmptyFunctionRecord() {
-  static const FunctionRecord record;
-  return record;
-}
 
 char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -104,6 +95,8 @@ std::ptrdiff_t FindArgument(const FunctionRecord& function, std::string_view nam
   }
   return -1;
 }
+
+// Where each value comes from.
 
 // Query pieces in order of first appearance; a later duplicate replaces the
 // value in place.
@@ -173,43 +166,26 @@ QueryValues HeaderCandidates(const CoreRequest& request, const BindingCall& call
   return candidates;
 }
 
-bool BindHostArguments(BindingCall& call, const CoreRequest& request, std::size_t offset) {
-  if (request.arguments == nullptr) return true;
-  const auto& arguments = call.function.arguments;
-  for (uint32_t i = 0; i < request.argument_count; ++i) {
-    const CoreArgument& entry = request.arguments[i];
-    std::ptrdiff_t position = -1;
-    if (entry.name != nullptr) {
-      position = FindArgument(call.function, entry.name);
-      if (position < 0) {
-        SetFailure(call.result, FormatText(kUnknownArgument, entry.name, call.function_name()));
-        return false;
-      }
-    } else {
-      const std::size_t index = offset + i;
-      if (index >= arguments.size()) {
-        SetFailure(call.result, FormatText(kUnknownArgument, static_cast<uint64_t>(index),
-                                           call.function_name()));
-        return false;
-      }
-      position = static_cast<std::ptrdiff_t>(index);
-    }
-    const ArgumentRecord& argument = arguments[static_cast<std::size_t>(position)];
-    std::string message;
-    if (!FromCoreValue(entry.value, call.slots[static_cast<std::size_t>(position)], argument.name,
-                       &message)) {
-      SetFailure(call.result, message);
-      return false;
-    }
+// The position of the argument the body binds to: the first whose location is
+// the body; the number of arguments when none is.
+std::size_t BodyArgument(const BindingCall& call) {
+  std::size_t position = 0;
+  const std::size_t count = call.function.arguments.size();
+  while (position < count && call.route.LocationAt(position) != ArgumentLocation::kBody) {
+    ++position;
   }
-  return true;
+  return position;
 }
 
-// A JSON or YAML body as text. Such bodies are NUL-terminated texts and the
+// The bytes of the body that its reader reads. MessagePack reads
+// `body_length` bytes. JSON and YAML bodies are NUL-terminated texts and the
 // length serves MessagePack, so a host may leave it 0: the text then runs to
 // its NUL. A length that is given bounds the text, and a NUL inside it still
 // ends the text early.
-std::string_view BodyText(const CoreRequest& request) {
+std::string_view BodyBytes(const CoreRequest& request, BodyContent content) {
+  if (content == BodyContent::kMessagePack) {
+    return std::string_view(request.body, request.body_length);
+  }
   if (request.body_length == 0) return std::string_view(request.body);
   const void* nul = std::memchr(request.body, '\0', request.body_length);
   const std::size_t length =
@@ -218,64 +194,50 @@ std::string_view BodyText(const CoreRequest& request) {
   return std::string_view(request.body, length);
 }
 
-bool BindBody(BindingCall& call, const CoreRequest& request) {
-  if (request.body == nullptr) return true;
-  std::size_t position = 0;
-  const std::size_t count = call.function.arguments.size();
-  while (position < count && call.route.LocationAt(position) != ArgumentLocation::kBody) {
-    ++position;
-  }
-  if (position == count) return true;
+// The readers: how a value is converted once its source is known.
 
-  PropertyResult parsed;
-  switch (BodyContentClass(request.content_type)) {
-    case BodyContent::kJson: {
-      const std::string_view text = BodyText(request);
-      parsed = ParseJson(text.data(), text.size());
-      break;
-    }
+// Reads `bytes` with the reader of `content` (not `kUnsupported`). Stores the
+// number of bytes MessagePack consumed in `*consumed` unless it is nullptr.
+PropertyResult ReadContent(BodyContent content, std::string_view bytes, std::size_t* consumed) {
+  switch (content) {
+    case BodyContent::kJson:
+      return ParseJson(bytes.data(), bytes.size());
     case BodyContent::kYaml:
-      parsed = ParseYaml(BodyText(request));
-      break;
-    case BodyContent::kMessagePack: {
-      std::size_t consumed = 0;
-      parsed = ParseMessagePack(reinterpret_cast<const uint8_t*>(request.body), request.body_length,
-                                &consumed);
-      if (parsed.IsValid() && consumed < request.body_length) {
-        // "MessgePack" is the exact text hosts and callers match on: keep it.
-        SetFailure(call.result, "Extra MessgePack data found in body");
-        return false;
-      }
-      break;
-    }
+      return ParseYaml(bytes);
+    case BodyContent::kMessagePack:
+      return ParseMessagePack(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                              consumed);
     case BodyContent::kUnsupported:
-      SetFailure(call.result, "Unsupported body content type");
-      return false;
+      break;
   }
-  if (!parsed.IsValid()) {
-    TakeFailedParse(call.result, parsed);
-    return false;
-  }
-  call.slots[position] = static_cast<BindingProperty&&>(parsed);
-  return true;
+  return PropertyResult();
 }
 
-// Releases `data` through the handler when the scope ends, also on unwinding.
-class CallDataGuard {
- public:
-  CallDataGuard(FunctionHandler* handler) : handler_(handler) {}
-  ~CallDataGuard() {
-    if (data_ != nullptr) handler_->Release(data_);
+// How the text value `value` of a composite argument is read, the first rule
+// that applies: MessagePack by its first byte, JSON or YAML by how `text`
+// (the value up to its first NUL) starts; `kUnsupported` when none applies
+// and the text is a string.
+BodyContent TextContentClass(std::string_view value, std::string_view text) {
+  if (LooksLikeMessagePack(reinterpret_cast<const uint8_t*>(value.data()), value.size())) {
+    return BodyContent::kMessagePack;
   }
-  CallDataGuard(const CallDataGuard&) = delete;
-  CallDataGuard& operator=(const CallDataGuard&) = delete;
-  void set(void* data) { data_ = data; }
-  void* get() const { return data_; }
+  const std::string owned(text);
+  if (LooksLikeJson(owned.c_str())) return BodyContent::kJson;
+  if (LooksLikeYaml(owned.c_str())) return BodyContent::kYaml;
+  return BodyContent::kUnsupported;
+}
 
- private:
-  FunctionHandler* handler_;
-  void* data_ = nullptr;
-};
+// The message of a text value that the reader of `content` refuses.
+const char* DecodeFailureFormat(BodyContent content) {
+  switch (content) {
+    case BodyContent::kMessagePack:
+      return "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
+    case BodyContent::kJson:
+      return "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
+    default:
+      return "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
+  }
+}
 
 // Decodes `value` into `target`: with `composite` set, MessagePack, JSON or
 // YAML when the text looks like one, otherwise (and always without
@@ -287,35 +249,23 @@ bool DecodeTextValue(CallResult& result, BindingProperty& target, std::string_vi
   // Text values are read as C texts: anything after an embedded NUL is not
   // part of a JSON or YAML value or of a string.
   const std::string_view text = value.substr(0, value.find('\0'));
-  if (composite) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(value.data());
-    PropertyResult parsed;
-    const char* format = nullptr;
-    if (LooksLikeMessagePack(bytes, value.size())) {
-      parsed = ParseMessagePack(bytes, value.size(), nullptr);
-      format = "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
-    } else {
-      const std::string owned(text);
-      if (LooksLikeJson(owned.c_str())) {
-        parsed = ParseJson(owned);
-        format = "Couldn't deserialize JSON value for parameter '%1' of '%2': %3";
-      } else if (LooksLikeYaml(owned.c_str())) {
-        parsed = ParseYaml(text);
-        format = "Couldn't deserialize YAML value for parameter '%1' of '%2': %3";
-      }
-    }
-    if (format != nullptr) {
-      if (!parsed.IsValid()) {
-        SetFailure(result, FormatText(format, argument_name, function_name, parsed.GetError()));
-        return false;
-      }
-      target = static_cast<BindingProperty&&>(parsed);
-      return true;
-    }
+  const BodyContent content = composite ? TextContentClass(value, text) : BodyContent::kUnsupported;
+  if (content == BodyContent::kUnsupported) {
+    target.SetString(text);
+    return true;
   }
-  target.SetString(text);
+  PropertyResult parsed =
+      ReadContent(content, content == BodyContent::kMessagePack ? value : text, nullptr);
+  if (!parsed.IsValid()) {
+    const char* format = DecodeFailureFormat(content);
+    SetFailure(result, FormatText(format, argument_name, function_name, parsed.GetError()));
+    return false;
+  }
+  target = static_cast<BindingProperty&&>(parsed);
   return true;
 }
+
+// Binding values to arguments.
 
 // Reads the index segment `segment` (base prefixes "0x" and "0" allowed).
 // Returns false after recording "Index %1 is in an incorrect format" or
@@ -446,6 +396,64 @@ bool BindNamed(BindingCall& call, std::string_view name, std::string_view value,
   return BindPath(call, slot, name.substr(dot + 1), value);
 }
 
+bool BindHostArguments(BindingCall& call, const CoreRequest& request, std::size_t offset) {
+  if (request.arguments == nullptr) return true;
+  const auto& arguments = call.function.arguments;
+  for (uint32_t i = 0; i < request.argument_count; ++i) {
+    const CoreArgument& entry = request.arguments[i];
+    std::ptrdiff_t position = -1;
+    if (entry.name != nullptr) {
+      position = FindArgument(call.function, entry.name);
+      if (position < 0) {
+        SetFailure(call.result, FormatText(kUnknownArgument, entry.name, call.function_name()));
+        return false;
+      }
+    } else {
+      const std::size_t index = offset + i;
+      if (index >= arguments.size()) {
+        SetFailure(call.result, FormatText(kUnknownArgument, static_cast<uint64_t>(index),
+                                           call.function_name()));
+        return false;
+      }
+      position = static_cast<std::ptrdiff_t>(index);
+    }
+    const ArgumentRecord& argument = arguments[static_cast<std::size_t>(position)];
+    std::string message;
+    if (!FromCoreValue(entry.value, call.slots[static_cast<std::size_t>(position)], argument.name,
+                       &message)) {
+      SetFailure(call.result, message);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads the body into the first body argument, by the request's content
+// type. Returns false after recording the failure.
+bool BindBody(BindingCall& call, const CoreRequest& request) {
+  if (request.body == nullptr) return true;
+  const std::size_t position = BodyArgument(call);
+  if (position == call.function.arguments.size()) return true;
+  const BodyContent content = BodyContentClass(request.content_type);
+  if (content == BodyContent::kUnsupported) {
+    SetFailure(call.result, "Unsupported body content type");
+    return false;
+  }
+  std::size_t consumed = 0;
+  PropertyResult parsed = ReadContent(content, BodyBytes(request, content), &consumed);
+  if (!parsed.IsValid()) {
+    TakeFailedParse(call.result, parsed);
+    return false;
+  }
+  if (content == BodyContent::kMessagePack && consumed < request.body_length) {
+    // "MessgePack" is the exact text hosts and callers match on: keep it.
+    SetFailure(call.result, "Extra MessgePack data found in body");
+    return false;
+  }
+  call.slots[position] = static_cast<BindingProperty&&>(parsed);
+  return true;
+}
+
 }  // namespace
 
 BodyContent BodyContentClass(const char* content_type) {
@@ -460,18 +468,12 @@ BodyContent BodyContentClass(const char* content_type) {
   return BodyContent::kUnsupported;
 }
 
-void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const MatchState& state) {
-  // The call result and the argument slots.
-  CallResult result;
-  ArgumentSlots slots;
-  const FunctionRoute& route = *state.route;
-  const FunctionRecord& function =
-      state.function != nullptr
-          ? *state.function
-          : (route.function() != nullptr ? *route.function() : EmptyFunctionRecord());
-  BindingCall call{result, slots, function, route};
+bool BindArguments(const CoreRequest& request, const MatchState& state,
+                   const FunctionRecord& function, CallResult& result, ArgumentSlots& slots) {
+  BindingCall call{result, slots, function, *state.route};
 
-  // Candidate values: headers by lower-cased argument name, and the query.
+  // Where the named values come from: headers by lower-cased argument name,
+  // and the query.
   const QueryValues header_values = HeaderCandidates(request, call);
   const QueryValues query_values = SplitQuery(state.path);
 
@@ -482,48 +484,18 @@ void BindAndInvoke(CoreResponse* response, const CoreRequest& request, const Mat
     const ArgumentRecord& argument = function.arguments[i];
     if (ArgumentKind(argument) == NativeKind::kBool && !argument.optional) slots[i].SetBool(false);
   }
-  bool good = true;
   for (const auto& [name, value] : header_values) {
-    if (!(good = BindNamed(call, name, value, ArgumentLocation::kHeader))) break;
+    if (!BindNamed(call, name, value, ArgumentLocation::kHeader)) return false;
   }
-  if (good) {
-    for (const auto& [name, value] : state.path_parameters) {
-      if (!(good = BindNamed(call, name, value, ArgumentLocation::kPath))) break;
-    }
+  for (const auto& [name, value] : state.path_parameters) {
+    if (!BindNamed(call, name, value, ArgumentLocation::kPath)) return false;
   }
-  if (good) {
-    for (const auto& [name, value] : query_values) {
-      if (!(good = BindNamed(call, name, value, ArgumentLocation::kQuery))) break;
-    }
+  for (const auto& [name, value] : query_values) {
+    if (!BindNamed(call, name, value, ArgumentLocation::kQuery)) return false;
   }
-  // Host arguments; unnamed ones follow the path parameters.
-  if (good) good = BindHostArguments(call, request, state.path_parameters.size());
-  // The body, into the first body argument.
-  if (good) good = BindBody(call, request);
-
-  // Prepare the native arguments and invoke the handler.
-  FunctionHandler* handler = route.handler();
-  CallDataGuard data(handler);
-  if (good && handler == nullptr) {
-    SetFailure(result, "Invalid function");
-    result.status_code = kStatusNotFound;
-    good = false;
-  }
-  if (good) {
-    data.set(handler->Prepare(result, slots, request.caller_id));
-    if (result.IsGood()) {
-      if (route.takes_request_record()) {
-        // Built only for handlers that take it: most take native arguments only.
-        HttpBaseTransport::Request record;
-        FillRequestRecord(record, request, function.registry);
-        handler->Invoke(result, &record, data.get(), request.caller_id);
-      } else {
-        handler->Invoke(result, nullptr, data.get(), request.caller_id);
-      }
-    }
-  }
-  // Write the response; the call data is released when `data` ends.
-  WriteResponse(response, result, function.registry);
+  // Host arguments; unnamed ones follow the path parameters. Then the body,
+  // into the first body argument.
+  return BindHostArguments(call, request, state.path_parameters.size()) && BindBody(call, request);
 }
 
 }  // namespace Kestrel

@@ -37,7 +37,8 @@ class CallGate {
   // Destroys the owner; called once, by the last release. Must not throw.
   using Destroy = void (*)(void* owner);
 
-  // Starts open, with the host's reference taken.
+  // Starts open, with the host's reference taken. `destroy` must not be
+  // null; `owner` (may be null) is what it receives.
   CallGate(Destroy destroy, void* owner) : destroy_(destroy), owner_(owner) {}
   CallGate(const CallGate&) = delete;
   CallGate& operator=(const CallGate&) = delete;
@@ -62,6 +63,7 @@ class CallGate {
   // nothing and is open.
   class Call {
    public:
+    // Enters `gate`, which may be null (counts nothing, open).
     explicit Call(CallGate* gate) noexcept : gate_(gate), open_(gate == nullptr || gate->Enter()) {}
     ~Call() {
       if (gate_ != nullptr) gate_->Leave();

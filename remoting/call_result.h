@@ -40,6 +40,7 @@ class ResponseStream {
  public:
   // Reads up to `*length` bytes into `buffer`, sets `*length` to the bytes
   // read and `*more` to 1 while data remains. Returns non-zero on success.
+  // None of the three pointers may be null.
   virtual uint8_t Read(char* buffer, uint32_t* length, uint8_t* more) = 0;  // slot 0
   // The total size in bytes, as far as known.
   virtual uint32_t Size() = 0;          // slot 1
@@ -105,6 +106,7 @@ class NativeOutcomeSlot {
   }
   // The held outcome, or nullptr.
   NativeOutcome* get() const { return held_; }
+  // The held outcome; nullptr when empty, so test first.
   NativeOutcome* operator->() const { return held_; }
   bool operator==(std::nullptr_t) const { return held_ == nullptr; }
 

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "binding/core_value_conversion.h"
+#include "binding/type_registry.h"
 #include "host_abi/core_value.h"
 #include "remoting/argument_binding.h"
 #include "remoting/call_gate.h"
+#include "remoting/function_handler.h"
+#include "remoting/remoting_request.h"
 #include "util/counting_allocator.h"
 #include "util/format_text.h"
 
@@ -41,6 +44,84 @@ VYN_CDECL void ReleaseResponseStream(void* stream) {
 
 void FreeOwnedText(const char* text) {
   CountingFree(const_cast<char*>(text));
+}
+
+const FunctionRecord& EmptyFunctionRecord() {
+  static const FunctionRecord record;
+  return record;
+}
+
+// Releases `data` through the handler when the scope ends, also on unwinding.
+class CallDataGuard {
+ public:
+  explicit CallDataGuard(FunctionHandler* handler) : handler_(handler) {}
+  ~CallDataGuard() {
+    if (data_ != nullptr) handler_->Release(data_);
+  }
+  CallDataGuard(const CallDataGuard&) = delete;
+  CallDataGuard& operator=(const CallDataGuard&) = delete;
+  void set(void* data) { data_ = data; }
+  void* get() const { return data_; }
+
+ private:
+  FunctionHandler* handler_;
+  void* data_ = nullptr;
+};
+
+// Matches `request` against `routes` into `state`; a null request matches
+// nothing.
+bool MatchRequest(MatchState& state, const CoreRequest* request,
+                  std::span<const FunctionRoute* const> routes) {
+  if (request == nullptr) return false;
+  state.path = request->path != nullptr ? request->path : "";
+  state.method = HttpMethodFromValue(request->method);
+  if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
+    state.method_name = request->method_name;
+  }
+  // A descriptor call-back passes the route of one function: matched
+  // without a vector to allocate on every call.
+  if (routes.size() == 1 && routes[0] != nullptr) return MatchRoute(state, *routes[0]);
+  std::vector<CompiledRoute> compiled;
+  compiled.reserve(routes.size());
+  for (const FunctionRoute* route : routes) {
+    if (route != nullptr) compiled.push_back(CompileRoute(*route));
+  }
+  return MatchRoutes(state, compiled);
+}
+
+// Binds the arguments of the call matched in `state`, runs the route's handler
+// on them when they bound, and writes the answer into `response`; the call
+// data the handler prepared lives until the answer is written.
+void AnswerMatchedCall(CoreResponse* response, const CoreRequest& request,
+                       const MatchState& state) {
+  const FunctionRoute& route = *state.route;
+  const FunctionRecord& function =
+      state.function != nullptr
+          ? *state.function
+          : (route.function() != nullptr ? *route.function() : EmptyFunctionRecord());
+  CallResult result;
+  ArgumentSlots slots;
+  FunctionHandler* handler = route.handler();
+  CallDataGuard data(handler);
+  if (BindArguments(request, state, function, result, slots)) {
+    if (handler == nullptr) {
+      SetFailure(result, "Invalid function");
+      result.status_code = kStatusNotFound;
+    } else {
+      data.set(handler->Prepare(result, slots, request.caller_id));
+      if (result.IsGood()) {
+        if (route.takes_request_record()) {
+          // Built only for handlers that take it: most take native arguments only.
+          HttpBaseTransport::Request record;
+          FillRequestRecord(record, request, state.method, state.method_name, function.registry);
+          handler->Invoke(result, &record, data.get(), request.caller_id);
+        } else {
+          handler->Invoke(result, nullptr, data.get(), request.caller_id);
+        }
+      }
+    }
+  }
+  WriteResponse(response, result, function.registry);
 }
 
 }  // namespace
@@ -136,36 +217,15 @@ void Dispatch(CoreResponse* response, const CoreRequest* request,
               std::span<const FunctionRoute* const> routes) {
   ResetResponse(response);
   response->release = &ResetResponse;
-
   MatchState state;
-  bool matched = false;
-  if (request != nullptr) {
-    state.path = request->path != nullptr ? request->path : "";
-    state.method = HttpMethodFromValue(request->method);
-    if (state.method == HttpMethod::kCustom && request->method_name != nullptr) {
-      state.method_name = request->method_name;
-    }
-    // A descriptor call-back passes the route of one function: matched
-    // without a vector to allocate on every call.
-    if (routes.size() == 1 && routes[0] != nullptr) {
-      matched = MatchRoute(state, *routes[0]);
-    } else {
-      std::vector<CompiledRoute> compiled;
-      compiled.reserve(routes.size());
-      for (const FunctionRoute* route : routes) {
-        if (route != nullptr) compiled.push_back(CompileRoute(*route));
-      }
-      matched = MatchRoutes(state, compiled);
-    }
-  }
-  if (!matched) {
+  if (!MatchRequest(state, request, routes)) {
     ReportResponseError(response, "Invalid function");
     response->status_code = kStatusNotFound;
     // Hosts read the content type without checking it: never leave it null.
     response->content_type = kSharedEmptyText;
     return;
   }
-  BindAndInvoke(response, *request, state);
+  AnswerMatchedCall(response, *request, state);
 }
 
 namespace {
@@ -215,6 +275,21 @@ void DispatchSafely(CoreResponse* response, const CoreRequest* request,
     response->error_flag = 1;
   }
   response->status_code = kStatusInternalError;
+}
+
+void CallFunctionDescriptor(CoreResponse* response, const CoreRequest* request) {
+  const FunctionContext* context =
+      request != nullptr ? static_cast<const FunctionContext*>(request->function_context) : nullptr;
+  // Everything below, the module's memory included, stays valid until `call`
+  // ends; nothing of the module may be touched after that.
+  CallGate::Call call(context != nullptr ? context->gate : nullptr);
+  if (!call.open()) {
+    AnswerFinalizing(response);
+    return;
+  }
+  const FunctionRoute* route = context != nullptr ? context->route : nullptr;
+  const FunctionRoute* routes[1] = {route};
+  DispatchSafely(response, request, std::span<const FunctionRoute* const>(routes, route ? 1 : 0));
 }
 
 }  // namespace Kestrel

@@ -55,7 +55,8 @@ class FunctionHandler {
   // in `result`. Returns the call data for `Invoke` and `Release`, possibly
   // nullptr (also on failure when nothing needs releasing).
   virtual void* Prepare(CallResult& result, ArgumentSlots& slots, uint32_t caller_id) = 0;  // 1
-  // Runs the function with the prepared `call_data` and fills `result`.
+  // Runs the function with the prepared `call_data` (nullptr when `Prepare`
+  // returned it) and fills `result`.
   // `request` is the request record, or nullptr when the handler takes none.
   virtual void Invoke(CallResult& result, RemotingRequest* request, void* call_data,
                       uint32_t caller_id) = 0;  // 2
@@ -174,7 +175,8 @@ class HeldReturnedOutcome final : public NativeOutcome {
   }
 
  private:
-  // The walk of a held outcome (`held`), as `WalkNative` of its value.
+  // The walk of a held outcome (`held`, never null), as `WalkNative` of its
+  // value.
   static bool WalkHeld(NativeSink& sink, const void* held, TypeRegistry& registry) {
     const auto& outcome = *static_cast<const HeldReturnedOutcome*>(held);
     return WalkValue<R>(sink, outcome.returned().value(), outcome.ElementType(), registry);
@@ -309,6 +311,8 @@ class TypedFunctionHandler final : public FunctionHandler {
     }
   }
 
+  // Calls the callable with every parameter (`Pass`); `record` may be null
+  // unless the callable takes the request record.
   template <std::size_t... I>
   Returned InvokeAll(CallResult& result, [[maybe_unused]] RemotingRequest* record, CallData& data,
                      std::index_sequence<I...>) {

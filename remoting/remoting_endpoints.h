@@ -68,7 +68,7 @@ class RemotingEndpoints {
   // Builds the description on the first call and returns it; later calls
   // return the same description unchanged. May throw std::bad_alloc.
   const Client::ApiDescription& BuildApiDescription();
-  // Nullptr until built.
+  // The built description; nullptr until built.
   const Client::ApiDescription* api_description() const {
     return built_ ? &block_.description() : nullptr;
   }

@@ -12,15 +12,13 @@ uint64_t RequestTimestampNow() {
 }
 
 void FillRequestRecord(RemotingRequest& record, const Client::CoreRequest& request,
+                       HttpMethod method, std::string_view method_name,
                        const TypeRegistry* registry) {
   record.caller_id = request.caller_id;
   record.registry = registry;
   record.timestamp = RequestTimestampNow();
-  record.method = HttpMethodFromValue(request.method);
-  record.method_name.clear();
-  if (record.method == HttpMethod::kCustom && request.method_name != nullptr) {
-    record.method_name = request.method_name;
-  }
+  record.method = method;
+  record.method_name.assign(method_name);
   record.path = request.path != nullptr ? request.path : "";
   record.headers.clear();
   if (request.headers != nullptr) {

@@ -9,13 +9,14 @@
 // points to belongs to the module.
 //
 //   HttpBaseTransport::Request record;
-//   FillRequestRecord(record, request, registry);  // caller id, time, method, ...
+//   FillRequestRecord(record, request, method, method_name, registry);
 //   record.headers["x-token"];
 #ifndef VYN_REMOTING_REMOTING_REQUEST_H_
 #define VYN_REMOTING_REMOTING_REQUEST_H_
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "binding/static_type.h"
@@ -61,8 +62,11 @@ struct HttpBaseTransport {
 uint64_t RequestTimestampNow();
 
 // Fills `record` from the host's `request` (which must be valid for the call)
-// with `registry` (may be null) and the current time. Never fails.
+// with the request's `method` and `method_name` as dispatch decoded them
+// (route.h `MatchState`), `registry` (may be null) and the current time.
+// Never fails.
 void FillRequestRecord(RemotingRequest& record, const Client::CoreRequest& request,
+                       HttpMethod method, std::string_view method_name,
                        const TypeRegistry* registry);
 
 // True when `identity` is that of `RemotingRequest` or of

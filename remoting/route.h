@@ -120,7 +120,7 @@ class RouteTable {
   FunctionRoute& Register(const FunctionRecord* function, std::string_view function_name,
                           std::shared_ptr<FunctionHandler> handler, bool* created = nullptr);
 
-  // Returns nullptr when no route has that name.
+  // Returns the route named `function_name`, or nullptr when there is none.
   FunctionRoute* Find(std::string_view function_name);
   const FunctionRoute* Find(std::string_view function_name) const;
 
@@ -152,12 +152,14 @@ class CompiledRoute {
   // Returns whether the whole of `path` matches. On a match of a pattern route
   // `*parameters` receives the decoded value of every parameter (a name used
   // twice keeps the later value); a literal route gives none. On a mismatch
-  // `*parameters` is left unchanged.
-  bool MatchPath(std::string_view path, PathParameters* parameters) const;
+  // `*parameters` is left unchanged. `parameters` must not be null.
+  [[nodiscard]] bool MatchPath(std::string_view path, PathParameters* parameters) const;
 
   // Returns the raw (undecoded) value of every parameter, in template order,
   // as views into `path`; false when the whole of `path` does not match.
-  bool MatchCaptures(std::string_view path, std::vector<std::string_view>* captures) const;
+  // `captures` must not be null.
+  [[nodiscard]] bool MatchCaptures(std::string_view path,
+                                   std::vector<std::string_view>* captures) const;
 
   // The equivalent ECMAScript regular expression of a pattern route (empty for
   // a literal route), for diagnostics.
@@ -168,7 +170,8 @@ class CompiledRoute {
                                     std::string_view path_template);
   friend CompiledRoute CompileRoute(const FunctionRoute& route);
 
-  // The route of `path_template`, `literal` telling whether it has no '{'.
+  // The route of `path_template`, `literal` telling whether it has no '{';
+  // `function` may be null.
   static CompiledRoute Make(const FunctionRecord* function, const FunctionRoute& route,
                             std::string_view path_template, bool literal);
 
@@ -196,9 +199,9 @@ struct MatchState {
 // '/items/{id}' gives 'GetItemsById'. Never fails.
 std::string FunctionNameFromRoute(HttpMethod method, std::string_view path);
 
-// Compiles `path_template` for `route`. Never fails (see `PathTemplate::Parse`).
-// A literal template is not copied: the compiled route views it, so
-// `path_template` must outlive the result.
+// Compiles `path_template` for `route` and `function` (may be null). Never
+// fails (see `PathTemplate::Parse`). A literal template is not copied: the
+// compiled route views it, so `path_template` must outlive the result.
 CompiledRoute CompileRoute(const FunctionRecord* function, const FunctionRoute& route,
                            std::string_view path_template);
 // Compiles the route's own template text (`TemplateText()`) for its function.
@@ -211,12 +214,12 @@ CompiledRoute CompileRoute(const FunctionRoute& route);
 // when its decoded parameter values are shorter in total; a taken route
 // without parameters ends the search. On success `state` holds the chosen
 // function, route and parameters; otherwise it is unchanged.
-bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes);
+[[nodiscard]] bool MatchRoutes(MatchState& state, std::span<const CompiledRoute> routes);
 
 // `MatchRoutes` over the one route `route`, compiled for its own function and
 // template (`CompileRoute(route)`); a literal template is compared as it is,
 // with nothing compiled.
-bool MatchRoute(MatchState& state, const FunctionRoute& route);
+[[nodiscard]] bool MatchRoute(MatchState& state, const FunctionRoute& route);
 
 // Returns `text` with '+' as a space and "%XY" decoded (a non-hex digit counts
 // as 16, the byte is the low eight bits); a '%' among the last two characters

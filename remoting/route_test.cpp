@@ -377,7 +377,9 @@ TEST(MatchRouteTest, OneRouteMatchesAsInAListOfOne) {
         expected.path_parameters["stale"] = "x";
         const bool matched = MatchRoute(state, *route);
         ASSERT_EQ(matched, MatchRoutes(expected, list));
-        if (matched) EXPECT_EQ(state.path_parameters.count("stale"), 0u);
+        if (matched) {
+          EXPECT_EQ(state.path_parameters.count("stale"), 0u);
+        }
         EXPECT_EQ(state.route, expected.route);
         EXPECT_EQ(state.function, expected.function);
         EXPECT_EQ(state.path_parameters, expected.path_parameters);
