@@ -29,6 +29,7 @@
 #define VYN_DEVHOST_HOST_CORE_HOST_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "devhost/host/call_gate.h"
 #include "devhost/host/host_value.h"
 #include "devhost/host/record_window.h"
 #include "devhost/host/scripted_response.h"
@@ -255,6 +257,9 @@ struct CallRecord {
   uint64_t number = 0;
   int64_t time_ms = 0;      // when it began, wall clock
   int64_t duration_us = 0;  // from the call-back made to the response copied
+  // The load of the plugin that answered (`CoreHost::load_number` then), so
+  // that calls before and after a reload can be told apart.
+  uint32_t load = 0;
   CallRequest request;
   CallOutcome outcome;
   // The plugin's allocator counters as the call began and after it (equal
@@ -323,6 +328,20 @@ class CoreHost {
   // the handlers and the records. Waits for a call in progress.
   void Unload();
 
+  // Replaces the plugin with the library at `path` between calls: holds new
+  // calls back, lets calls in progress finish on the old plugin for up to
+  // `drain` (then shuts it down, which ends those still waiting), unloads it,
+  // loads `path` and initializes it. Handlers and records stay. On failure no
+  // plugin is loaded and `Call` answers 503 with the reason until a later
+  // load succeeds. Safe from any thread but from inside a call.
+  MaybeType<void> Reload(const std::string& path, std::chrono::milliseconds drain);
+
+  // The number of the current load: 1 after the first successful `Load`,
+  // one more after each later one; 0 before.
+  uint32_t load_number() const { return load_number_; }
+  // Whether a `Reload` holds new calls back now.
+  bool reloading() const { return gate_.closed(); }
+
   // Whether a plugin is loaded (its entry table kept), and whether its
   // `Initialize` succeeded and it is not shut down yet.
   bool loaded() const { return entry_table_ != nullptr; }
@@ -332,7 +351,13 @@ class CoreHost {
   // The plugin's full name, or "" before load.
   std::string plugin_name() const;
   // The plugin's API description, or nullptr when not loaded or shut down.
+  // Valid until the plugin is unloaded: a server that may reload it reads
+  // the description through `ReadApi`.
   const ApiDescription* api() const;
+  // Calls `read` with `api()` and the plugin's name while the plugin cannot
+  // be unloaded or reloaded; waits for a call in progress.
+  void ReadApi(
+      const std::function<void(const ApiDescription* api, const std::string& name)>& read) const;
 
   // Copies the module's allocator counters; zeros when nothing is loaded or
   // the module is shut down (it may be gone). Waits for a call in progress.
@@ -350,8 +375,10 @@ class CoreHost {
   const CoreFunctionDescriptor* FindFunction(uint32_t method, std::string_view path,
                                              std::string_view method_name = {}) const;
 
-  // Finds the function and calls it (see `CallFunction`). Fails with status
-  // 404 when no function matches and 503 when the module is not initialized.
+  // Finds the function and calls it (see `CallFunction`); waits while a
+  // `Reload` replaces the plugin. Fails with status 404 when no function
+  // matches and 503 when the module is not initialized (with the reason when
+  // a reload failed).
   MaybeType<CallOutcome> Call(const CallRequest& request);
 
   // Builds a `CoreRequest` from `request` with the descriptor's function
@@ -490,6 +517,13 @@ class CoreHost {
   // Serialises calls into the plugin and changes of its life; recursive, as
   // a plugin may call back into the host during a call.
   mutable std::recursive_mutex call_mutex_;
+  // Calls pass it on their way in; `Reload` closes it while it replaces the
+  // plugin.
+  CallGate gate_;
+  std::atomic<uint32_t> load_number_{0};
+  // Why no plugin answers after a failed `Reload`, "" otherwise; under
+  // `call_mutex_`.
+  std::string unavailable_reason_;
 
   // Handlers, subscriptions, the event queue and the records.
   mutable std::mutex state_mutex_;
