@@ -1,7 +1,7 @@
 // The command line of `vyn-devhost`.
 //
 //   vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]
-//                     [--log none|error|warn|all]
+//                     [--log none|error|warn|all] [--watch]
 //   vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]
 //                    [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]
 //   vyn-devhost describe [--json | --openapi]
@@ -42,6 +42,7 @@ struct DevHostOptions {
   int port = 8080;
   size_t max_body = size_t{64} * 1024 * 1024;
   LogFilter log = LogFilter::kWarn;
+  bool watch = false;  // reload the plugin when its library file changes
   // call
   uint32_t method = 0;
   std::string path;
