@@ -500,10 +500,9 @@ class CoreHost {
   HostTable table_;
   CoreInterface core_interface_;
 
-  // Plugin state; changed only under `call_mutex_`.
-  // The library loaded by path (null for a plugin loaded from its entry
-  // function), the record its handshake filled and the module's entry table
-  // (null: nothing loaded).
+  // Plugin state; changed only under `call_mutex_`: the library loaded by
+  // path (null for a plugin loaded from its entry function), the record its
+  // handshake filled and the module's entry table (null: nothing loaded).
   std::unique_ptr<Platform::SharedLibrary> library_;
   Client::CorePluginRecord record_{};
   const Client::ModuleEntryTable* entry_table_ = nullptr;
@@ -520,7 +519,7 @@ class CoreHost {
   // Calls pass it on their way in; `Reload` closes it while it replaces the
   // plugin.
   CallGate gate_;
-  std::atomic<uint32_t> load_number_{0};
+  std::atomic<uint32_t> load_number_{0};  // see `load_number()`
   // Why no plugin answers after a failed `Reload`, "" otherwise; under
   // `call_mutex_`.
   std::string unavailable_reason_;
