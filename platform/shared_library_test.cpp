@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace Kestrel::Platform {
@@ -53,6 +56,19 @@ TEST(SharedLibraryTest, MissingOrInvalidFilesFailWithTheLoaderReason) {
   error.clear();
   EXPECT_EQ(SharedLibrary::Open(kSystemLibrary, &error), nullptr);
   EXPECT_NE(error.find(kSystemLibraryInWorkingDirectory), std::string::npos) << error;
+
+  // A library cut short (a build still writing it) is refused, not mapped.
+  {
+    std::ifstream whole(VYN_TEST_MODULE_PATH, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 4096u);
+    const std::string cut = ::testing::TempDir() + "cut_short_module";
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), 4096);
+    error.clear();
+    EXPECT_EQ(SharedLibrary::Open(cut, &error), nullptr);
+    EXPECT_FALSE(error.empty());
+    std::remove(cut.c_str());
+  }
 
   // A null error pointer is allowed.
   EXPECT_EQ(SharedLibrary::Open("/nonexistent/libnothing.so", nullptr), nullptr);

@@ -115,6 +115,7 @@ MaybeType<void> CoreHost::Load(LoadPluginFunction load) {
   entry_table_ = record.entry_table;
   initialized_ = false;
   shut_down_ = false;
+  ++load_number_;
   return {};
 }
 
@@ -169,6 +170,31 @@ void CoreHost::Unload() {
   pending_events_.clear();
 }
 
+MaybeType<void> CoreHost::Reload(const std::string& path, std::chrono::milliseconds drain) {
+  gate_.Close();
+  if (!gate_.WaitEmpty(drain)) {
+    // Calls that wait for an answer that never comes end with the shutdown.
+    Shutdown();
+    gate_.WaitEmpty();
+  }
+  MaybeType<void> loaded;
+  {
+    // One lock from unloading to initializing: no call sees the host empty.
+    std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+    Unload();
+    loaded = LoadLibrary(path);
+    if (loaded.has_value()) loaded = Initialize();
+    if (loaded.is_failure()) {
+      Unload();
+      unavailable_reason_ = FormatText("The plugin did not reload: %1", loaded.failure().message());
+    } else {
+      unavailable_reason_.clear();
+    }
+  }
+  gate_.Open();
+  return loaded;
+}
+
 std::string CoreHost::plugin_name() const {
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
   return entry_table_ != nullptr ? TextOrEmpty(record_.plugin_name) : std::string();
@@ -177,6 +203,12 @@ std::string CoreHost::plugin_name() const {
 const ApiDescription* CoreHost::api() const {
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
   return entry_table_ != nullptr && !shut_down_ ? record_.api_description : nullptr;
+}
+
+void CoreHost::ReadApi(
+    const std::function<void(const ApiDescription* api, const std::string& name)>& read) const {
+  std::lock_guard<std::recursive_mutex> lock(call_mutex_);
+  read(api(), plugin_name());
 }
 
 MemoryStats CoreHost::GetMemoryStats() const {
@@ -219,8 +251,12 @@ const CoreFunctionDescriptor* CoreHost::FindFunction(uint32_t method, std::strin
 }
 
 MaybeType<CallOutcome> CoreHost::Call(const CallRequest& request) {
+  CallGateGuard gate(gate_);
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
-  if (!initialized_) return Failure(503, "The plugin is not initialized");
+  if (!initialized_) {
+    if (!unavailable_reason_.empty()) return Failure(503, "%1", unavailable_reason_);
+    return Failure(503, "The plugin is not initialized");
+  }
   const CoreFunctionDescriptor* function =
       FindFunction(request.method, request.path, request.method_name);
   if (function == nullptr) {
@@ -236,6 +272,7 @@ CallOutcome CoreHost::CallFunction(const CoreFunctionDescriptor& function,
   std::lock_guard<std::recursive_mutex> lock(call_mutex_);
   CallRecord record;
   record.number = ++last_call_number_;
+  record.load = load_number_;
   record.time_ms = NowMs();
   record.memory_before = GetMemoryStats();
   {

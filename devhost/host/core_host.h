@@ -29,6 +29,7 @@
 #define VYN_DEVHOST_HOST_CORE_HOST_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "devhost/host/call_gate.h"
 #include "devhost/host/host_value.h"
 #include "devhost/host/record_window.h"
 #include "devhost/host/scripted_response.h"
@@ -67,7 +69,9 @@ inline constexpr const char* kPluginEntrySymbol = "load_vyn_spectator";
 // One argument of a request: named, or positional (empty name).
 struct RecordedArgument {
   std::string name;
+  // True when `name` is empty: the argument counts by its place.
   bool positional = true;
+  // A deep copy, owned by the record.
   HostValue value;
 
   RecordedArgument() = default;
@@ -91,8 +95,9 @@ struct RecordedArgument {
 
 // A request the plugin sent to the host, copied when it arrived.
 struct RecordedRequest {
-  uint32_t method = 0;
-  std::string path;
+  uint32_t method = 0;  // an `HttpMethod` value
+  std::string path;     // with the query string, as sent
+  // The plugin's opaque caller id, as it sent it.
   uint32_t caller_id = 0;
   std::vector<RecordedArgument> arguments;
 
@@ -103,7 +108,9 @@ struct RecordedRequest {
 // An event the plugin published, or one the host delivered to the plugin.
 struct RecordedEvent {
   std::string name;
+  // The event record's flag word, passed on unchanged.
   uint32_t flag = 0;
+  // A deep copy, owned by the record.
   HostValue payload;
 
   RecordedEvent() = default;
@@ -126,12 +133,16 @@ struct RecordedEvent {
 // A subscription the plugin made. `callback` and `context` are the plugin's.
 struct Subscription {
   std::string name;
+  // The id the plugin subscribed under; `Unsubscribe` names it again.
   uint32_t plugin_id = 0;
   CoreEventCallback callback = nullptr;
   void* context = nullptr;
+  // The flag word the plugin passed, kept unchanged.
   uint32_t flag = 0;
 };
 
+// An `Unsubscribe` call: it ends the subscriptions to `name` under
+// `plugin_id`.
 struct Unsubscription {
   std::string name;
   uint32_t plugin_id = 0;
@@ -141,7 +152,7 @@ struct Unsubscription {
 // arrived (milliseconds since 1970) and the number of the call in progress
 // (0: none).
 struct LogLine {
-  int32_t level = 0;
+  int32_t level = 0;  // 0 OKAY, 1 WARN, 2 ERROR, 3 ALWAYS
   std::string text;
   int64_t time_ms = 0;
   uint64_t call = 0;
@@ -156,8 +167,8 @@ struct OutgoingRecord {
   enum class Kind { kRequest, kDelivery, kBeginWait, kEndWait };
   Kind kind = Kind::kRequest;
   uint64_t call = 0;
-  int64_t time_ms = 0;
-  uint32_t method = 0;       // requests
+  int64_t time_ms = 0;       // wall clock, milliseconds since 1970
+  uint32_t method = 0;       // requests: an `HttpMethod` value
   std::string name;          // request: its path; delivery: the event name; begin: the label
   std::string payload_json;  // request: its arguments; delivery: the payload
   uint32_t status = 0;       // request: the answer's status (0: none set)
@@ -173,22 +184,29 @@ struct CallRecord;
 // Live notifications of what the plugin does; each member may be empty. They
 // are called on the plugin's thread, without any host lock held.
 struct HostObserver {
+  // A request the plugin sent, before its handler answers it.
   std::function<void(const RecordedRequest&)> on_request;
+  // An event the plugin published.
   std::function<void(const RecordedEvent&)> on_event;
   std::function<void(const LogLine&)> on_log;
   std::function<void(const std::string& label)> on_begin_wait;
+  // Every outgoing record, once complete (a request with its answer); only
+  // when set are the records' JSON texts made.
   std::function<void(const OutgoingRecord&)> on_outgoing;
+  // A call into the plugin, once it returned.
   std::function<void(const CallRecord&)> on_call;
 };
 
 // One call of a plugin function.
 struct CallRequest {
-  uint32_t method = kMethodGet;
-  std::string path;  // may carry "?" and a query string
-  std::vector<std::pair<std::string, std::string>> headers;
+  uint32_t method = kMethodGet;                              // an `HttpMethod` value
+  std::string path;                                          // may carry "?" and a query string
+  std::vector<std::pair<std::string, std::string>> headers;  // name, value
   std::string content_type;
   std::optional<std::string> body;  // no body: a null body pointer
+  // Arguments outside the body, handed to the function as they are.
   std::vector<RecordedArgument> arguments;
+  // Opaque to the host; the plugin gets it unchanged.
   uint32_t caller_id = 0;
   std::string method_name;  // with `kMethodCustom`
 
@@ -198,15 +216,20 @@ struct CallRequest {
 
 // What the plugin answered, copied out of its `CoreResponse`.
 struct CallOutcome {
-  std::string function_name;
-  bool error = false;
-  std::string error_text;
-  uint32_t status = 0;
+  std::string function_name;  // the descriptor's, "" when none matched
+  bool error = false;         // the response's error flag
+  std::string error_text;     // with `error`
+  uint32_t status = 0;        // 0 when the plugin set none
+  // The response's result flag and body encoding (1, 2, 3 or 0), as set.
   uint8_t result_flag = 0;
   uint32_t body_encoding = 0;
   std::string content_type;
-  std::vector<std::pair<std::string, std::string>> headers;
+  std::vector<std::pair<std::string, std::string>> headers;  // name, value
+  // A deep copy of the response's value, owned by the outcome.
   HostValue value;
+  // Whether the answer was a stream; then `stream_text` holds all it read,
+  // and `stream_failed` tells that a read failed or the stream ran over the
+  // host's bound (the text is then cut short).
   bool streamed = false;
   std::string stream_text;
   bool stream_failed = false;
@@ -233,10 +256,15 @@ struct CallRecord {
   int64_t LiveAllocationsChange() const;
 
   uint64_t number = 0;
-  int64_t time_ms = 0;
-  int64_t duration_us = 0;
+  int64_t time_ms = 0;      // when it began, wall clock
+  int64_t duration_us = 0;  // from the call-back made to the response copied
+  // The load of the plugin that answered (`CoreHost::load_number` then), so
+  // that calls before and after a reload can be told apart.
+  uint32_t load = 0;
   CallRequest request;
   CallOutcome outcome;
+  // The plugin's allocator counters as the call began and after it (equal
+  // when the plugin was shut down during the call).
   MemoryStats memory_before{};
   MemoryStats memory_after{};
 };
@@ -246,9 +274,12 @@ int64_t LiveBytes(const MemoryStats& stats);
 int64_t LiveAllocations(const MemoryStats& stats);
 
 struct HostOptions {
+  // The host plugin API version the handshake announces; a plugin of
+  // another major version is refused.
   uint32_t api_major = 18;
   uint32_t api_minor = 0;
   uint32_t api_patch = 0;
+  // The id the host's `CoreInterface` gives the plugin.
   uint32_t plugin_id = 1;
   // Deliver queued events after every call into the plugin returns.
   bool deliver_after_calls = true;
@@ -294,8 +325,26 @@ class CoreHost {
   void Shutdown();
 
   // Shuts down (if needed) and unloads the library; the host can load again.
+  // Drops the plugin's subscriptions and the events queued for it; keeps
+  // the handlers and the records. Waits for a call in progress.
   void Unload();
 
+  // Replaces the plugin with the library at `path` between calls: holds new
+  // calls back, lets calls in progress finish on the old plugin for up to
+  // `drain` (then shuts it down, which ends those still waiting), unloads it,
+  // loads `path` and initializes it. Handlers and records stay. On failure no
+  // plugin is loaded and `Call` answers 503 with the reason until a later
+  // load succeeds. Safe from any thread but from inside a call.
+  MaybeType<void> Reload(const std::string& path, std::chrono::milliseconds drain);
+
+  // The number of the current load: 1 after the first successful `Load`,
+  // one more after each later one; 0 before.
+  uint32_t load_number() const { return load_number_; }
+  // Whether a `Reload` holds new calls back now.
+  bool reloading() const { return gate_.closed(); }
+
+  // Whether a plugin is loaded (its entry table kept), and whether its
+  // `Initialize` succeeded and it is not shut down yet.
   bool loaded() const { return entry_table_ != nullptr; }
   bool initialized() const { return initialized_; }
   // The record the plugin filled at load; zero before.
@@ -303,7 +352,13 @@ class CoreHost {
   // The plugin's full name, or "" before load.
   std::string plugin_name() const;
   // The plugin's API description, or nullptr when not loaded or shut down.
+  // Valid until the plugin is unloaded: a server that may reload it reads
+  // the description through `ReadApi`.
   const ApiDescription* api() const;
+  // Calls `read` with `api()` and the plugin's name while the plugin cannot
+  // be unloaded or reloaded; waits for a call in progress.
+  void ReadApi(
+      const std::function<void(const ApiDescription* api, const std::string& name)>& read) const;
 
   // Copies the module's allocator counters; zeros when nothing is loaded or
   // the module is shut down (it may be gone). Waits for a call in progress.
@@ -324,8 +379,10 @@ class CoreHost {
   const CoreFunctionDescriptor* FindFunction(uint32_t method, std::string_view path,
                                              std::string_view method_name = {}) const;
 
-  // Finds the function and calls it (see `CallFunction`). Fails with status
-  // 404 when no function matches and 503 when the module is not initialized.
+  // Finds the function and calls it (see `CallFunction`); waits while a
+  // `Reload` replaces the plugin. Fails with status 404 when no function
+  // matches and 503 when the module is not initialized (with the reason when
+  // a reload failed).
   MaybeType<CallOutcome> Call(const CallRequest& request);
 
   // Builds a `CoreRequest` from `request` with the descriptor's function
@@ -353,10 +410,14 @@ class CoreHost {
   // callbacks made.
   int DeliverPending();
 
+  // Replaces the observer (an empty one stops the notifications); calls
+  // under way may still notify the previous one.
   void SetObserver(HostObserver observer);
 
   // --- Records ------------------------------------------------------------
 
+  // Copies of the records kept (see `HostOptions` for how many), oldest
+  // first. Requests the plugin sent, whatever answered them.
   std::vector<RecordedRequest> requests() const;
   // Events the plugin published through `SendEvent`.
   std::vector<RecordedEvent> events() const;
@@ -367,9 +428,12 @@ class CoreHost {
   // Subscriptions still in force.
   std::vector<Subscription> active_subscriptions() const;
   std::vector<Unsubscription> unsubscriptions() const;
+  // The labels of the waits the plugin began (`BeginWait`), and how many
+  // `EndWait` and `Yield` calls it made.
   std::vector<std::string> wait_labels() const;
   int end_wait_count() const;
   int yield_count() const;
+  // The lines the plugin logged through the host.
   std::vector<LogLine> log_lines() const;
   // The calls made into the plugin, oldest first; and the one numbered
   // `number`, or nothing when it is not (or no longer) kept.
@@ -392,6 +456,8 @@ class CoreHost {
     CoreFunctionTable functions;
     CoreHost* host;
   };
+  // One registered answer: `path` is exact, or a prefix with `prefix`;
+  // `method` 0 matches any.
   struct HandlerEntry {
     uint32_t method;
     std::string path;
@@ -399,7 +465,10 @@ class CoreHost {
     RequestHandler handler;
   };
 
+  // The host behind a table it handed out.
   static CoreHost* FromTable(CoreFunctionTable* table);
+  // The function table's call-backs, one per entry, in table order: each
+  // finds its host through the table and contains what it throws.
   static void VYN_CDECL OnSendRequest(CoreFunctionTable* table, Client::CoreResponse* response,
                                       const Client::CoreRequest* request);
   static void VYN_CDECL OnReserved2(CoreFunctionTable* table, uint32_t first, uint32_t second);
@@ -415,20 +484,29 @@ class CoreHost {
   static void VYN_CDECL OnEndWait(CoreFunctionTable* table);
   static void VYN_CDECL OnLog(CoreFunctionTable* table, int32_t level, const char* text);
 
+  // Records an outgoing request, answers it through its handler and fills
+  // the plugin's response.
   void HandleSendRequest(Client::CoreResponse* response, const Client::CoreRequest* request);
   // True when an observer takes outgoing records; their JSON texts are only
   // made then, so that a host nobody inspects does not write them per call.
   bool ObservesOutgoing();
   // Reports `record` to the observer, stamped with the call in progress.
   void ReportOutgoing(OutgoingRecord record);
+  // The call proper, without its record: request built, response copied out.
   CallOutcome RunFunction(const CoreFunctionDescriptor& function, const CallRequest& request);
+  // The exact handler for `method` and `path`, else the longest prefix one;
+  // nullptr when none. Needs `state_mutex_`.
   const HandlerEntry* FindHandler(uint32_t method, const std::string& path) const;
 
   HostOptions options_;
+  // What the plugin gets at `Initialize`: the table of call-backs and the
+  // interface that points to it.
   HostTable table_;
   CoreInterface core_interface_;
 
-  // Plugin state; changed only under `call_mutex_`.
+  // Plugin state; changed only under `call_mutex_`: the library loaded by
+  // path (null for a plugin loaded from its entry function), the record its
+  // handshake filled and the module's entry table (null: nothing loaded).
   std::unique_ptr<Platform::SharedLibrary> library_;
   Client::CorePluginRecord record_{};
   const Client::ModuleEntryTable* entry_table_ = nullptr;
@@ -436,15 +514,28 @@ class CoreHost {
   // in progress.
   std::atomic<bool> initialized_{false};
   std::atomic<bool> shut_down_{false};
+  // Makes `Shutdown` run once, and keeps it from running while the module's
+  // counters are read.
   mutable std::mutex shutdown_mutex_;
+  // Serialises calls into the plugin and changes of its life; recursive, as
+  // a plugin may call back into the host during a call.
   mutable std::recursive_mutex call_mutex_;
+  // Calls pass it on their way in; `Reload` closes it while it replaces the
+  // plugin.
+  CallGate gate_;
+  std::atomic<uint32_t> load_number_{0};  // see `load_number()`
+  // Why no plugin answers after a failed `Reload`, "" otherwise; under
+  // `call_mutex_`.
+  std::string unavailable_reason_;
 
   // Handlers, subscriptions, the event queue and the records.
   mutable std::mutex state_mutex_;
   std::vector<HandlerEntry> handlers_;
+  // Every subscription made (a window), and those in force.
   RecordWindow<Subscription> subscriptions_;
   std::vector<Subscription> active_subscriptions_;
   RecordWindow<Unsubscription> unsubscriptions_;
+  // Events queued for the plugin, not delivered yet.
   std::deque<RecordedEvent> pending_events_;
   RecordWindow<RecordedRequest> requests_;
   RecordWindow<RecordedEvent> events_;

@@ -144,6 +144,14 @@ const OptionRule kOptions[] = {
        options->allowed_hosts.push_back(value);
        return {};
      }},
+    {"--watch", kServe, "[--watch]", "--watch",
+     "reload the plugin when its library file changes (after\n"
+     "it stays unchanged for 300 ms)",
+     false,
+     [](const std::string&, DevHostOptions* options) -> MaybeType<void> {
+       options->watch = true;
+       return {};
+     }},
     {"--body", kCall, "[--body TEXT|@FILE]", "--body TEXT|@FILE",
      "the body, or the bytes of FILE (JSON by default)", true,
      [](const std::string& value, DevHostOptions* options) -> MaybeType<void> {

@@ -1,7 +1,7 @@
 // The command line of `vyn-devhost`.
 //
 //   vyn-devhost serve [--bind 127.0.0.1] [--port 8080] [--max-body BYTES]
-//                     [--log none|error|warn|all] [--allow-host NAME]...
+//                     [--log none|error|warn|all] [--allow-host NAME]... [--watch]
 //   vyn-devhost call METHOD PATH [--body TEXT|@FILE] [--content-type TYPE]
 //                    [--arg NAME=JSON]... [--header NAME=VALUE]... [--verbose]
 //   vyn-devhost describe [--json | --openapi]
@@ -44,6 +44,7 @@ struct DevHostOptions {
   size_t max_body = size_t{64} * 1024 * 1024;
   LogFilter log = LogFilter::kWarn;
   std::vector<std::string> allowed_hosts;  // `Host` names served besides loopback's
+  bool watch = false;                      // reload the plugin when its library file changes
   // call
   uint32_t method = 0;
   std::string path;

@@ -108,13 +108,16 @@ TEST(CommandLineTest, HelpForTheProgramAndEachCommand) {
                "Unknown command 'fetch'");
 }
 
-TEST(CommandLineTest, ServeTakesALogFilterAndABodyLimit) {
+TEST(CommandLineTest, ServeTakesALogFilterABodyLimitAndWatch) {
   MaybeType<DevHostOptions> serve =
-      ParseCommandLine({"serve", "--log", "all", "--max-body", "1024"}, "/d.so");
+      ParseCommandLine({"serve", "--log", "all", "--max-body", "1024", "--watch"}, "/d.so");
   ASSERT_TRUE(serve.has_value()) << serve.ToText();
   EXPECT_EQ(serve.value().log, LogFilter::kAll);
   EXPECT_EQ(serve.value().max_body, 1024u);
+  EXPECT_TRUE(serve.value().watch);
   EXPECT_EQ(ParseCommandLine({"serve"}, "/d.so").value().log, LogFilter::kWarn);
+  EXPECT_FALSE(ParseCommandLine({"serve"}, "/d.so").value().watch);
+  EXPECT_FALSE(ParseCommandLine({"call", "GET", "/x", "--watch"}, "/d.so").has_value());
   EXPECT_STREQ(ParseCommandLine({"serve", "--log", "loud"}, "/d.so").failure().message(),
                "Bad --log 'loud': none, error, warn or all");
   EXPECT_STREQ(ParseCommandLine({"serve", "--max-body", "0"}, "/d.so").failure().message(),

@@ -57,6 +57,19 @@ MaybeType<RunningHost> StartHost(const DevHostOptions& options, const PluginSour
   return running;
 }
 
+namespace {
+
+// The line `serve --watch` prints for a reload.
+std::string ReloadLine(const ReloadRecord& reload) {
+  if (!reload.succeeded) {
+    return FormatText("vyn-devhost: %1 did not load: %2", reload.path, reload.reason);
+  }
+  return FormatText("vyn-devhost: reloaded %1 (load %2, %3 ms)", reload.path, reload.load,
+                    reload.duration_ms);
+}
+
+}  // namespace
+
 bool ShowsLogLine(LogFilter filter, int32_t level) {
   switch (filter) {
     case LogFilter::kNone:
@@ -165,8 +178,17 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
     std::lock_guard<std::mutex> lock(*out_mutex);
     out << "log " << LogLevelText(line.level) << "| " << line.text << std::endl;
   };
+  // With --watch the host loads copies of the library, which the watch makes.
+  std::unique_ptr<LibraryWatch> watch;
+  DevHostOptions loading = options;
+  if (options.watch && source.entry == nullptr) {
+    watch = std::make_unique<LibraryWatch>(options.plugin_path, WatchOptions{});
+    MaybeType<std::string> copy = watch->CopyForFirstLoad();
+    if (copy.is_failure()) return Fail(err, copy.failure());
+    loading.plugin_path = copy.TakeValue();
+  }
   MaybeType<RunningHost> running =
-      StartHost(options, source, observer, kServeRecordLimit, kServeRecordBytesLimit);
+      StartHost(loading, source, observer, kServeRecordLimit, kServeRecordBytesLimit);
   if (running.is_failure()) return Fail(err, running.failure());
   CoreHost& host = *running.value().host;
   SessionRecorder recorder(&host, running.value().peers.get(), kServeRecordLimit,
@@ -202,7 +224,16 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
             << std::endl;
       }
     }
+    if (watch != nullptr) {
+      watch->Start(&host, [&server, &out, out_mutex](const ReloadRecord& reload) {
+        server.PublishReload(reload);
+        std::lock_guard<std::mutex> lock(*out_mutex);
+        out << ReloadLine(reload) << std::endl;
+      });
+    }
     wait_for_stop(port);
+    // No reload from here on.
+    if (watch != nullptr) watch->Stop();
     // The plugin first: calls waiting for an answer end ("Finalizing"), so
     // the workers that serve them can finish and the server can stop.
     host.Shutdown();
@@ -211,6 +242,7 @@ int RunServe(const DevHostOptions& options, const PluginSource& source, std::ost
   }
   host.SetObserver(HostObserver{});
   host.Unload();
+  watch.reset();  // its copies go once nothing has them loaded
   {
     std::lock_guard<std::mutex> lock(*out_mutex);
     out << "vyn-devhost: stopped" << std::endl;

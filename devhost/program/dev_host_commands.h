@@ -64,7 +64,10 @@ int RunCall(const DevHostOptions& options, const PluginSource& source, std::ostr
 // end), stops the server and unloads the plugin. Prints "listening on
 // http://ADDRESS:PORT" when ready and the plugin log lines `options.log`
 // picks. The host, the simulated peers and the session served as HAR keep a
-// bounded window of records.
+// bounded window of records. With `options.watch` (and a library path) the
+// plugin is reloaded whenever a build replaces its file (`LibraryWatch`): a
+// line tells each reload, the inspector stream carries it, and the server
+// goes on whether it loaded.
 int RunServe(const DevHostOptions& options, const PluginSource& source, std::ostream& out,
              std::ostream& err, const std::function<void(int port)>& wait_for_stop);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End to end through the vyn-devhost page in headless Chromium.
 
-Starts `vyn-devhost serve --port 0` with a roster file, opens the page and,
+Starts `vyn-devhost serve --port 0 --watch` with a roster file on a copy of
+the plugin library, opens the page and,
 through the page itself: calls availability with a JSON, a MessagePack and
 a YAML body, launches a game and finds the launch event in the events panel under
 both its names, reads the current game, sends a body of the wrong shape and
@@ -10,10 +11,12 @@ availability answer change. In the inspector it sees the launch and an
 availability call made with curl in the calls panel, opens one, sees the
 gameflow and service-proxy requests in the outgoing panel, an error line in
 the log panel after a call the server fails, and the memory chart drawn.
-Saves a screenshot after the launch in the output folder, and checks that
-every request the page made went to 127.0.0.1.
+It rewrites the library's copy as a build would and sees the reload in the
+calls panel between the calls before and after it. Saves a screenshot after
+the reload in the output folder, and checks that every request the page made
+went to 127.0.0.1.
 
-    page_browser_test.py VYN_DEVHOST OUTPUT_FOLDER
+    page_browser_test.py VYN_DEVHOST PLUGIN_LIBRARY OUTPUT_FOLDER
 
 Exits 77 (skipped) when no browser can start or the page's npm packages are
 missing, unless CI=true, where that fails. Uses Debian's Selenium, so it runs under /usr/bin/python3.
@@ -78,11 +81,12 @@ def start_browser():
         skip_or_fail(f"Chromium did not start: {str(error).splitlines()[0]}")
 
 
-def start_server(program, folder):
+def start_server(program, library, folder):
     roster_file = os.path.join(folder, "roster.json")
     with open(roster_file, "w") as out:
         json.dump(ROSTER, out)
-    server = subprocess.Popen([program, "serve", "--port", "0", "--roster", roster_file],
+    server = subprocess.Popen([program, "serve", "--port", "0", "--roster", roster_file,
+                               "--watch", "--plugin", library],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     deadline = time.monotonic() + TIMEOUT
     while time.monotonic() < deadline:
@@ -193,14 +197,17 @@ def hosts_requested(driver):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         raise SystemExit(__doc__)
-    program, folder = sys.argv[1], sys.argv[2]
+    program, built_library, folder = sys.argv[1:]
     os.makedirs(folder, exist_ok=True)
     started = time.monotonic()
     check_page_packages()
     driver = start_browser()
-    server, address = start_server(program, folder)
+    # The watched library: a copy, so that "rebuilding" it leaves the build alone.
+    library = os.path.join(folder, os.path.basename(built_library))
+    shutil.copyfile(built_library, library)
+    server, address = start_server(program, library, folder)
     failures = []
     checked = []
 
@@ -266,14 +273,29 @@ def main():
             "return c !== null && c.width > 0 && memory.times.length >= 2;"))
         check("peak" in page.find("#memory-peak").get_attribute("textContent"),
               "the memory chart is drawn with the peak")
-        # The launch's answer beside the inspector (which stays in view).
-        answer = page.find('.opblock[id$="-PostVynSpectatorV1SpectateLaunch"] .live-responses-table')
-        driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", answer)
-        driver.save_screenshot(os.path.join(folder, "page_after_launch.png"))
 
         status, text = page.call("GetVynSpectatorV1Spectate")
         check(status == 200 and json.loads(text) == GAME,
               f"the current game is the launched one ({status} {text})")
+
+        # A build replaces the library: the next calls reach the new one.
+        shutil.copyfile(built_library, library)
+        modified = os.stat(library).st_mtime + 2
+        os.utime(library, (modified, modified))
+        page.find("#calls-table tr.reload.loaded")
+        before = page.calls()[1]
+        status, text = page.call(available, '["Ann","Cleo"]')
+        after = page.wait_for_call("/vyn-spectator/v1/buddy/spectate", 200,
+                                   after=int(before["number"][1:]))
+        rows = page.calls()
+        check(status == 200 and rows[0] == after and "reloaded" in rows[1]["reload-what"] and
+              "load 2" in rows[1]["reload-what"] and rows[2] == before,
+              "the calls panel shows the reload between the calls before and after it "
+              f"({rows[1]})")
+        # The launch's answer beside the inspector (which stays in view).
+        answer = page.find('.opblock[id$="-PostVynSpectatorV1SpectateLaunch"] .live-responses-table')
+        driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", answer)
+        driver.save_screenshot(os.path.join(folder, "page_after_reload.png"))
 
         status, text = page.call(available, '["Ann",', "application/json")
         message = json.loads(text).get("message", "") if text else ""

@@ -289,11 +289,12 @@ class Session : public std::enable_shared_from_this<Session> {
         return Answer(MemoryAnswer(state_->host->SampleMemoryStats()), keep_alive, head_only);
       }
       if (get && path == "/openapi.json") {
-        const ApiDescription* api = state_->host->api();
-        HttpAnswer answer =
-            api == nullptr ? ErrorAnswer(503, "The plugin is not loaded")
-                           : HttpAnswer{200, "application/json",
-                                        BuildOpenApiDocument(*api, state_->host->plugin_name())};
+        HttpAnswer answer;
+        state_->host->ReadApi([&answer](const ApiDescription* api, const std::string& name) {
+          answer = api == nullptr
+                       ? ErrorAnswer(503, "The plugin is not loaded")
+                       : HttpAnswer{200, "application/json", BuildOpenApiDocument(*api, name)};
+        });
         return Answer(std::move(answer), keep_alive, head_only);
       }
       if (get && IsPagePath(path)) {

@@ -215,6 +215,10 @@ void DevHttpServer::PublishEvent(const RecordedEvent& event) {
   state_->Publish(state_->inspector, PublishedFrame(event));
 }
 
+void DevHttpServer::PublishReload(const ReloadRecord& reload) {
+  state_->Publish(state_->inspector, ReloadFrame(reload));
+}
+
 int DevHttpServer::open_event_streams() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return static_cast<int>(state_->open_streams());

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "devhost/host/core_host.h"
+#include "devhost/host/library_watch.h"
 #include "devhost/peers/simulated_peers.h"
 #include "devhost/server/http_answer.h"
 #include "util/failure.h"
@@ -109,6 +110,10 @@ class DevHttpServer {
 
   // Sends `event` to every open event stream (also called by the observer).
   void PublishEvent(const RecordedEvent& event);
+
+  // Tells the inspector's streams that the plugin was reloaded. Safe from
+  // any thread.
+  void PublishReload(const ReloadRecord& reload);
 
   // Number of event streams currently open.
   int open_event_streams() const;

@@ -45,6 +45,7 @@ std::string MemoryJson(const MemoryStats& stats) {
 void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& answer) {
   const CallRequest& request = call.request;
   Member(json, "number", static_cast<int64_t>(call.number));
+  Member(json, "load", static_cast<int64_t>(call.load));
   Member(json, "time", call.time_ms);
   Member(json, "durationUs", call.duration_us);
   Member(json, "method", Quoted(HttpMethodRecordText(request.method, request.method_name)));
@@ -58,6 +59,14 @@ void CallSummary(std::string* json, const CallRecord& call, const HttpAnswer& an
   Member(json, "allocations", call.AllocationsMade());
   Member(json, "liveBytes", call.LiveBytesChange());
   Member(json, "liveAllocations", call.LiveAllocationsChange());
+}
+
+std::string FileJson(const WatchedFile& file) {
+  if (!file.exists) return "null";
+  std::string json = "{";
+  Member(&json, "modified", file.modified_ms);
+  Member(&json, "size", static_cast<int64_t>(file.size));
+  return json + "}";
 }
 
 }  // namespace
@@ -113,6 +122,19 @@ std::string PublishedFrame(const RecordedEvent& event) {
   return Frame("published", json + "}");
 }
 
+std::string ReloadFrame(const ReloadRecord& reload) {
+  std::string json = "{";
+  Member(&json, "time", reload.time_ms);
+  Member(&json, "path", Quoted(reload.path));
+  Member(&json, "old", FileJson(reload.old_file));
+  Member(&json, "new", FileJson(reload.new_file));
+  Member(&json, "succeeded", reload.succeeded ? "true" : "false");
+  if (!reload.succeeded) Member(&json, "reason", Quoted(reload.reason));
+  Member(&json, "load", static_cast<int64_t>(reload.load));
+  Member(&json, "durationMs", reload.duration_ms);
+  return Frame("reload", json + "}");
+}
+
 HttpAnswer CallAnswer(const CoreHost& host, std::string_view url_path) {
   std::string_view digits = url_path.substr(kCallsPathPrefix.size());
   uint64_t number = 0;
@@ -164,7 +186,7 @@ const char kInspectorPathItems[] = R"json({
     "get": {
       "operationId": "GetDevhostInspector",
       "summary": "Follow what happens inside the plugin",
-      "description": "A stream of Server-Sent Events, each named by its kind: call (one call into the plugin, from any client, with its status, duration, body and the change in the plugin's allocations), outgoing (a request the plugin sent to the other plugins or the server with its answer, an answer delivered back to it as an event, or a wait it began or ended; linked to its call by number), log (a line the plugin logged, whatever --log prints), published (an event the plugin published). Every message has an id; a new stream starts with the newest 1,000 messages kept (about 4 MiB at most), a reconnecting one after its Last-Event-ID. The stand-in host's own endpoint, not the plugin's.",
+      "description": "A stream of Server-Sent Events, each named by its kind: call (one call into the plugin, from any client, with its status, duration, body and the change in the plugin's allocations), outgoing (a request the plugin sent to the other plugins or the server with its answer, an answer delivered back to it as an event, or a wait it began or ended; linked to its call by number), log (a line the plugin logged, whatever --log prints), published (an event the plugin published), reload (serve --watch loaded a new build of the plugin library: the old and new file's modification time and size, whether it succeeded and why not, the load number calls carry afterwards). Every message has an id; a new stream starts with the newest 1,000 messages kept (about 4 MiB at most), a reconnecting one after its Last-Event-ID. The stand-in host's own endpoint, not the plugin's.",
       "tags": ["vyn-devhost"],
       "parameters": [{"name": "Last-Event-ID", "in": "header", "required": false,
                       "description": "The id of the last message seen: the stream goes on after it",
@@ -227,6 +249,7 @@ const char kInspectorSchemas[] = R"json({
     "required": ["number", "time", "durationUs", "method", "path", "status", "request", "answer"],
     "properties": {
       "number": {"type": "integer"},
+      "load": {"type": "integer", "description": "Which load of the plugin answered: 1 for the first, one more after each reload"},
       "time": {"type": "integer", "description": "When the call began, in milliseconds since 1970"},
       "durationUs": {"type": "integer"},
       "method": {"type": "string"}, "path": {"type": "string"}, "function": {"type": "string"},

@@ -6,7 +6,8 @@
 // (the answers read the host's records), safe from any thread.
 //
 //   GET /devhost/inspector         one stream, each message named by its kind:
-//                                  "call", "outgoing", "log", "published"
+//                                  "call", "outgoing", "log", "published",
+//                                  "reload"
 //   GET /devhost/calls/<number>    one call's request and answer in full
 //   GET /devhost/memory            the plugin's allocator counters now
 #ifndef VYN_DEVHOST_SERVER_INSPECTOR_H_
@@ -16,6 +17,7 @@
 #include <string_view>
 
 #include "devhost/host/core_host.h"
+#include "devhost/host/library_watch.h"
 #include "devhost/server/http_answer.h"
 
 namespace Kestrel::DevHost {
@@ -34,6 +36,7 @@ std::string CallFrame(const CallRecord& call);
 std::string OutgoingFrame(const OutgoingRecord& outgoing);
 std::string LogFrame(const LogLine& line);
 std::string PublishedFrame(const RecordedEvent& event);
+std::string ReloadFrame(const ReloadRecord& reload);
 
 // The answer to `GET /devhost/calls/<number>`: the call's summary with its
 // request (headers, body, arguments), its answer as the server gave it and

@@ -1,6 +1,6 @@
 // The inspector of the vyn-devhost page: what happens inside the plugin, from
-// the host's stream /devhost/inspector (calls, outgoing requests and waits,
-// log lines, published events) and its memory counters (/devhost/memory),
+// the host's stream /devhost/inspector (calls, reloads of the plugin,
+// outgoing requests and waits, log lines, published events) and its memory counters (/devhost/memory),
 // drawn with the kept charting package.
 'use strict';
 
@@ -75,8 +75,30 @@ function addCall(call) {
     ['live', signed(call.liveBytes) + ' B'],
   ];
   for (const [name, text] of cells) row.append(element('td', name, String(text)));
-  row.title = 'at ' + clock(call.time) + ' by ' + call.function + '; click for the request and answer';
+  row.title = 'at ' + clock(call.time) + ' by ' + call.function + ' (load ' + call.load +
+              '); click for the request and answer';
   row.addEventListener('click', () => openCall(call.number));
+  prepend(document.querySelector('#calls-table tbody'), row);
+}
+
+// A reload of the plugin library (serve --watch), as a row between the calls
+// before it and after it (each call's tooltip names the load that answered
+// it); its tooltip gives the file's size and time before and after.
+function fileText(file) {
+  return file ? bytes(file.size) + ' of ' + clock(file.modified) : 'missing';
+}
+
+function addReload(reload) {
+  const row = element('tr', 'reload ' + (reload.succeeded ? 'loaded' : 'failed'));
+  const name = reload.path.split(/[\\/]/).pop();
+  const what = reload.succeeded
+    ? '\u21bb reloaded ' + name + ' (load ' + reload.load + ', ' + reload.durationMs + ' ms)'
+    : '\u21bb ' + name + ' did not load: ' + reload.reason;
+  const cell = element('td', 'reload-what', what);
+  cell.colSpan = 8;
+  row.append(cell);
+  row.title = 'at ' + clock(reload.time) + ': ' + fileText(reload.old) + ' \u2192 ' +
+              fileText(reload.new);
   prepend(document.querySelector('#calls-table tbody'), row);
 }
 
@@ -165,6 +187,7 @@ function followInspector() {
     outgoing: addOutgoing,
     log: addLogLine,
     published: (event) => addEvent(event.name, JSON.stringify(event.payload)),
+    reload: addReload,
   };
   for (const [kind, handler] of Object.entries(handlers)) {
     stream.addEventListener(kind, (message) => {
