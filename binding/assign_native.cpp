@@ -5,7 +5,6 @@
 #include <limits>
 #include <type_traits>
 
-#include "binding/field_codec.h"
 #include "binding/type_registry.h"
 #include "util/base64.h"
 #include "util/format_text.h"
@@ -43,6 +42,9 @@ constexpr char kUnregistered[] =
     "structure at all.";
 constexpr char kStructNotStructure[] =
     "Couldn't assign value to '%1' of type %2 because the input not a structure.";
+// A field that has no conversion at all (no adapter, or a kind with no native
+// form); registered fields never produce it.
+constexpr char kUnsupportedFieldType[] = "Unsupported field type";
 constexpr char kMissingRequired[] =
     "Couldn't assign value to '%1' of type %2 because the input structure doesn't have required "
     "field '%3'.";

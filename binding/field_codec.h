@@ -17,16 +17,12 @@
 #include <vector>
 
 #include "binding/assign_native.h"
+#include "binding/binding_callback.h"
 #include "binding/binding_property.h"
-#include "binding/builtin_vocabulary.h"
 #include "binding/field_adapter.h"
 #include "binding/native_walker.h"
 
 namespace Kestrel {
-
-// Message of a field that has no conversion at all (no adapter, or a kind with
-// no native form); registered fields never produce it.
-inline constexpr const char kUnsupportedFieldType[] = "Unsupported field type";
 
 template <class T>
 struct FieldCodec {

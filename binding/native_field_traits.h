@@ -22,7 +22,7 @@
 
 namespace Kestrel {
 
-struct BindingCallback;  // builtin_vocabulary.h
+struct BindingCallback;  // binding_callback.h
 
 // How a C++ field type maps to a field's kinds: `kKind`, `kElementKind`, and
 // `ElementIdentity()`, the identity of the struct or enum held (innermost for
