@@ -36,7 +36,7 @@ struct FieldCodec {
     AssignValue<T>(status, native, input, path, element_type, registry);
   }
   // Walks `native` into `sink` by the rule of T; false only for an
-  // unregistered struct.
+  // unregistered struct. `element_type` may be null, as for `Assign`.
   [[nodiscard]] static bool Walk(NativeSink& sink, const T& native, const TypeRecord* element_type,
                                  TypeRegistry& registry) {
     return WalkValue<T>(sink, native, element_type, registry);
@@ -47,6 +47,7 @@ struct FieldCodec {
 // messages name "uint32"), converted to an unsigned number.
 template <>
 struct FieldCodec<BindingCallback> {
+  // As the primary rules; `element_type` is not read and may be null.
   static void Assign(PropertyResult& status, BindingCallback& native, const BindingProperty& input,
                      std::string_view path, const TypeRecord* /*element_type*/,
                      TypeRegistry& /*registry*/, uint32_t /*flags*/) {
@@ -75,6 +76,8 @@ concept IsTypedContainer = requires {
 template <class T>
 class NativeFieldAdapter final : public FieldAdapter {
  public:
+  // The contracts of `FieldAdapter`: `native` is never null, `element_type`
+  // may be.
   void Assign(PropertyResult& status, void* native, const BindingProperty& input,
               std::string_view path, const TypeRecord* element_type, TypeRegistry& registry,
               uint32_t flags) const override {

@@ -1,5 +1,6 @@
 // `NativeFieldTraits<T>`: how a C++ field type maps to its `NativeKind`, its
-// element kind and the identity of the struct or enum it holds.
+// element kind and the identity of the struct or enum it holds
+// (`ElementIdentity()`: nullptr when it holds neither).
 //
 // `TypeBuilder::AddField<T>` and `TypeRegistry::DeduceFieldType<T>` read the
 // traits; the conversions read the kinds. The traits are compile-time only and

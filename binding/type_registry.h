@@ -348,9 +348,11 @@ class TypeRegistry {
   // Returns the first enumerator, in name order, of the enum with `identity` whose
   // number is `value`; nullptr when the type or such an enumerator is missing.
   const EnumValueRecord* FindEnumValue(const StaticTypeInfo* identity, int32_t value) const;
-  // Returns whether the enum with `identity` has an enumerator numbered `value`.
+  // Returns whether the enum with `identity` has an enumerator numbered
+  // `value`; false for a null `identity`.
   bool HasEnumValue(const StaticTypeInfo* identity, int32_t value) const;
-  // Returns the number of the enumerator named exactly `name`, or nothing.
+  // Returns the number of the enumerator named exactly `name`, or nothing
+  // (also for a null `identity`).
   std::optional<int32_t> FindEnumNumber(const StaticTypeInfo* identity,
                                         std::string_view name) const;
 
@@ -362,7 +364,7 @@ class TypeRegistry {
     return FieldType{Traits::kKind, Traits::kElementKind, FindType(Traits::ElementIdentity())};
   }
 
-  // Snapshots taken under the lock, in registration order.
+  // Snapshots taken under the lock, in registration order; no entry is null.
   std::vector<const TypeRecord*> SnapshotTypes() const;
   std::vector<const FunctionRecord*> SnapshotFunctions() const;
   std::vector<const EventRecord*> SnapshotEvents() const;
@@ -370,7 +372,7 @@ class TypeRegistry {
   // Removes and destroys the type named `name` (and its fields' adapters).
   // Returns false when there is none. Records of other types that refer to it
   // keep dangling element references: remove only at start-up or shutdown.
-  bool RemoveType(std::string_view name);
+  [[nodiscard]] bool RemoveType(std::string_view name);
   void ClearTypes();
   void ClearFunctions();
   void ClearEvents();
