@@ -15,7 +15,7 @@
 #include "bench/bench_allocator.h"
 #include "bench/benchmarks.h"
 #include "binding/static_type.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "formats/json_native.h"
 
 namespace TwitterRecords {

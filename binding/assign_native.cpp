@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
-#include "binding/field_codec.h"
 #include "binding/type_registry.h"
 #include "util/base64.h"
 #include "util/format_text.h"
@@ -42,6 +42,9 @@ constexpr char kUnregistered[] =
     "structure at all.";
 constexpr char kStructNotStructure[] =
     "Couldn't assign value to '%1' of type %2 because the input not a structure.";
+// A field that has no conversion at all (no adapter, or a kind with no native
+// form); registered fields never produce it.
+constexpr char kUnsupportedFieldType[] = "Unsupported field type";
 constexpr char kMissingRequired[] =
     "Couldn't assign value to '%1' of type %2 because the input structure doesn't have required "
     "field '%3'.";
@@ -76,6 +79,108 @@ template <class Integer>
 double BoundAsDouble(Integer bound) {
   volatile double rounded = static_cast<double>(bound);
   return rounded;
+}
+
+// Whether a number read from the input lies outside the destination's range.
+// One overload per destination and source type; a NaN source lies inside
+// every range (an integer destination takes it as 0), and an integer source
+// fits every floating destination.
+bool OutOfRange(const SignedRange& range, int64_t value) {
+  return value < range.min || value > range.max;
+}
+bool OutOfRange(const SignedRange& range, uint64_t value) {
+  return range.max < 0 || value > static_cast<uint64_t>(range.max);
+}
+bool OutOfRange(const SignedRange& range, double value) {
+  return value < BoundAsDouble(range.min) || value > BoundAsDouble(range.max);
+}
+bool OutOfRange(const UnsignedRange& range, int64_t value) {
+  return value < 0 || static_cast<uint64_t>(value) < range.min ||
+         static_cast<uint64_t>(value) > range.max;
+}
+bool OutOfRange(const UnsignedRange& range, uint64_t value) {
+  return value < range.min || value > range.max;
+}
+bool OutOfRange(const UnsignedRange& range, double value) {
+  return value < 0.0 || value < BoundAsDouble(range.min) || value > BoundAsDouble(range.max);
+}
+bool OutOfRange(const DoubleRange& /*range*/, int64_t /*value*/) {
+  return false;
+}
+bool OutOfRange(const DoubleRange& /*range*/, uint64_t /*value*/) {
+  return false;
+}
+bool OutOfRange(const DoubleRange& range, double value) {
+  return value < range.min || value > range.max;
+}
+
+// A number that passed `OutOfRange` as the destination's type: doubles
+// truncate toward zero into integers, integers convert as C++ does.
+template <class Number, class Source>
+Number ConvertInRange(Source value) {
+  if constexpr (std::is_floating_point_v<Source> && std::is_same_v<Number, int64_t>) {
+    return TruncateSigned(value);
+  } else if constexpr (std::is_floating_point_v<Source> && std::is_same_v<Number, uint64_t>) {
+    return TruncateUnsigned(value);
+  } else {
+    return static_cast<Number>(value);
+  }
+}
+
+// The number text rule of each destination (number_text.h).
+int64_t ParseNumberText(PropertyResult& status, std::string_view text, const SignedRange& range,
+                        std::string_view path) {
+  return ParseSignedText(status, text, range, path);
+}
+uint64_t ParseNumberText(PropertyResult& status, std::string_view text, const UnsignedRange& range,
+                         std::string_view path) {
+  return ParseUnsignedText(status, text, range, path);
+}
+double ParseNumberText(PropertyResult& status, std::string_view text, const DoubleRange& range,
+                       std::string_view path) {
+  return ParseDoubleText(status, text, range, path);
+}
+
+// Checks `value`, read from the input, against `range` and converts it; an
+// out-of-range value sets the error, naming the value as read, and gives 0.
+template <class Range, class Source>
+auto AssignInRange(PropertyResult& status, Source value, std::string_view path,
+                   const Range& range) {
+  using Number = decltype(range.max);
+  if (OutOfRange(range, value)) {
+    status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
+    return Number{};
+  }
+  return ConvertInRange<Number>(value);
+}
+
+// The one assignment of a number destination (`Range` is its `SignedRange`,
+// `UnsignedRange` or `DoubleRange`): every number kind, enums by their number,
+// is range-checked; a string is parsed by the destination's text rule.
+template <class Range>
+auto AssignNumber(PropertyResult& status, const BindingProperty& input, std::string_view path,
+                  const Range& range) {
+  using Number = decltype(range.max);
+  if (!status.IsValid()) return Number{};
+  switch (input.kind()) {
+    case PropertyKind::kEmpty:
+      status.SetError(FormatText(kRequired, path));
+      return Number{};
+    case PropertyKind::kSigned:
+      return AssignInRange(status, input.GetSigned(), path, range);
+    case PropertyKind::kEnum:
+      return AssignInRange(status, static_cast<int64_t>(input.GetEnum().value), path, range);
+    case PropertyKind::kUnsigned:
+      return AssignInRange(status, input.GetUnsigned(), path, range);
+    case PropertyKind::kFloat:
+      return AssignInRange(status, input.GetDouble(), path, range);
+    case PropertyKind::kString:
+      return ParseNumberText(status, input.GetString(), range, path);
+    default:
+      status.SetError(
+          FormatText(kInvalidType, path, range.type_name, PropertyKindName(input.kind())));
+      return Number{};
+  }
 }
 
 // Writes the low `size` bytes of `value` (little-endian host) at `native`.
@@ -134,119 +239,17 @@ bool AssignBool(PropertyResult& status, const BindingProperty& input, std::strin
 
 int64_t AssignSigned(PropertyResult& status, const BindingProperty& input, std::string_view path,
                      const SignedRange& range) {
-  if (!status.IsValid()) return 0;
-  switch (input.kind()) {
-    case PropertyKind::kEmpty:
-      status.SetError(FormatText(kRequired, path));
-      return 0;
-    case PropertyKind::kSigned:
-    case PropertyKind::kEnum: {
-      const int64_t value = input.kind() == PropertyKind::kSigned
-                                ? input.GetSigned()
-                                : static_cast<int64_t>(input.GetEnum().value);
-      if (value < range.min || value > range.max) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return value;
-    }
-    case PropertyKind::kUnsigned: {
-      const uint64_t value = input.GetUnsigned();
-      if (range.max < 0 || value > static_cast<uint64_t>(range.max)) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return static_cast<int64_t>(value);
-    }
-    case PropertyKind::kFloat: {
-      const double value = input.GetDouble();
-      if (value < BoundAsDouble(range.min) || value > BoundAsDouble(range.max)) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return TruncateSigned(value);
-    }
-    case PropertyKind::kString:
-      return ParseSignedText(status, input.GetString(), range, path);
-    default:
-      status.SetError(
-          FormatText(kInvalidType, path, range.type_name, PropertyKindName(input.kind())));
-      return 0;
-  }
+  return AssignNumber(status, input, path, range);
 }
 
 uint64_t AssignUnsigned(PropertyResult& status, const BindingProperty& input, std::string_view path,
                         const UnsignedRange& range) {
-  if (!status.IsValid()) return 0;
-  switch (input.kind()) {
-    case PropertyKind::kEmpty:
-      status.SetError(FormatText(kRequired, path));
-      return 0;
-    case PropertyKind::kSigned:
-    case PropertyKind::kEnum: {
-      const int64_t value = input.kind() == PropertyKind::kSigned
-                                ? input.GetSigned()
-                                : static_cast<int64_t>(input.GetEnum().value);
-      if (value < 0 || static_cast<uint64_t>(value) < range.min ||
-          static_cast<uint64_t>(value) > range.max) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return static_cast<uint64_t>(value);
-    }
-    case PropertyKind::kUnsigned: {
-      const uint64_t value = input.GetUnsigned();
-      if (value < range.min || value > range.max) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return value;
-    }
-    case PropertyKind::kFloat: {
-      const double value = input.GetDouble();
-      if (value < 0.0 || value < BoundAsDouble(range.min) || value > BoundAsDouble(range.max)) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0;
-      }
-      return TruncateUnsigned(value);
-    }
-    case PropertyKind::kString:
-      return ParseUnsignedText(status, input.GetString(), range, path);
-    default:
-      status.SetError(
-          FormatText(kInvalidType, path, range.type_name, PropertyKindName(input.kind())));
-      return 0;
-  }
+  return AssignNumber(status, input, path, range);
 }
 
 double AssignDouble(PropertyResult& status, const BindingProperty& input, std::string_view path,
                     const DoubleRange& range) {
-  if (!status.IsValid()) return 0.0;
-  switch (input.kind()) {
-    case PropertyKind::kEmpty:
-      status.SetError(FormatText(kRequired, path));
-      return 0.0;
-    case PropertyKind::kSigned:
-      return static_cast<double>(input.GetSigned());
-    case PropertyKind::kUnsigned:
-      return static_cast<double>(input.GetUnsigned());
-    case PropertyKind::kEnum:
-      return static_cast<double>(input.GetEnum().value);
-    case PropertyKind::kFloat: {
-      const double value = input.GetDouble();
-      if (value < range.min || value > range.max) {
-        status.SetError(FormatText(kOutOfRange, value, path, range.type_name));
-        return 0.0;
-      }
-      return value;
-    }
-    case PropertyKind::kString:
-      return ParseDoubleText(status, input.GetString(), range, path);
-    default:
-      status.SetError(
-          FormatText(kInvalidType, path, range.type_name, PropertyKindName(input.kind())));
-      return 0.0;
-  }
+  return AssignNumber(status, input, path, range);
 }
 
 int32_t AssignEnum(PropertyResult& status, const BindingProperty& input, std::string_view path,

@@ -109,7 +109,7 @@ void AssignStructFields(PropertyResult& status, void* native, const BindingPrope
                         std::string_view path, const TypeRecord* type, TypeRegistry& registry);
 
 // Assigns `input` to the field `field` whose native storage is at `native` (the
-// field's own address, not the struct's), dispatching on the field's native
+// field's own address, not the struct's; never null), dispatching on the field's native
 // kind. Vectors, maps, single blobs, callbacks and fields flagged use-adapter go
 // through the field's adapter, which knows the exact C++ type; a field without
 // an adapter for those fails with "Unsupported field type".

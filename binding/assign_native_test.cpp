@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "util/counting_allocator.h"
 
 namespace AssignProbe {

@@ -11,7 +11,9 @@
 // References returned by `At`, `Append` and `Elements` are invalidated when the
 // collection grows; field references stay valid until the field's structure is
 // released. A tree is used by one thread at a time, reads included: reading a
-// large structure in order may first rearrange its members' slots.
+// large structure in order may first rearrange its members' slots. The readers'
+// tree builder reaches further in through `StructureBuilding`
+// (structure_building.h).
 //
 //   BindingProperty doc;
 //   doc.Field("name").SetString("Ann");
@@ -32,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/field_table.h"
 #include "binding/property_store.h"
 
 namespace Kestrel {
@@ -72,17 +75,16 @@ struct EnumValue {
 static_assert(sizeof(void*) != 4 || sizeof(EnumValue) == 8);
 
 class PropertyVisitor;
-struct FieldTable;
 
 class BindingProperty {
  public:
   // Largest element count of a collection; more is a std::length_error.
-  static constexpr std::size_t kMaxCollectionSize = 0x0FFFFFFF;
+  static constexpr std::size_t kMaxCollectionSize = FieldTable::kMaxMembers;
   // Elements a collection makes room for on its first append.
   static constexpr std::size_t kFirstCollectionCapacity = 2;
   // Members a structure makes room for with its first one; a structure holds
   // at most `kMaxCollectionSize` members.
-  static constexpr std::size_t kFirstStructureCapacity = 4;
+  static constexpr std::size_t kFirstStructureCapacity = FieldTable::kFirstCapacity;
 
   // Empty, owning a store that is made on first need.
   BindingProperty() noexcept = default;
@@ -190,70 +192,17 @@ class BindingProperty {
     return AppendSlow();
   }
   // Makes the value a structure and returns the field `name` (cut at its first
-  // NUL), inserting an empty one when absent.
+  // NUL; a null `name` is the empty name), inserting an empty one when absent.
   BindingProperty& Field(const char* name);
   BindingProperty& Field(const std::string& name);
   BindingProperty& Field(std::string_view name);
   // As `Field`, for a name the caller knows to hold no NUL byte (a reader
   // that checked its whole input): the name is taken without searching it.
   BindingProperty& FieldWithoutNul(std::string_view name) { return InsertField(name); }
-  // The entry of `name` (all its bytes) in this value's tree, counted once
-  // more, for a reader that meets the same names again: `FieldOfName` then
-  // selects members by it without interning the text each time. Makes the
-  // store when there is none. Throws std::bad_alloc. Never nullptr.
-  const PooledString* RetainName(std::string_view name) { return EnsureStore()->Intern(name); }
-  // Counts `name`, an entry of this tree still counted, once more.
-  void RetainName(const PooledString* name) { store_->Retain(name); }
-  // Gives back a count taken by `RetainName` on a value of the same tree.
-  void ReleaseName(const PooledString* name) { store_->Release(name); }
-  // As `FieldWithoutNul`, for a name from `RetainName` of this tree that the
-  // caller keeps counted during the call. `*below`, when not nullptr, is a
-  // name of this tree the caller knows to sort below `name` (and keeps
-  // counted): when it is the last member, `name` goes after it without a
-  // comparison. When `name` is added after the last member, `*below` is set
-  // to that member's name; otherwise it is left as it was.
-  BindingProperty& FieldOfName(const PooledString* name, const PooledString** below);
-  // The part of `FieldOfName` that appends: when this is a structure and
-  // `name` goes after its last member (or it has none), adds the member there
-  // and returns it; else returns nullptr and changes nothing.
-  BindingProperty* AppendFieldOfName(const PooledString* name, const PooledString** below);
-
-  // Gathering: a reader whose keys arrive out of name order may add members
-  // in arrival order and put them in name order once, when the structure is
-  // complete. Between the first `GatherField` and `ArrangeFields` or
-  // `SortFields`, the structure's members are in arrival order and only the
-  // calls below may touch it (its release is safe too).
-  //
-  // Most members a gathered structure may have.
-  static constexpr std::size_t kMaxGatheredFields = 256;
-  // True for a structure that may be gathered: its members are in one run and
-  // fewer than `kMaxGatheredFields`.
-  bool CanGatherFields() const;
-  // Adds the member `name` (a name of this tree, kept counted by the caller
-  // and absent from the structure) after the last member, in arrival order.
-  // Throws as `FieldOfName`, leaving the members as they were.
-  BindingProperty& GatherField(const PooledString* name);
-  // The member `name` of a gathered structure, or nullptr (a linear search).
-  BindingProperty* FindGatheredField(const PooledString* name);
-  // The name of member `index` of a gathered structure, in arrival order.
-  const PooledString* GatheredName(std::size_t index) const;
-  // True when the first `count` members of a gathered structure (it has at
-  // least that many) are named `names[0, count)`, in that order.
-  bool GatheredNamesAre(const PooledString* const* names, std::size_t count) const;
-  // Puts the members of a gathered structure in name order: `order[k]` is
-  // the arrival index of the k-th member in name order, and indices at or
-  // above the member count are skipped (`order` may describe a longer
-  // structure whose arrival order starts the same). Never fails.
-  void ArrangeFields(const uint16_t* order, std::size_t order_size);
-  // Sorts the members of a gathered structure by name, writing their
-  // arrival indices in name order to `order` (room for every member).
-  // Never fails.
-  void SortFields(uint16_t* order);
-
   // Element `index`, or `EmptyValue()` when this is no collection or too short.
   const BindingProperty& GetAt(std::size_t index) const;
-  // Field `name` (cut at its first NUL), or `EmptyValue()` when absent or when
-  // this is no structure.
+  // Field `name` (cut at its first NUL; a null `name` is the empty name), or
+  // `EmptyValue()` when absent or when this is no structure.
   const BindingProperty& GetField(const char* name) const;
   const BindingProperty& GetField(const std::string& name) const;
   const BindingProperty& GetField(std::string_view name) const;
@@ -298,13 +247,8 @@ class BindingProperty {
   void Accept(PropertyVisitor& visitor) const;
 
  private:
-  // One member of a structure: its interned name and its value, a block of
-  // the store of its own, so that adding members never moves a value. A
-  // structure's members are a `FieldTable` (binding/field_table.h).
-  struct FieldSlot {
-    const PooledString* name;
-    BindingProperty* value;
-  };
+  // One member of a structure; a structure's members are a `FieldTable`.
+  using FieldSlot = FieldTable::Slot;
   // Control record of a collection, in the store.
   struct ElementVector {
     BindingProperty* data;
@@ -326,6 +270,22 @@ class BindingProperty {
     ElementVector* collection;
     FieldTable* structure;
   };
+
+  // The tree builder's calls (StructureBuilding, structure_building.h, says
+  // what each does).
+  const PooledString* RetainName(std::string_view name) { return EnsureStore()->Intern(name); }
+  void RetainName(const PooledString* name) { store_->Retain(name); }
+  void ReleaseName(const PooledString* name) { store_->Release(name); }
+  BindingProperty& FieldOfName(const PooledString* name, const PooledString** below);
+  BindingProperty* AppendFieldOfName(const PooledString* name, const PooledString** below);
+  static constexpr std::size_t kMaxGatheredFields = 256;
+  bool CanGatherFields() const;
+  BindingProperty& GatherField(const PooledString* name);
+  BindingProperty* FindGatheredField(const PooledString* name);
+  const PooledString* GatheredName(std::size_t index) const;
+  bool GatheredNamesAre(const PooledString* const* names, std::size_t count) const;
+  void ArrangeFields(const uint16_t* order, std::size_t order_size);
+  void SortFields(uint16_t* order);
 
   // The members of a structure in name order (settling its table first);
   // empty for other kinds.
@@ -369,7 +329,7 @@ class BindingProperty {
   uint8_t owns_store_ = 1;
 
   friend class PropertyReleaser;
-  friend struct FieldTable;
+  friend class StructureBuilding;
   friend class PropertyResult;
 };
 static_assert(sizeof(void*) != 4 || sizeof(BindingProperty) == 16);

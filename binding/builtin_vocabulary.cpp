@@ -1,6 +1,6 @@
 #include "binding/builtin_vocabulary.h"
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 
 namespace Kestrel {
 namespace {
@@ -143,6 +143,23 @@ void RegisterAsyncAndEvents(TypeRegistry& registry) {
 void RegisterBuiltinVocabulary(TypeRegistry& registry) {
   RegisterHelpTypes(registry);
   RegisterAsyncAndEvents(registry);
+}
+
+// A registry's construction and rebuild live with the vocabulary they register:
+// the vocabulary's types are built on the registry, and the registry itself
+// knows nothing of them.
+TypeRegistry::TypeRegistry() {
+  Initialize();
+}
+
+void TypeRegistry::Initialize() {
+  if (populated_) {
+    ClearFunctions();
+    ClearEvents();
+    ClearTypes();
+  }
+  RegisterBuiltinVocabulary(*this);
+  populated_ = true;
 }
 
 }  // namespace Kestrel

@@ -2,11 +2,12 @@
 // types: the help records in which an exposed API is described as data
 // (`BindingHelpProvider`), the states of an asynchronous operation
 // (`BindingAsyncState`), five event payload records and the event "OnCallback";
-// beside them the native callback type of callback fields (`BindingCallback`)
-// and the base of resource records (`Resource`), which are not registered.
+// beside them the base of resource records (`Resource`), which is not
+// registered, and the callback type of binding_callback.h.
 //
-// The registry registers them itself at construction and at every rebuild
-// (`TypeRegistry::Initialize`); modules register their types after them. The
+// A registry holds them from construction on and after every rebuild
+// (`TypeRegistry::Initialize`, defined here since the vocabulary is built on
+// the registry); modules register their types after them. The
 // native records below are plain values owned by whoever holds them.
 //
 //   TypeRegistry registry;   // already holds "BindingHelpFormat" ... "OnCallback"
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/binding_callback.h"
 #include "binding/binding_property.h"
 #include "binding/static_type.h"
 
@@ -43,18 +45,6 @@ struct BindingGenericEvent {
   BindingProperty data;
 };
 static_assert(sizeof(BindingGenericEvent) == sizeof(BindingProperty));
-
-// A callback that a client provides: the id under which the plugin invokes it,
-// firing "OnCallback" with a `BindingCallbackEvent` of this id. The native
-// type of the field kind "callback" (18): such a field converts only through
-// its adapter (field_codec.h), from a number that fits uint32 and to an
-// unsigned number.
-struct BindingCallback {
-  uint32_t id = 0;
-
-  bool operator==(const BindingCallback&) const = default;
-};
-static_assert(sizeof(BindingCallback) == 4);
 
 // The parameters of a call to a provided callback.
 struct BindingCallbackEvent {
@@ -172,7 +162,6 @@ void RegisterBuiltinVocabulary(TypeRegistry& registry);
 
 VYN_STATIC_TYPE(Kestrel::BindingAsyncState::Type, "enum Kestrel::BindingAsyncState::Type");
 VYN_STATIC_TYPE(Kestrel::BindingGenericEvent, "struct Kestrel::BindingGenericEvent");
-VYN_STATIC_TYPE(Kestrel::BindingCallback, "struct Kestrel::BindingCallback");
 VYN_STATIC_TYPE(Kestrel::BindingCallbackEvent, "struct Kestrel::BindingCallbackEvent");
 VYN_STATIC_TYPE(Kestrel::BindingGenericAsyncEvent, "struct Kestrel::BindingGenericAsyncEvent");
 VYN_STATIC_TYPE(Kestrel::BindingAsyncFailureEvent, "struct Kestrel::BindingAsyncFailureEvent");

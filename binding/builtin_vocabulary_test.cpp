@@ -8,7 +8,7 @@
 
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 
 namespace Kestrel {
 struct CallbackHolder {

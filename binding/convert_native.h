@@ -91,7 +91,7 @@ void ConvertStruct(PropertyResult& output, const void* native, const TypeRecord*
                    TypeRegistry& registry);
 
 // Converts the field `field` whose storage is at `native` (the field's own
-// address) into `output`, which is first made empty and valid. Vectors, maps,
+// address, never null) into `output`, which is first made empty and valid. Vectors, maps,
 // callbacks, use-adapter fields and enums whose record is missing go through the
 // field's adapter (no adapter: `output` is left empty and valid).
 void ConvertField(PropertyResult& output, const void* native, const FieldRecord& field,

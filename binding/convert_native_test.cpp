@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "binding/assign_native.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "util/counting_allocator.h"
 
 namespace ConvertProbe {

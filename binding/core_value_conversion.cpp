@@ -18,9 +18,11 @@ constexpr char kIncompatible[] =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
     "'%2'.";
 
-// Leaf forms; `out` is zeroed. A text goes out up to its first NUL.
+// Leaf forms; `out` is zeroed. A text goes out up to its first NUL. A part
+// whose memory cannot be allocated stays nil (`ToCoreValue`'s promise), so
+// the results of the `Client::Set...` calls are dropped where they stand.
 void SetCoreText(CoreValue& out, std::string_view text) {
-  Client::SetOwnedString(&out, text.substr(0, text.find('\0')));
+  (void)Client::SetOwnedString(&out, text.substr(0, text.find('\0')));
 }
 
 // An enum goes out by its enumerator's name, else as its signed number.
@@ -58,7 +60,7 @@ void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRe
     case PropertyKind::kBlob: {
       static const std::vector<uint8_t> kNone;
       const std::vector<uint8_t>& bytes = property.GetBlob(kNone);
-      Client::SetOwnedBlob(&out, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      (void)Client::SetOwnedBlob(&out, bytes.data(), static_cast<uint32_t>(bytes.size()));
       return;
     }
     case PropertyKind::kEnum:
@@ -78,7 +80,7 @@ void FillCoreValue(const BindingProperty& property, CoreValue& out, const TypeRe
       std::size_t index = 0;
       property.ForEachField([&](std::string_view name, const BindingProperty& value) {
         CoreStructEntry& entry = entries[index++];
-        Client::SetEntryName(&entry, name);
+        (void)Client::SetEntryName(&entry, name);
         FillCoreValue(value, entry.value, registry);
       });
       return;
@@ -125,16 +127,17 @@ class CoreValueSink final : public NativeSink {
   }
   // The walk has already cut the text at its first NUL.
   void String(std::string_view text) override {
-    if (CoreValue* out = Next()) Client::SetOwnedString(out, text);
+    if (CoreValue* out = Next()) (void)Client::SetOwnedString(out, text);
   }
   void Strings(const std::string* texts, std::size_t count) override {
     for (std::size_t i = 0; i < count; ++i) {
       if (CoreValue* out = Next())
-        Client::SetOwnedString(out, ConversionDetail::CutAtNul(texts[i]));
+        (void)Client::SetOwnedString(out, ConversionDetail::CutAtNul(texts[i]));
     }
   }
   void Blob(const uint8_t* bytes, std::size_t count) override {
-    if (CoreValue* out = Next()) Client::SetOwnedBlob(out, bytes, static_cast<uint32_t>(count));
+    if (CoreValue* out = Next())
+      (void)Client::SetOwnedBlob(out, bytes, static_cast<uint32_t>(count));
   }
   void Enum(EnumValue value) override {
     if (CoreValue* out = Next()) SetCoreEnum(*out, value, registry_);
@@ -163,7 +166,7 @@ class CoreValueSink final : public NativeSink {
     if (dropped_ != 0) return;
     Frame& frame = Top();
     if (frame.next < frame.value->structure.count) {
-      Client::SetEntryName(&frame.value->structure.entries[frame.next], name);
+      (void)Client::SetEntryName(&frame.value->structure.entries[frame.next], name);
     }
   }
   void EndStructure() override { Pop(); }

@@ -62,7 +62,9 @@ void ToCoreValue(const BindingProperty& property, Client::CoreValue& out,
 // content is overwritten, not released. Returns false when the value cannot be
 // converted (an unregistered struct, native_walker.h): `out` is then released
 // and nil, and the conversion into a tree gives the failure's message.
-bool ToCoreValue(const NativeWalk& walk, Client::CoreValue& out, const TypeRegistry* registry);
+// `registry` may be null, as for the tree.
+[[nodiscard]] bool ToCoreValue(const NativeWalk& walk, Client::CoreValue& out,
+                               const TypeRegistry* registry);
 
 // Frees everything `ToCoreValue` allocated in `value` and leaves it nil.
 void ReleaseToCoreValue(Client::CoreValue& value);
@@ -73,13 +75,13 @@ void ReleaseToCoreValue(Client::CoreValue& value);
 // allocated memory at bytes 12..15, byte 16 set to 1; the record's release
 // frees it); `error_record` nullptr skips that. Elements converted before the
 // failing one stay in `out`.
-bool FromCoreValue(uint8_t* error_record, const Client::CoreValue& value, BindingProperty& out,
-                   std::string_view name);
+[[nodiscard]] bool FromCoreValue(uint8_t* error_record, const Client::CoreValue& value,
+                                 BindingProperty& out, std::string_view name);
 
 // As above, with the message stored in `*message` (when not nullptr) instead of
 // an error record.
-bool FromCoreValue(const Client::CoreValue& value, BindingProperty& out, std::string_view name,
-                   std::string* message);
+[[nodiscard]] bool FromCoreValue(const Client::CoreValue& value, BindingProperty& out,
+                                 std::string_view name, std::string* message);
 
 // The name text of a host value kind in messages: "bool", "signed", "unsigned",
 // "float", "string" (5, 6), "blob" (7, 8), "collection", "structure"; "" for

@@ -11,7 +11,7 @@
 
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "host_abi/core_value.h"
 #include "util/counting_allocator.h"
 

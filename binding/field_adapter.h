@@ -38,7 +38,7 @@ class FieldAdapter {
                       std::string_view path, const TypeRecord* element_type, TypeRegistry& registry,
                       uint32_t flags) const = 0;
 
-  // Walks the native field at `native` into `sink` as one value (native ->
+  // Walks the native field at `native` (never null) into `sink` as one value (native ->
   // dynamic; native_walker.h). Returns false when the value cannot be
   // converted (an unregistered struct). `element_type` may be null.
   [[nodiscard]] virtual bool Walk(NativeSink& sink, const void* native,
@@ -50,8 +50,9 @@ class FieldAdapter {
   void Convert(PropertyResult& output, const void* native, const TypeRecord* element_type,
                TypeRegistry& registry) const;
 
-  // Whether the native field at `native` converts to a zero value
-  // (`BindingProperty::IsZero`); one that cannot be converted is not zero.
+  // Whether the native field at `native` (never null) converts to a zero
+  // value (`BindingProperty::IsZero`); one that cannot be converted is not
+  // zero. `element_type` may be null.
   // This default walks the value; adapters that can tell from the native
   // value override it.
   [[nodiscard]] virtual bool IsZero(const void* native, const TypeRecord* element_type,

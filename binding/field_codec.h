@@ -17,16 +17,12 @@
 #include <vector>
 
 #include "binding/assign_native.h"
+#include "binding/binding_callback.h"
 #include "binding/binding_property.h"
-#include "binding/builtin_vocabulary.h"
 #include "binding/field_adapter.h"
 #include "binding/native_walker.h"
 
 namespace Kestrel {
-
-// Message of a field that has no conversion at all (no adapter, or a kind with
-// no native form); registered fields never produce it.
-inline constexpr const char kUnsupportedFieldType[] = "Unsupported field type";
 
 template <class T>
 struct FieldCodec {
@@ -40,7 +36,7 @@ struct FieldCodec {
     AssignValue<T>(status, native, input, path, element_type, registry);
   }
   // Walks `native` into `sink` by the rule of T; false only for an
-  // unregistered struct.
+  // unregistered struct. `element_type` may be null, as for `Assign`.
   [[nodiscard]] static bool Walk(NativeSink& sink, const T& native, const TypeRecord* element_type,
                                  TypeRegistry& registry) {
     return WalkValue<T>(sink, native, element_type, registry);
@@ -51,6 +47,7 @@ struct FieldCodec {
 // messages name "uint32"), converted to an unsigned number.
 template <>
 struct FieldCodec<BindingCallback> {
+  // As the primary rules; `element_type` is not read and may be null.
   static void Assign(PropertyResult& status, BindingCallback& native, const BindingProperty& input,
                      std::string_view path, const TypeRecord* /*element_type*/,
                      TypeRegistry& /*registry*/, uint32_t /*flags*/) {
@@ -79,6 +76,8 @@ concept IsTypedContainer = requires {
 template <class T>
 class NativeFieldAdapter final : public FieldAdapter {
  public:
+  // The contracts of `FieldAdapter`: `native` is never null, `element_type`
+  // may be.
   void Assign(PropertyResult& status, void* native, const BindingProperty& input,
               std::string_view path, const TypeRecord* element_type, TypeRegistry& registry,
               uint32_t flags) const override {

@@ -13,9 +13,6 @@ using Slot = FieldTable::Slot;
 // the front run directly (moving at most a few KiB of slots).
 constexpr uint32_t kDirectInsertLimit = 512;
 
-// Members a structure makes room for with its first one.
-constexpr std::size_t kFirstCapacity = BindingProperty::kFirstStructureCapacity;
-
 // Whether the interned `entry` holds exactly `text`.
 bool SameName(const PooledString* entry, std::string_view text) {
   return entry->length == text.size() && std::memcmp(entry->text(), text.data(), text.size()) == 0;
@@ -74,7 +71,7 @@ FieldTable::Position FieldTable::LocateInside(std::string_view name) {
 }
 
 void FieldTable::Grow(PropertyStore& store) {
-  if (Count() >= BindingProperty::kMaxCollectionSize) {
+  if (Count() >= kMaxMembers) {
     throw std::length_error("BindingProperty structure too large");
   }
   // Growing by half keeps the slots of five or six members in a 48-byte block

@@ -11,10 +11,11 @@
 // So adding n members in any order costs O(n^1.5) slot moves at worst, where
 // keeping one run sorted would cost O(n^2). Members are read in order only
 // after `Settle`; lookups search both runs. The one exception is a structure
-// a reader is gathering (`BindingProperty::GatherField`): until it is
+// a reader is gathering (`StructureBuilding::GatherField`): until it is
 // arranged, its front run holds the members in arrival order. The table owns
 // neither the names nor the values its slots refer to: the owning
-// `BindingProperty` makes and releases them. Used by one thread at a time, like its tree.
+// `BindingProperty` makes and releases them; the table knows the value by
+// name only. Used by one thread at a time, like its tree.
 #ifndef VYN_BINDING_FIELD_TABLE_H_
 #define VYN_BINDING_FIELD_TABLE_H_
 
@@ -24,10 +25,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "binding/binding_property.h"
 #include "binding/property_store.h"
 
 namespace Kestrel {
+
+class BindingProperty;
 
 // Byte-wise (unsigned) order of member names.
 struct NameOrder {
@@ -50,7 +52,8 @@ struct NameOrder {
     }
     return a.size() < b.size();
   }
-  // The four bytes at `bytes` as a number that orders like the bytes.
+  // The four bytes at `bytes` (never null) as a number that orders like the
+  // bytes.
   static uint32_t LeadingWord(const char* bytes) {
     uint32_t word;
     std::memcpy(&word, bytes, sizeof word);
@@ -60,7 +63,16 @@ struct NameOrder {
 };
 
 struct FieldTable {
-  using Slot = BindingProperty::FieldSlot;
+  // One member: its interned name and its value, a block of the store of its
+  // own, so that adding members never moves a value.
+  struct Slot {
+    const PooledString* name;
+    BindingProperty* value;
+  };
+  // Members a structure makes room for with its first one.
+  static constexpr std::size_t kFirstCapacity = 4;
+  // Most members of a structure; more is a std::length_error.
+  static constexpr std::size_t kMaxMembers = 0x0FFFFFFF;
 
   // Where a member name is, or where a new member of that name goes.
   struct Position {
@@ -96,14 +108,14 @@ struct FieldTable {
   }
 
   // Makes room in the slot array for one more member, taking the array from
-  // `store`. Throws std::length_error beyond `BindingProperty::kMaxCollectionSize`
+  // `store`. Throws std::length_error beyond `kMaxMembers`
   // members and std::bad_alloc, leaving the members as they were.
   void MakeRoom(PropertyStore& store) {
     if (Count() == capacity) Grow(store);
   }
 
-  // Puts the member {`name`, `value`} at `position` (from `Locate`, with no
-  // member added since). Requires room (`MakeRoom`). Never fails.
+  // Puts the member {`name`, `value`} (neither null) at `position` (from
+  // `Locate`, with no member added since). Requires room (`MakeRoom`). Never fails.
   void Insert(const Position& position, const PooledString* name, BindingProperty* value) {
     Slot* slot;
     if (position.in_tail) {

@@ -1,5 +1,6 @@
 // `NativeFieldTraits<T>`: how a C++ field type maps to its `NativeKind`, its
-// element kind and the identity of the struct or enum it holds.
+// element kind and the identity of the struct or enum it holds
+// (`ElementIdentity()`: nullptr when it holds neither).
 //
 // `TypeBuilder::AddField<T>` and `TypeRegistry::DeduceFieldType<T>` read the
 // traits; the conversions read the kinds. The traits are compile-time only and
@@ -22,7 +23,7 @@
 
 namespace Kestrel {
 
-struct BindingCallback;  // builtin_vocabulary.h
+struct BindingCallback;  // binding_callback.h
 
 // How a C++ field type maps to a field's kinds: `kKind`, `kElementKind`, and
 // `ElementIdentity()`, the identity of the struct or enum held (innermost for

@@ -53,8 +53,9 @@ class NativeSink {
   virtual void String(std::string_view text) = 0;
   // The `count` elements of a collection of texts, each cut at its first NUL
   // as `String` takes it; one `String` each unless a sink writes the run in
-  // one loop.
+  // one loop. `texts` may be nullptr only when `count` is 0.
   virtual void Strings(const std::string* texts, std::size_t count);
+  // The `count` bytes of a blob at `bytes` (nullptr only when `count` is 0).
   virtual void Blob(const uint8_t* bytes, std::size_t count) = 0;
   virtual void Enum(EnumValue value) = 0;
   // `count` elements follow.
@@ -73,17 +74,18 @@ class NativeSink {
   ~NativeSink() = default;
 };
 
-// Reads an enum of `size` bytes at `native`: 1, 2 or 4 bytes sign-extended, the
+// Reads an enum of `size` bytes at `native` (never null): 1, 2 or 4 bytes sign-extended, the
 // low 32 bits of 8; any other size gives 0. Never fails.
 int32_t ReadEnumNumber(const void* native, uint32_t size);
 
-// Walks the struct at `native` (a live object of `type`'s native type) into
-// `sink`. Returns false when `type` is null or any field fails.
+// Walks the struct at `native` (a live object of `type`'s native type, never
+// null) into `sink`. `type` may be null: returns false then, or when any field
+// fails.
 [[nodiscard]] bool WalkStruct(NativeSink& sink, const void* native, const TypeRecord* type,
                               TypeRegistry& registry);
 
 // Walks the value of the field `field` whose storage is at `native` (the
-// field's own address) into `sink`, without its name. Vectors, maps,
+// field's own address, never null) into `sink`, without its name. Vectors, maps,
 // callbacks, use-adapter fields and enums whose record is missing go through
 // the field's adapter (no adapter, or a kind with no native value: the value
 // is empty). Returns false as `WalkStruct` does.
@@ -236,7 +238,7 @@ struct NativeWalk {
   TypeRegistry* registry = nullptr;
 
   // Runs the walk; see WalkNative.
-  bool operator()(NativeSink& sink) const { return walk(sink, native, *registry); }
+  [[nodiscard]] bool operator()(NativeSink& sink) const { return walk(sink, native, *registry); }
 };
 
 // The walk of `native` with `registry`; both must outlive the result.

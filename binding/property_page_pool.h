@@ -98,9 +98,10 @@ class PropertyPagePool {
     uint8_t free_pages[kPagesPerRegion] = {};
   };
 
-  // Index in `regions_` of the region holding `page`, or regions_.size().
+  // Index in `regions_` of the region holding `page` (never null), or
+  // regions_.size().
   std::size_t FindRegion(const std::byte* page) const;
-  // Puts `page` back on its region's free list (the mutex held). Returns the
+  // Puts `page` (never null) back on its region's free list (the mutex held). Returns the
   // region's index when all its pages are free now, else regions_.size().
   std::size_t PutBack(void* page);
   // Releases every region whose pages are all free, adjacent ones in one

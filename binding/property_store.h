@@ -95,8 +95,8 @@ class PropertyStore {
   // Throws std::bad_alloc when memory is exhausted. Never nullptr.
   const PooledString* Intern(std::string_view text);
 
-  // Raises the count of `entry`, an entry of this store from `Intern` that is
-  // still counted; the shared empty entry is ignored. Never fails.
+  // Raises the count of `entry` (never null), an entry of this store from
+  // `Intern` that is still counted; the shared empty entry is ignored. Never fails.
   void Retain(const PooledString* entry) {
     if (entry->length != 0) ++const_cast<PooledString*>(entry)->count;
   }

@@ -4,8 +4,6 @@
 #include <iterator>
 #include <utility>
 
-#include "binding/builtin_vocabulary.h"
-
 namespace Kestrel {
 namespace {
 
@@ -228,21 +226,7 @@ EventBuilder& EventBuilder::AddTags(const std::vector<std::string>& tags) {
 // ---------------------------------------------------------------------------
 // TypeRegistry
 
-TypeRegistry::TypeRegistry() {
-  Initialize();
-}
-
 TypeRegistry::~TypeRegistry() = default;
-
-void TypeRegistry::Initialize() {
-  if (populated_) {
-    ClearFunctions();
-    ClearEvents();
-    ClearTypes();
-  }
-  RegisterBuiltinVocabulary(*this);
-  populated_ = true;
-}
 
 TypeBuilder TypeRegistry::RegisterStruct(std::string_view name, uint32_t native_size,
                                          const StaticTypeInfo& identity) {

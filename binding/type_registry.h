@@ -1,8 +1,9 @@
 // `TypeRegistry`: the descriptions of the native structs and enums that a plugin
 // exchanges as `BindingProperty` values, plus its registered functions and events.
 //
-// A plugin registers each type once at start-up through a `TypeBuilder`; the
-// conversions and the host API description then read the records. The registry
+// A plugin registers each type once at start-up through a `TypeBuilder` (its
+// field templates are in type_building.h); the conversions and the host API
+// description then read the records. The registry
 // owns every `TypeRecord`, `FieldRecord`, `EnumValueRecord`, `FunctionRecord`
 // and `EventRecord`; they are handed out as const pointers that stay valid until
 // the entry is removed (`RemoveType`, the `Clear...` calls, `Initialize`) or the
@@ -31,7 +32,6 @@
 #include <vector>
 
 #include "binding/field_adapter.h"
-#include "binding/field_codec.h"
 #include "binding/native_field_traits.h"
 #include "binding/static_type.h"
 
@@ -135,15 +135,6 @@ class TypeRecord {
   TypeRegistry* registry_ = nullptr;
 };
 
-// Returns the byte offset of `member` within S. S need not be default-constructible.
-template <class S, class T>
-uint32_t MemberOffset(T S::*member) {
-  alignas(S) unsigned char storage[sizeof(S)] = {};
-  const S* object = reinterpret_cast<const S*>(storage);
-  const auto* address = reinterpret_cast<const unsigned char*>(&(object->*member));
-  return static_cast<uint32_t>(address - storage);
-}
-
 // Builds one `TypeRecord`. A builder for a name that was already registered is
 // "existing": every call on it does nothing, so a second registration keeps the
 // first definition. Each call returns the builder so that calls chain.
@@ -159,23 +150,15 @@ class TypeBuilder {
 
   // Appends a field of C++ type T at `offset`. For a struct or enum (or a
   // container of one) the element record is looked up now by identity and stays
-  // null when that type is not registered yet.
+  // null when that type is not registered yet. Defined in type_building.h,
+  // which the code that registers types includes.
   template <class T>
   TypeBuilder& AddField(std::string_view name, uint32_t offset, std::string_view description = {},
-                        uint32_t flags = 0, FieldType second_type = {}) {
-    using Traits = NativeFieldTraits<T>;
-    return AddFieldRecord(
-        name, offset, description, flags, second_type, Traits::kKind, Traits::kElementKind,
-        Traits::ElementIdentity(), &StaticType::HashCode<T>(),
-        [] { return std::unique_ptr<FieldAdapter>(new NativeFieldAdapter<T>()); });
-  }
-
+                        uint32_t flags = 0, FieldType second_type = {});
   // As above, with the C++ type and offset taken from a pointer to member.
   template <class T, class S>
   TypeBuilder& AddField(std::string_view name, T S::*member, std::string_view description = {},
-                        uint32_t flags = 0, FieldType second_type = {}) {
-    return AddField<T>(name, MemberOffset(member), description, flags, second_type);
-  }
+                        uint32_t flags = 0, FieldType second_type = {});
 
   // Makes every conversion of the most recently added field use its adapter.
   TypeBuilder& UseAdapter();
@@ -307,7 +290,8 @@ class EventBuilder {
 
 class TypeRegistry {
  public:
-  // Creates the registry with its built-in vocabulary registered.
+  // Creates the registry with its built-in vocabulary registered. Defined,
+  // with `Initialize`, beside the vocabulary (builtin_vocabulary.cpp).
   TypeRegistry();
   ~TypeRegistry();
   TypeRegistry(const TypeRegistry&) = delete;
@@ -364,9 +348,11 @@ class TypeRegistry {
   // Returns the first enumerator, in name order, of the enum with `identity` whose
   // number is `value`; nullptr when the type or such an enumerator is missing.
   const EnumValueRecord* FindEnumValue(const StaticTypeInfo* identity, int32_t value) const;
-  // Returns whether the enum with `identity` has an enumerator numbered `value`.
+  // Returns whether the enum with `identity` has an enumerator numbered
+  // `value`; false for a null `identity`.
   bool HasEnumValue(const StaticTypeInfo* identity, int32_t value) const;
-  // Returns the number of the enumerator named exactly `name`, or nothing.
+  // Returns the number of the enumerator named exactly `name`, or nothing
+  // (also for a null `identity`).
   std::optional<int32_t> FindEnumNumber(const StaticTypeInfo* identity,
                                         std::string_view name) const;
 
@@ -378,7 +364,7 @@ class TypeRegistry {
     return FieldType{Traits::kKind, Traits::kElementKind, FindType(Traits::ElementIdentity())};
   }
 
-  // Snapshots taken under the lock, in registration order.
+  // Snapshots taken under the lock, in registration order; no entry is null.
   std::vector<const TypeRecord*> SnapshotTypes() const;
   std::vector<const FunctionRecord*> SnapshotFunctions() const;
   std::vector<const EventRecord*> SnapshotEvents() const;
@@ -386,7 +372,7 @@ class TypeRegistry {
   // Removes and destroys the type named `name` (and its fields' adapters).
   // Returns false when there is none. Records of other types that refer to it
   // keep dangling element references: remove only at start-up or shutdown.
-  bool RemoveType(std::string_view name);
+  [[nodiscard]] bool RemoveType(std::string_view name);
   void ClearTypes();
   void ClearFunctions();
   void ClearEvents();

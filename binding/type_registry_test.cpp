@@ -1,4 +1,4 @@
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 
 #include <cstddef>
 #include <cstdint>

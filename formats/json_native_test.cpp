@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "formats/json_writer.h"
 #include "tests/support/walk_probe.h"
 #include "util/counting_allocator.h"

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "binding/structure_building.h"
+
 namespace Kestrel {
 
 namespace {
@@ -23,11 +25,12 @@ TreeBuilder::TreeBuilder(BindingProperty& root) : root_(root) {
 }
 
 TreeBuilder::~TreeBuilder() {
-  for (std::size_t i = 0; i < shape_names_used_; ++i) root_.ReleaseName(shape_names_[i]);
+  for (std::size_t i = 0; i < shape_names_used_; ++i)
+    StructureBuilding::ReleaseName(root_, shape_names_[i]);
   if (!names_ready_) return;
   for (const RecentName& recent : names_) {
-    if (recent.name != nullptr) root_.ReleaseName(recent.name);
-    if (recent.below != nullptr) root_.ReleaseName(recent.below);
+    if (recent.name != nullptr) StructureBuilding::ReleaseName(root_, recent.name);
+    if (recent.below != nullptr) StructureBuilding::ReleaseName(root_, recent.below);
   }
 }
 
@@ -64,9 +67,9 @@ void TreeBuilder::SelectMember(std::string_view name, bool may_hold_nul) {
         return;
       }
     }
-    const PooledString* entry = structure.RetainName(name);
-    if (recent.name != nullptr) structure.ReleaseName(recent.name);
-    if (recent.below != nullptr) structure.ReleaseName(recent.below);
+    const PooledString* entry = StructureBuilding::RetainName(structure, name);
+    if (recent.name != nullptr) StructureBuilding::ReleaseName(structure, recent.name);
+    if (recent.below != nullptr) StructureBuilding::ReleaseName(structure, recent.below);
     recent = {entry, nullptr};
   }
   if (&structure == gathered_) [[unlikely]] {
@@ -74,13 +77,14 @@ void TreeBuilder::SelectMember(std::string_view name, bool may_hold_nul) {
     return;
   }
   const PooledString* const below = recent.below;
-  BindingProperty* appended = structure.AppendFieldOfName(recent.name, &recent.below);
+  BindingProperty* appended =
+      StructureBuilding::AppendFieldOfName(structure, recent.name, &recent.below);
   member_ = appended != nullptr ? appended : &SelectOutOfOrder(recent.name);
   if (recent.below != below) {
     // The new neighbour is counted while the memo keeps it: a freed entry's
     // block could come back as another name.
-    structure.RetainName(recent.below);
-    if (below != nullptr) structure.ReleaseName(below);
+    StructureBuilding::RetainName(structure, recent.below);
+    if (below != nullptr) StructureBuilding::ReleaseName(structure, below);
   }
 }
 
@@ -126,7 +130,7 @@ void TreeBuilder::Settle() {
 
 BindingProperty& TreeBuilder::SelectOutOfOrder(const PooledString* name) {
   BindingProperty& structure = *open_.back();
-  if (gathering_count_ < kMaxGathering && structure.CanGatherFields()) {
+  if (gathering_count_ < kMaxGathering && StructureBuilding::CanGatherFields(structure)) {
     // The members so far came in name order: they are the arrival order too.
     const std::size_t count = structure.Size();
     const uint16_t shape = FindShape(structure, count, name);
@@ -138,7 +142,7 @@ BindingProperty& TreeBuilder::SelectOutOfOrder(const PooledString* name) {
     }
   }
   const PooledString* below = nullptr;
-  return structure.FieldOfName(name, &below);
+  return StructureBuilding::FieldOfName(structure, name, &below);
 }
 
 BindingProperty& TreeBuilder::GatherMember(const PooledString* name) {
@@ -147,7 +151,7 @@ BindingProperty& TreeBuilder::GatherMember(const PooledString* name) {
   const std::size_t count = gathering.count;
   // Counted once the member is made.
   const auto gather = [&]() -> BindingProperty& {
-    BindingProperty& member = structure.GatherField(name);
+    BindingProperty& member = StructureBuilding::GatherField(structure, name);
     ++gathering.count;
     return member;
   };
@@ -158,11 +162,11 @@ BindingProperty& TreeBuilder::GatherMember(const PooledString* name) {
     gathering.shape = FindShape(structure, count, name);
     if (gathering.shape != kNoShape) return gather();
   }
-  if (BindingProperty* found = structure.FindGatheredField(name)) return *found;
+  if (BindingProperty* found = StructureBuilding::FindGatheredField(structure, name)) return *found;
   if (count >= kMaxScannedFields) {
     FinishGathering(/*record=*/false);
     const PooledString* below = nullptr;
-    return structure.FieldOfName(name, &below);
+    return StructureBuilding::FieldOfName(structure, name, &below);
   }
   return gather();
 }
@@ -174,11 +178,11 @@ std::size_t TreeBuilder::ShapeChain(const PooledString* first) {
 
 uint16_t TreeBuilder::FindShape(const BindingProperty& structure, std::size_t count,
                                 const PooledString* name) const {
-  for (uint16_t index = shape_chains_[ShapeChain(structure.GatheredName(0))]; index != kNoShape;
-       index = shapes_[index].next) {
+  for (uint16_t index = shape_chains_[ShapeChain(StructureBuilding::GatheredName(structure, 0))];
+       index != kNoShape; index = shapes_[index].next) {
     const Shape& shape = shapes_[index];
     if (shape.size > count && shape_names_[shape.first + count] == name &&
-        structure.GatheredNamesAre(&shape_names_[shape.first], count)) {
+        StructureBuilding::GatheredNamesAre(structure, &shape_names_[shape.first], count)) {
       return index;
     }
   }
@@ -197,26 +201,26 @@ void TreeBuilder::FinishGathering(bool record) {
   BindingProperty& structure = *open_[gathering.depth - 1];
   if (gathering.shape != kNoShape) {
     const Shape& shape = shapes_[gathering.shape];
-    structure.ArrangeFields(&shape_order_[shape.first], shape.size);
+    StructureBuilding::ArrangeFields(structure, &shape_order_[shape.first], shape.size);
     return;
   }
   const std::size_t count = structure.Size();
   if (record && shape_count_ < kShapes && shape_names_used_ + count <= kShapeNames) {
     const std::size_t first = shape_names_used_;
     for (std::size_t i = 0; i < count; ++i) {
-      shape_names_[first + i] = structure.GatheredName(i);
-      structure.RetainName(shape_names_[first + i]);
+      shape_names_[first + i] = StructureBuilding::GatheredName(structure, i);
+      StructureBuilding::RetainName(structure, shape_names_[first + i]);
     }
     shape_names_used_ += count;
-    structure.SortFields(&shape_order_[first]);
+    StructureBuilding::SortFields(structure, &shape_order_[first]);
     const std::size_t chain = ShapeChain(shape_names_[first]);
     shapes_[shape_count_] = {static_cast<uint16_t>(first), static_cast<uint16_t>(count),
                              shape_chains_[chain]};
     shape_chains_[chain] = static_cast<uint16_t>(shape_count_++);
     return;
   }
-  uint16_t order[BindingProperty::kMaxGatheredFields];
-  structure.SortFields(order);
+  uint16_t order[StructureBuilding::kMaxGatheredFields];
+  StructureBuilding::SortFields(structure, order);
 }
 
 }  // namespace Kestrel

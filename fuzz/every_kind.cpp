@@ -5,7 +5,7 @@
 
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "formats/json_reader.h"
 #include "formats/json_writer.h"
 #include "fuzz/fuzz_support.h"

@@ -43,25 +43,25 @@ char* CopyOwnedText(std::string_view text);
 // Releases `*value`, then makes it an owned string holding a copy of `text`.
 // Returns false and leaves `*value` nil when the heap is exhausted or the text
 // is longer than a 32-bit length.
-bool SetOwnedString(CoreValue* value, std::string_view text);
+[[nodiscard]] bool SetOwnedString(CoreValue* value, std::string_view text);
 
 // Releases `*value`, then makes it an owned blob holding a copy of `length`
 // bytes at `data` (nullptr allowed for 0). Returns false and leaves `*value`
 // nil when the heap is exhausted.
-bool SetOwnedBlob(CoreValue* value, const void* data, uint32_t length);
+[[nodiscard]] bool SetOwnedBlob(CoreValue* value, const void* data, uint32_t length);
 
 // Releases `*value`, then makes it a collection of `count` nil elements (no
 // array for 0). Returns false and leaves `*value` nil when the heap is exhausted.
-bool SetCollection(CoreValue* value, uint32_t count);
+[[nodiscard]] bool SetCollection(CoreValue* value, uint32_t count);
 
 // Releases `*value`, then makes it a structure of `count` entries, each with a
 // null name and a nil value (no array for 0). Returns false and leaves
 // `*value` nil when the heap is exhausted.
-bool SetStructure(CoreValue* value, uint32_t count);
+[[nodiscard]] bool SetStructure(CoreValue* value, uint32_t count);
 
 // Gives `entry` an owned copy of `name`, freeing an owned name it held.
 // Returns false and leaves the entry without a name when the heap is exhausted.
-bool SetEntryName(CoreStructEntry* entry, std::string_view name);
+[[nodiscard]] bool SetEntryName(CoreStructEntry* entry, std::string_view name);
 
 }  // namespace Kestrel::Client
 

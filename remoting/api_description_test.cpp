@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "remoting/remoting_endpoints.h"
 #include "tests/support/dispatch_support.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 #include "formats/json_reader.h"
 #include "formats/msgpack_reader.h"
 #include "formats/yaml_reader.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 
 namespace Kestrel::Client {
 

@@ -69,7 +69,7 @@ class OutgoingRequest : public testing::Test {
   // Answers with `stream` (and a value "ignored" beside it).
   void AnswerWithStream(FakeStream* stream, uint64_t declared_size) {
     module_.respond = [stream, declared_size](CoreResponse* response, const CoreRequest*) {
-      SetOwnedString(&response->value, "\"ignored\"");
+      (void)SetOwnedString(&response->value, "\"ignored\"");
       response->stream = stream;
       response->stream_read = &FakeStream::Read;
       response->stream_release = &FakeStream::Release;
@@ -136,7 +136,7 @@ TEST_F(OutgoingRequest, FailuresCarryTheirCodeAndTheResponseIsReleased) {
 
   // A value that does not fit the result type.
   module_.respond = [](CoreResponse* response, const CoreRequest*) {
-    SetOwnedString(&response->value, "many");
+    (void)SetOwnedString(&response->value, "many");
     response->status_code = 200;
     response->release = &CountRelease;
   };

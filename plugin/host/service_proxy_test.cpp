@@ -271,7 +271,7 @@ TEST(ServiceProxyTables, FinalizingRefusesNewCallsWithoutSending) {
 TEST(ServiceProxyTables, StopFailsPendingCallsWithFinalizing) {
   ProxyModule module;
   module.respond = [](CoreResponse* response, const CoreRequest*) {
-    SetOwnedString(&response->value, "u9");
+    (void)SetOwnedString(&response->value, "u9");
     response->release = &ReleaseValueOnly;
   };
   auto answer = CallService<Item>(module, "store", "lookup", Item{});

@@ -1,5 +1,7 @@
 #include "plugin/spectator/spectator_records.h"
 
+#include "binding/type_building.h"
+
 namespace Kestrel::Client::Spectator {
 
 void ServerClassNames::Record(std::string_view registry_name, const StaticTypeInfo& identity,

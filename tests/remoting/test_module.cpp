@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "binding/convert_native.h"
+#include "binding/type_building.h"
 #include "remoting/api_description.h"
 #include "remoting/call_result.h"
 #include "remoting/remoting_request.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/type_building.h"
 #include "devhost/host/core_host.h"
 #include "plugin/host/app_module.h"
 #include "plugin/host/outgoing_request.h"

@@ -15,7 +15,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/builtin_vocabulary.h"
-#include "binding/type_registry.h"
+#include "binding/type_building.h"
 
 namespace WalkProbe {
 enum class Mood : int8_t { kCalm = 0, kGlad = 2 };
