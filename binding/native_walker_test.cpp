@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "binding/convert_native.h"
@@ -55,6 +56,54 @@ std::string Describe(const CoreValue& value) {
   }
 }
 
+// The host value of each probe that converts, written out (see Describe):
+// members in name order with owned names, omit-if-zero members left out,
+// registered enums by name and others by number, owned texts cut at their
+// first NUL, doubles as their IEEE bit patterns (0.1f is 0x3FB99999A0000000,
+// NaN 0x7FF8000000000000, -0.0 the sign bit alone).
+const std::map<std::string, std::string>& ExpectedHostValues() {
+  using namespace std::string_literals;
+  static const std::map<std::string, std::string> kValues = {
+      {"defaults",
+       "10:{adapted/1=2:0,adaptedList/1=9:null[],bits/1=9:null[],blob/1=8:\0"s
+       ",callback/1=3:0,counts/1=10:null{},d/1=4:0,f/1=4:0,flag/1=1:0,grid/1=9:null[],"
+       "i32/1=2:0,i64/1=2:0,i8/1=2:0,leaf/1=10:{name/1=6:\0,z/1=2:0,},leaves/1=9:null[],"s
+       "loose/1=2:0,mood/1=6:Calm\0,moods/1=9:null[],numbers/1=9:null[],object/1=0:,"s
+       "sparseLeaf/1=10:{name/1=6:\0,z/1=2:0,},text/1=6:\0,texts/1=9:null[],u16/1=3:0,"s
+       "u64/1=3:0,}"},
+      {"filled",
+       "10:{adapted/1=2:-5,adaptedList/1=9:[2:9,2:8,],bits/1=9:[1:1,1:0,1:1,],"
+       "blob/1=8:\0\x01\x02\xFA\0,callback/1=3:42,counts/1=10:{a/1=2:1,b/1=2:2,c/1=2:-3,},"s
+       "d/1=4:9221120237041090560,f/1=4:4591870180174331904,flag/1=1:1,"
+       "grid/1=9:[9:[2:1,2:2,],9:null[],],i32/1=2:-2147483648,i64/1=2:-9007199254740993,"
+       "i8/1=2:-8,leaf/1=10:{name/1=6:seven\0,z/1=2:7,},"s
+       "leaves/1=9:[10:{name/1=6:one\0,z/1=2:1,},10:{name/1=6:two\0,z/1=2:2,},],"s
+       "loose/1=2:1,mood/1=6:Glad\0,moods/1=9:[6:Glad\0,2:5,],"s
+       "numbers/1=9:[4:4609434218613702656,4:9223372036854775808,4:9094988921128908188,"
+       "4:4636737291354636288,],object/1=10:{k/1=9:[0:,6:v\0,],},sparse/1=2:3,"s
+       "sparseLeaf/1=10:{name/1=6:named\0,z/1=2:0,},sparseList/1=9:[2:4,],sparseLoose/1=2:1,"s
+       "sparseMood/1=6:Glad\0,sparseObject/1=2:6,sparseText/1=6:x\0,"s
+       "text/1=6:q\"\\\n\x01/\xC3\xA9 end\0,texts/1=9:[6:a\0,6:\0,6:tab\there\0,],"s
+       "u16/1=3:65535,u64/1=3:18446744073709551615,}"},
+      {"leaf", "10:{name/1=6:x\0,z/1=2:-1,}"s},
+      {"leaf list", "9:[10:{name/1=6:a\0,z/1=2:1,},10:{name/1=6:b\0,z/1=2:2,},]"s},
+      {"texts", "9:[6:x\0,6:\0,6:a\0,6:words, quoted \"\0,]"s},
+      {"number", "2:-12"},
+      {"enum", "6:Glad\0"s},
+      {"unnamed enum", "2:1"},
+      {"map", "10:{k/1=10:{name/1=6:v\0,z/1=2:1,},}"s},
+      {"empty list of unknown", "10:{list/1=9:null[],}"},
+      {"twice", "10:{same/1=6:two\0,}"s},
+      {"shared, later zero", "10:{other/1=2:2,same/1=2:1,}"},
+      {"shared, later set", "10:{other/1=2:2,same/1=2:5,}"},
+      {"map, keys cut alike", "10:{j/1=2:3,k/1=2:1,}"},
+      {"sparse, text cut to empty", "10:null{}"},
+      {"sparse, one member", "10:{number/1=2:5,}"},
+      {"sparse, nested member", "10:{inner/1=10:{n/1=2:7,},}"},
+  };
+  return kValues;
+}
+
 TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
   TypeRegistry registry;
   WalkProbe::RegisterProbes(registry);
@@ -81,7 +130,10 @@ TEST(NativeWalkerTest, HostValueMatchesTreeConversion) {
     const uint64_t before_tree = ReadAllocatorCounters().live_bytes();
     ToCoreValue(converted, expected, &registry);
     EXPECT_EQ(walk_bytes, ReadAllocatorCounters().live_bytes() - before_tree);
-    EXPECT_EQ(Describe(direct), Describe(expected));
+    const auto written = ExpectedHostValues().find(label);
+    ASSERT_NE(written, ExpectedHostValues().end()) << "no host value written out";
+    EXPECT_EQ(Describe(direct), written->second);
+    EXPECT_EQ(Describe(expected), written->second);
     // Enums without a registry go out as numbers on both paths.
     CoreValue unnamed_direct;
     CoreValue unnamed_expected;

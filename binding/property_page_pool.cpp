@@ -31,8 +31,11 @@ PropertyPagePool& PropertyPagePool::Instance() {
   return *pool;
 }
 
+PropertyPagePool::PropertyPagePool()
+    : PropertyPagePool(RegionSource{&Platform::ReserveRegion, &Platform::ReleaseRegions}) {}
+
 PropertyPagePool::~PropertyPagePool() {
-  for (Region& region : regions_) Platform::ReleaseRegion(region.base, kRegionSize);
+  for (Region& region : regions_) source_.release(region.base, kRegionSize, 1);
 }
 
 std::size_t PropertyPagePool::FindRegion(const std::byte* page) const {
@@ -50,7 +53,7 @@ void* PropertyPagePool::TakePage() {
   auto region = std::find_if(regions_.begin(), regions_.end(),
                              [](const Region& r) { return r.free_count > 0; });
   if (region == regions_.end()) {
-    auto* base = static_cast<std::byte*>(Platform::ReserveRegion(kRegionSize));
+    auto* base = static_cast<std::byte*>(source_.reserve(kRegionSize));
     if (base == nullptr) return nullptr;
     Region fresh;
     fresh.base = base;
@@ -104,7 +107,7 @@ void PropertyPagePool::ReleaseFreeRegions() {
            regions_[end].base == regions_[end - 1].base + kRegionSize) {
       ++end;
     }
-    Platform::ReleaseRegions(regions_[first].base, kRegionSize, end - first);
+    source_.release(regions_[first].base, kRegionSize, end - first);
     counters_.regions_held -= end - first;
     counters_.regions_released += end - first;
     ++counters_.release_calls;

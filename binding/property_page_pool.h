@@ -48,9 +48,22 @@ class PropertyPagePool {
   // Never fails.
   static PropertyPagePool& Instance();
 
-  // A private pool (tests); its destructor releases every region it still holds,
-  // so every page taken from it must be returned first.
-  PropertyPagePool() = default;
+  // Where a pool's regions come from and go back to: the system's virtual
+  // memory (platform/virtual_memory.h), or a test's stand-in that places
+  // regions where it chooses. `reserve` returns a `kRegionSize` region or
+  // nullptr; `release` gives back `count` regions that lie one right after
+  // the other from `first`. Neither is nullptr; both are called under the
+  // pool's mutex.
+  struct RegionSource {
+    void* (*reserve)(std::size_t size);
+    void (*release)(void* first, std::size_t size, std::size_t count);
+  };
+
+  // A private pool (tests) over the system's regions, or over `source`; its
+  // destructor releases every region it still holds, so every page taken from
+  // it must be returned first.
+  PropertyPagePool();
+  explicit PropertyPagePool(RegionSource source) : source_(source) {}
   ~PropertyPagePool();
   PropertyPagePool(const PropertyPagePool&) = delete;
   PropertyPagePool& operator=(const PropertyPagePool&) = delete;
@@ -108,6 +121,7 @@ class PropertyPagePool {
   // system call, and drops them from `regions_` (the mutex held).
   void ReleaseFreeRegions();
 
+  RegionSource source_;
   mutable std::mutex mutex_;
   std::vector<Region> regions_;  // ordered by base address
   PagePoolCounters counters_;

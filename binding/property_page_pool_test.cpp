@@ -7,7 +7,10 @@
 #include <cstring>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "platform/virtual_memory.h"
 
 namespace Kestrel {
 namespace {
@@ -99,40 +102,85 @@ TEST(PropertyPagePool, TakesFromTheLowestRegionWithFreePages) {
   EXPECT_EQ(pool.ReadCounters().regions_held, 0u);
 }
 
-TEST(PropertyPagePool, BatchReleasesItsFreedRegionsTogetherAtItsEnd) {
-  // Pages 0-15, 16-31 and 32-47 fill three regions; page 48 opens a fourth.
-  PropertyPagePool pool;
-  std::vector<void*> pages;
-  for (int i = 0; i < 49; ++i) pages.push_back(pool.TakePage());
-  ASSERT_EQ(pool.ReadCounters().regions_held, 4u);
-  // The lowest page of a region is its base; regions that touch share a call.
-  std::vector<uintptr_t> bases = {Address(pages[15]), Address(pages[31]), Address(pages[47])};
-  std::sort(bases.begin(), bases.end());
-  uint64_t calls = 3;
-  for (int i = 1; i < 3; ++i) calls -= bases[i] - bases[i - 1] == 16 * kPage ? 1 : 0;
-  {
-    PropertyPagePool::PageReturn batch(pool);
-    for (int i = 0; i < 48; ++i) batch.Return(pages[i]);
-    batch.Return(nullptr);  // ignored
-  }
-  PagePoolCounters counters = pool.ReadCounters();
-  EXPECT_EQ(counters.regions_held, 1u);  // the fourth keeps page 48
-  EXPECT_EQ(counters.regions_released, 3u);
-  EXPECT_EQ(counters.release_calls, calls);
-  EXPECT_EQ(counters.pages_taken, 1u);
-  EXPECT_EQ(counters.total_page_returns, 48u);
+// Regions placed at chosen slots of one block of real memory, so that which
+// regions touch is fixed by the test rather than by the system; each release
+// is recorded as its first slot and region count.
+struct FixedLayout {
+  static constexpr std::size_t kSlots = 8;
+  std::byte* block = nullptr;
+  std::vector<std::size_t> slots;  // slot of each region in order of reservation
+  std::size_t reserved = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> releases;
+};
+FixedLayout* g_layout = nullptr;
 
-  // The region still held serves pages as before.
-  void* again = pool.TakePage();
-  EXPECT_EQ(pool.ReadCounters().regions_obtained, 4u);
-  {
-    PropertyPagePool::PageReturn batch(pool);
-    batch.Return(again);
-    batch.Return(pages[48]);
+void* ReserveAtSlot(std::size_t /*size*/) {
+  if (g_layout->reserved == g_layout->slots.size()) return nullptr;
+  return g_layout->block + g_layout->slots[g_layout->reserved++] * PropertyPagePool::kRegionSize;
+}
+
+void RecordRelease(void* first, std::size_t size, std::size_t count) {
+  const auto offset = static_cast<std::size_t>(static_cast<std::byte*>(first) - g_layout->block);
+  g_layout->releases.emplace_back(offset / size, count);
+}
+
+TEST(PropertyPagePool, BatchReleasesItsFreedRegionsTogetherAtItsEnd) {
+  using Releases = std::vector<std::pair<std::size_t, std::size_t>>;
+  struct Case {
+    std::vector<std::size_t> slots;  // of the regions of pages 0-15, 16-31, 32-47, 48
+    Releases batch;                  // (first slot, count) of each release call
+  };
+  const Case cases[] = {
+      {{0, 1, 2, 7}, {{0, 3}}},                  // three in a row, ascending
+      {{2, 1, 0, 7}, {{0, 3}}},                  // three in a row, descending
+      {{0, 2, 1, 7}, {{0, 3}}},                  // three in a row, out of order
+      {{0, 2, 3, 7}, {{0, 1}, {2, 2}}},          // a gap after the first
+      {{0, 2, 3, 1}, {{0, 1}, {2, 2}}},          // the held region in the gap
+      {{0, 1, 3, 2}, {{0, 2}, {3, 1}}},          // the held region before the last
+      {{3, 2, 1, 0}, {{1, 3}}},                  // the held region below the run
+      {{0, 2, 4, 6}, {{0, 1}, {2, 1}, {4, 1}}},  // no two touch
+  };
+  auto* block = static_cast<std::byte*>(
+      Platform::ReserveRegion(FixedLayout::kSlots * PropertyPagePool::kRegionSize));
+  ASSERT_NE(block, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.slots));
+    FixedLayout layout{block, c.slots, 0, {}};
+    g_layout = &layout;
+    {
+      PropertyPagePool pool({&ReserveAtSlot, &RecordRelease});
+      std::vector<void*> pages;
+      for (int i = 0; i < 49; ++i) pages.push_back(pool.TakePage());
+      ASSERT_EQ(pool.ReadCounters().regions_held, 4u);
+      {
+        PropertyPagePool::PageReturn batch(pool);
+        for (int i = 0; i < 48; ++i) batch.Return(pages[i]);
+        batch.Return(nullptr);  // ignored
+        EXPECT_TRUE(layout.releases.empty()) << "released before the batch ended";
+      }
+      EXPECT_EQ(layout.releases, c.batch);
+      PagePoolCounters counters = pool.ReadCounters();
+      EXPECT_EQ(counters.regions_held, 1u);  // the fourth keeps page 48
+      EXPECT_EQ(counters.regions_released, 3u);
+      EXPECT_EQ(counters.release_calls, c.batch.size());
+      EXPECT_EQ(counters.pages_taken, 1u);
+      EXPECT_EQ(counters.total_page_returns, 48u);
+
+      // The region still held serves pages as before, and goes alone.
+      void* again = pool.TakePage();
+      EXPECT_EQ(pool.ReadCounters().regions_obtained, 4u);
+      layout.releases.clear();
+      {
+        PropertyPagePool::PageReturn batch(pool);
+        batch.Return(again);
+        batch.Return(pages[48]);
+      }
+      EXPECT_EQ(layout.releases, (Releases{{c.slots[3], 1}}));
+      EXPECT_EQ(pool.ReadCounters().regions_held, 0u);
+    }
+    g_layout = nullptr;
   }
-  counters = pool.ReadCounters();
-  EXPECT_EQ(counters.regions_held, 0u);
-  EXPECT_EQ(counters.regions_released, 4u);
+  Platform::ReleaseRegion(block, FixedLayout::kSlots * PropertyPagePool::kRegionSize);
 }
 
 TEST(PropertyPagePool, BatchReleasesRegionsThatDoNotTouchInCallsOfTheirOwn) {

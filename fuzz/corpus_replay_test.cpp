@@ -31,6 +31,9 @@ constexpr Target kTargets[] = {
     {"from_core_value_fuzzer", &FuzzFromCoreValue},
     {"dispatch_test_module_fuzzer", &FuzzDispatchTestModule},
     {"dispatch_spectator_fuzzer", &FuzzDispatchSpectator},
+    {"gathering_json_fuzzer", &FuzzGatheringJson},
+    {"gathering_msgpack_fuzzer", &FuzzGatheringMessagePack},
+    {"gathering_yaml_fuzzer", &FuzzGatheringYaml},
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {

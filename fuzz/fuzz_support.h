@@ -89,6 +89,9 @@ int FuzzParseYaml(const uint8_t* data, std::size_t size);
 int FuzzFormatText(const uint8_t* data, std::size_t size);
 int FuzzDecodeBase64(const uint8_t* data, std::size_t size);
 int FuzzFromCoreValue(const uint8_t* data, std::size_t size);
+int FuzzGatheringJson(const uint8_t* data, std::size_t size);
+int FuzzGatheringMessagePack(const uint8_t* data, std::size_t size);
+int FuzzGatheringYaml(const uint8_t* data, std::size_t size);
 
 }  // namespace Kestrel::Fuzz
 
