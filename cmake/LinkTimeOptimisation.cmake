@@ -26,6 +26,19 @@ if(VYN_LTO OR CMAKE_INTERPROCEDURAL_OPTIMIZATION)
 endif()
 if(VYN_LTO AND NOT CMAKE_INTERPROCEDURAL_OPTIMIZATION)
   add_link_options("$<$<NOT:$<BOOL:$<TARGET_PROPERTY:INTERPROCEDURAL_OPTIMIZATION>>>:-fno-lto>")
+  # The symbol index of a fat library lists what its machine code defines.
+  # binutils makes indexes through GCC's plugin when it finds it, which adds
+  # what only the intermediate code defines (instances of the C++ runtime's
+  # templates that the machine code takes from the runtime); a plain link
+  # meeting such a library twice on its line then loads a member a second
+  # time for them and fails on duplicate definitions. Naming a plugin that
+  # does not exist keeps binutils from loading any. The optimising link needs
+  # nothing more: every symbol of a fat object's intermediate code that
+  # another unit may need has its machine code beside it.
+  foreach(lang C CXX)
+    set(CMAKE_${lang}_ARCHIVE_FINISH_IPO
+        "\"${CMAKE_AR}\" --plugin ${CMAKE_BINARY_DIR}/no-plugin s <TARGET>")
+  endforeach()
 endif()
 
 # Sets `out` to the project's static and object libraries that `target`
