@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Turns the JSON results of vyn_bench into docs/benchmarks.md and its chart.
 
-Usage: report.py RESULTS.json DOCS_DIR COMMAND
+Usage: report.py RESULTS.json DOCS_DIR COMMAND [PLAIN_RESULTS.json]
+
+RESULTS.json comes from the build optimised at link time (the one shipped);
+PLAIN_RESULTS.json, when given, from the same program built without it, and
+the page then sets the two builds' figures side by side.
 
 Every figure is a ratio of two measurements taken in the same run: for
 throughput figures our bytes per second over the peer's (above 1 is faster
@@ -230,11 +234,29 @@ plot "{data_path}" using ($3*0.5):1:($3*0.5):(0.35):5:ytic(2) with boxxyerror lc
     os.remove(data_path)
 
 
-def write_markdown(context, rows, docs_dir, command, notes):
+def plain_build_lines(rows, plain_rows):
+    """The section that sets each figure of the optimised build beside the plain build's."""
+    plain = {(row[0], row[1]): row for row in plain_rows}
+    lines = ["## Link-time optimisation against the plain build", "",
+             "The same figures from the same program built without link-time optimisation "
+             "(preset `bench-plain`), run by the same command right after the optimised one.", "",
+             "| figure | input | ours, optimised | ours, plain | ratio, optimised | ratio, plain |",
+             "|---|---|---|---|---|---|"]
+    for title, name, ours, _, ratio, _, _, _, _ in rows:
+        other = plain.get((title, name))
+        plain_ours = other[2] if other else "not run"
+        plain_ratio = fmt_ratio(other[4]) if other and other[4] is not None else ""
+        ratio_text = fmt_ratio(ratio) if ratio is not None else ""
+        lines.append(f"| {title} | {name} | {ours} | {plain_ours} | {ratio_text} | {plain_ratio} |")
+    lines.append("")
+    return lines
+
+
+def write_markdown(context, rows, docs_dir, command, notes, plain_rows=None):
     lines = ["# Benchmarks", ""]
     lines.append(f"Made by `{command}` on {context.get('date', 'an unknown date')}, on "
                  f"{context.get('host_name', 'this machine')} ({context.get('num_cpus', '?')} CPUs at "
-                 f"{context.get('mhz_per_cpu', '?')} MHz), a Release i386 build, "
+                 f"{context.get('mhz_per_cpu', '?')} MHz), a Release i386 build optimised at link time, "
                  f"Google Benchmark library build type {context.get('library_build_type', '?')}.")
     lines.append("")
     lines.append("Each ratio compares two measurements of the same run on the same input: "
@@ -267,6 +289,8 @@ def write_markdown(context, rows, docs_dir, command, notes):
     lines.append("")
     lines.append("![ratios and budgets](benchmarks.png)")
     lines.append("")
+    if plain_rows:
+        lines.extend(plain_build_lines(rows, plain_rows))
     if notes:
         lines.append(notes.rstrip())
         lines.append("")
@@ -275,13 +299,14 @@ def write_markdown(context, rows, docs_dir, command, notes):
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         print(__doc__, file=sys.stderr)
         return 2
-    results, docs_dir, command = sys.argv[1:]
+    results, docs_dir, command = sys.argv[1:4]
     context, runs = load_results(results)
     corpus = ["canada", "citm_catalog", "twitter"]
     rows = build_rows(context, runs, corpus)
+    plain_rows = build_rows(*load_results(sys.argv[4]), corpus) if len(sys.argv) == 5 else None
     notes_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "benchmark_notes.md")
     notes = ""
     if os.path.exists(notes_path):
@@ -289,7 +314,7 @@ def main():
             notes = f.read()
     os.makedirs(docs_dir, exist_ok=True)
     write_chart(rows, docs_dir)
-    write_markdown(context, rows, docs_dir, command, notes)
+    write_markdown(context, rows, docs_dir, command, notes, plain_rows)
     return 0
 
 

@@ -18,6 +18,8 @@ set(VYN_DEPS_DIR ${CMAKE_BINARY_DIR}/deps)
 # needs to. The C++ runtime, libgcc and the thread library are linked in, so
 # programs and the plugin need nothing beside them but system DLLs.
 add_compile_options(-mincoming-stack-boundary=2)
+# Link-time optimisation generates the code at the link: it gets the same rule.
+add_link_options(-mincoming-stack-boundary=2)
 add_link_options(-static-libgcc -static-libstdc++ -static)
 # Windows 7 is the oldest system served (the HTTP library needs Vista's
 # socket calls).
