@@ -38,6 +38,11 @@ if(VYN_BUILD_TESTS)
   endif()
 endif()
 
+# Seconds a test program may run before CTest stops it. Raised where the i386
+# programs run through an emulator (scripts/i386-exec), which is several times
+# slower and slowest for the soak's thousands of calls.
+set(VYN_TEST_TIMEOUT 300 CACHE STRING "Seconds a test program may run")
+
 function(vyn_add_test name)
   if(NOT VYN_BUILD_TESTS)
     return()
@@ -54,7 +59,8 @@ function(vyn_add_test name)
   # or checkouts on one machine never share a file.
   set(temp_dir ${CMAKE_CURRENT_BINARY_DIR}/${name}.tmp)
   file(MAKE_DIRECTORY ${temp_dir})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT TEST_TMPDIR=${temp_dir})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${VYN_TEST_TIMEOUT}
+                                           ENVIRONMENT TEST_TMPDIR=${temp_dir})
   set_property(GLOBAL APPEND PROPERTY VYN_TEST_PROGRAMS ${name})
 endfunction()
 
