@@ -19,8 +19,10 @@ using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 
 // Writes `text` as a JSON string.
 void String(Writer* writer, const std::string& text);
+// Writes `key` (not null) as an object's key.
 void Key(Writer* writer, const char* key);
-// Writes the `count` texts of `tags` as a JSON array.
+// Writes the `count` texts of `tags` as a JSON array; `tags` may be null
+// (an empty array), a null text is written as "".
 void WriteTags(Writer* writer, const char* const* tags, uint32_t count);
 // Writes the events of `api` as a JSON array of objects with "name",
 // "payloadType" (its type's name), "description" and "tags".
