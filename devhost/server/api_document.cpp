@@ -6,6 +6,7 @@
 
 #include "devhost/host/core_host.h"
 #include "devhost/server/api_document_parts.h"
+#include "devhost/server/api_texts.h"
 #include "devhost/server/inspector.h"
 #include "devhost/server/roster_endpoint.h"
 #include "devhost/server/session_har.h"
@@ -20,7 +21,6 @@ namespace {
 
 using Client::ApiDescription;
 using Client::CoreArgumentRecord;
-using Client::CoreEventRecord;
 using Client::CoreFunctionDescriptor;
 using Client::CoreTypeId;
 using Client::CoreTypeRecord;
@@ -81,11 +81,6 @@ std::string Summary(const std::string& description, const std::string& fallback)
   if (description.empty()) return fallback;
   size_t end = description.find(". ");
   return end == std::string::npos ? description : description.substr(0, end + 1);
-}
-
-std::string ElementText(uint32_t kind, const std::string& type_name) {
-  if ((kind == kKindEnum || kind == kKindStruct) && !type_name.empty()) return type_name;
-  return NativeKindName(kind);
 }
 
 // The JSON schema of one native kind; `type_name` names the enum or struct.
@@ -335,68 +330,6 @@ std::set<std::string> UsedTypeNames(const ApiDescription& api,
 }
 
 }  // namespace
-
-std::string Text(const char* text) {
-  return text != nullptr ? std::string(text) : std::string();
-}
-
-void String(Writer* writer, const std::string& text) {
-  writer->String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
-}
-
-void Key(Writer* writer, const char* key) {
-  writer->Key(key);
-}
-
-void WriteTags(Writer* writer, const char* const* tags, uint32_t count) {
-  writer->StartArray();
-  for (uint32_t i = 0; tags != nullptr && i < count; ++i) String(writer, Text(tags[i]));
-  writer->EndArray();
-}
-
-void WriteEvents(Writer* writer, const ApiDescription& api) {
-  writer->StartArray();
-  for (uint32_t i = 0; api.events != nullptr && i < api.event_count; ++i) {
-    const CoreEventRecord& event = api.events[i];
-    writer->StartObject();
-    Key(writer, "name");
-    String(writer, Text(event.name));
-    Key(writer, "payloadType");
-    String(writer, Text(event.payload_type_name));
-    Key(writer, "description");
-    String(writer, Text(event.description));
-    Key(writer, "tags");
-    WriteTags(writer, event.tags, event.tag_count);
-    writer->EndObject();
-  }
-  writer->EndArray();
-}
-
-std::string TypeIdText(const CoreTypeId& type) {
-  std::string type_name = Text(type.type_name);
-  if (type.kind == kKindVector || type.kind == kKindMap) {
-    return std::string(NativeKindName(type.kind)) + "<" +
-           ElementText(type.element_kind, type_name) + ">";
-  }
-  if (type.kind == 0) return "none";
-  return ElementText(type.kind, type_name);
-}
-
-std::string LocationText(uint32_t location) {
-  const char* name = ArgumentLocationName(location);
-  return name[0] != '\0' ? std::string(name) : "location " + std::to_string(location);
-}
-
-std::vector<uint32_t> ArgumentLocations(const CoreFunctionDescriptor& function) {
-  std::vector<uint32_t> locations;
-  // Bounded by the argument count and a sane limit, in case a list loops.
-  for (const Client::CoreArgumentLocationEntry* entry = function.argument_locations;
-       entry != nullptr && locations.size() < 1024; entry = entry->next) {
-    uint32_t location = entry->location;  // copied: the record is packed
-    locations.push_back(location);
-  }
-  return locations;
-}
 
 std::string BuildOpenApiDocument(const ApiDescription& api, const std::string& plugin_name) {
   // Paths keep the order of their first function; methods group under them.

@@ -1,33 +1,18 @@
 // The OpenAPI 3 document of a plugin's API description (`ApiDescription`),
 // as the stand-in host serves it at `/openapi.json` (paths, methods,
 // parameters, request bodies, response schemas that refer to the registered
-// types, enumerations), and the texts of types and argument locations that
-// it shares with the listing (api_listing.h). The records are only read;
-// they belong to the plugin and must stay valid during the call.
+// types, enumerations). The records are only read; they belong to the plugin
+// and must stay valid during the call. Safe from any thread.
 //
 //   std::string openapi = BuildOpenApiDocument(*host.api(), host.plugin_name());
 #ifndef VYN_DEVHOST_SERVER_API_DOCUMENT_H_
 #define VYN_DEVHOST_SERVER_API_DOCUMENT_H_
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "host_abi/host_records.h"
 
 namespace Kestrel::DevHost {
-
-// A type as text: "string", "vector<string>", "SpectateGameInfo", "map<int32>"
-// (vector and map elements, enums and structs by their type name when known).
-std::string TypeIdText(const Client::CoreTypeId& type);
-
-// The name of an argument location: "any", "query", "path", "header",
-// "body", or "location N" for other values.
-// Never fails; thread-safe.
-std::string LocationText(uint32_t location);
-
-// The locations of a function's arguments by position (missing ones are 0).
-std::vector<uint32_t> ArgumentLocations(const Client::CoreFunctionDescriptor& function);
 
 // An OpenAPI 3.0 document (pretty-printed JSON) of the plugin's functions and
 // the host's own roster endpoint (tag "vyn-devhost"), served relative to the

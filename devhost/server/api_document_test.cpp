@@ -1,5 +1,6 @@
 #include "devhost/server/api_document.h"
 #include "devhost/server/api_listing.h"
+#include "devhost/server/api_texts.h"
 
 #include <gtest/gtest.h>
 

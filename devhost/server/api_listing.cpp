@@ -1,7 +1,7 @@
 #include "devhost/server/api_listing.h"
 
-#include "devhost/server/api_document.h"
 #include "devhost/server/api_document_parts.h"
+#include "devhost/server/api_texts.h"
 #include "host_abi/api_kinds.h"
 #include "host_abi/http_method.h"
 

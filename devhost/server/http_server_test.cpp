@@ -321,7 +321,9 @@ TEST(RequestGuardTest, OnlyThisMachinesNamesAndTheServersOwnOriginAreServed) {
     SCOPED_TRACE(std::string(test.origin.value_or("(none)")) + " to " + std::string(test.host));
     std::optional<HttpAnswer> refused = RefuseOrigin(test.origin, test.host);
     EXPECT_EQ(!refused.has_value(), test.served);
-    if (refused.has_value()) EXPECT_EQ(refused->status, 403);
+    if (refused.has_value()) {
+      EXPECT_EQ(refused->status, 403);
+    }
   }
 }
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "devhost/server/http_server.h"
+#include "devhost/server/http_answer.h"
 #include "util/failure.h"
 
 namespace Kestrel::DevHost {

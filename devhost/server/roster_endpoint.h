@@ -18,7 +18,7 @@
 
 #include "devhost/peers/roster.h"
 #include "devhost/peers/simulated_peers.h"
-#include "devhost/server/http_server.h"
+#include "devhost/server/http_answer.h"
 
 namespace Kestrel::DevHost {
 
