@@ -8,7 +8,7 @@ schema (har-validator) and open in a HAR viewer (perf-cascade, loaded in the
 same browser from a local file): one waterfall row per call, named by its URL.
 The viewer's screenshot is saved in the output folder.
 
-    session_har_browser_test.py VYN_DEVHOST OUTPUT_FOLDER
+    session_har_browser_test.py VYN_DEVHOST PLUGIN_LIBRARY OUTPUT_FOLDER
 
 Exits 77 (skipped) when no browser can start or the npm packages are missing,
 unless CI=true, where that fails. Uses Debian's Selenium, so it runs under
@@ -70,13 +70,14 @@ def wait_for_file(path):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         raise SystemExit(__doc__)
-    program, folder = sys.argv[1], pathlib.Path(sys.argv[2]).resolve()
+    program, library = sys.argv[1], sys.argv[2]
+    folder = pathlib.Path(sys.argv[3]).resolve()
     folder.mkdir(parents=True, exist_ok=True)
     check_packages()
     driver = start_browser()
-    server, address = start_server(program, str(folder))
+    server, address = start_server(program, library, str(folder))
     failures, checked = [], []
 
     def check(condition, what):
