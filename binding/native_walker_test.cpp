@@ -71,7 +71,7 @@ const std::map<std::string, std::string>& ExpectedHostValues() {
        "member/1=10:{children/1=9:null[],id/1=3:0,level/1=6:None\0,name/1=6:\0,},"s
        "members/1=9:null[],named/1=10:null{},numbers/1=9:null[],object/1=0:,reals/1=9:null[],"
        "sparseLeaf/1=10:{name/1=6:\0,z/1=2:0,},text/1=6:\0,texts/1=9:null[],u16/1=3:0,u32/1=3:0,"s
-       "u64/1=3:0,u8/1=3:0,wide/1=2:0,}"},
+       "u64/1=3:0,u8/1=3:0,wide/1=6:None\0,}"s},
       {"filled",
        "10:{adapted/1=2:-5,adaptedList/1=9:[2:9,2:8,],bits/1=9:[1:1,1:0,1:1,],"
        "blob/1=8:\0\x01\xFF\0,blobs/1=9:[8:\t\0,8:\0,],callback/1=3:42,"s

@@ -31,7 +31,7 @@ namespace Kestrel::Testing {
 // Two bytes, signed, with an enumerator numbered 0 and one below it.
 enum class Level : int16_t { kNone = 0, kLow = -1, kHigh = 7, kTop = 32000 };
 // Eight bytes: converts as its low 32 bits.
-enum class Wide : int64_t { kOne = 1 };
+enum class Wide : int64_t { kNone = 0, kOne = 1 };
 
 // A nested struct whose vector field holds its own type.
 struct Member {
@@ -58,7 +58,7 @@ struct EveryKind {
   BindingProperty object;
   std::vector<uint8_t> blob;
   Level level = Level::kNone;
-  Wide wide{};  // no enumerator numbered 0
+  Wide wide = Wide::kNone;
   Member member;
   std::vector<bool> bits;
   std::vector<int32_t> numbers;
@@ -82,7 +82,8 @@ VYN_STATIC_TYPE(Kestrel::Testing::EveryKind, "struct Kestrel::Testing::EveryKind
 namespace Kestrel::Testing {
 
 // Adds the fields of `EveryKind`, found `base` bytes into the struct `builder`
-// registers, in declaration order; registers no type. Never fails.
+// registers, in declaration order; registers no type. May throw
+// std::bad_alloc.
 inline TypeBuilder& AddEveryKindFields(TypeBuilder& builder, uint32_t base = 0) {
   const auto at = [base](auto member) { return base + MemberOffset(member); };
   using Blobs = std::vector<std::vector<uint8_t>>;
@@ -124,7 +125,7 @@ inline void RegisterEveryKindParts(TypeRegistry& registry) {
       .AddValue("Low", -1)
       .AddValue("High", 7)
       .AddValue("Top", 32000);
-  registry.RegisterEnum<Wide>("Wide").AddValue("One", 1);
+  registry.RegisterEnum<Wide>("Wide").AddValue("None", 0).AddValue("One", 1);
   registry.RegisterStruct<Member>("Member")
       .AddField("name", &Member::name)
       .AddField("id", &Member::id)
