@@ -13,78 +13,18 @@
 #include "binding/convert_native.h"
 #include "binding/type_building.h"
 #include "host_abi/core_value.h"
+#include "tests/support/every_kind.h"
 #include "util/counting_allocator.h"
-
-namespace CoreProbe {
-enum class Mode : uint8_t { kOff = 0, kOn = 1 };
-struct Pair {
-  int16_t left = 0;
-  uint64_t right = 0;
-  bool operator==(const Pair&) const = default;
-};
-struct AllKinds {
-  bool flag = false;
-  int8_t i8 = 0;
-  uint8_t u8 = 0;
-  int16_t i16 = 0;
-  uint16_t u16 = 0;
-  int32_t i32 = 0;
-  uint32_t u32 = 0;
-  int64_t i64 = 0;
-  uint64_t u64 = 0;
-  float f = 0;
-  double d = 0;
-  std::string text;
-  Kestrel::BindingProperty object;
-  std::vector<uint8_t> blob;
-  std::vector<std::string> texts;
-  Mode mode = Mode::kOff;
-  Pair pair;
-  std::unordered_map<std::string, double> weights;
-  std::vector<Pair> pairs;
-  std::vector<std::vector<Mode>> modes;
-};
-}  // namespace CoreProbe
-
-VYN_STATIC_TYPE(CoreProbe::Mode, "enum CoreProbe::Mode");
-VYN_STATIC_TYPE(CoreProbe::Pair, "struct CoreProbe::Pair");
-VYN_STATIC_TYPE(CoreProbe::AllKinds, "struct CoreProbe::AllKinds");
 
 namespace Kestrel {
 namespace {
 
-using namespace CoreProbe;
 using Client::CoreStructEntry;
 using Client::CoreValue;
 using Client::CoreValueKind;
-
-void RegisterProbes(TypeRegistry& registry) {
-  registry.RegisterEnum<Mode>("Mode").AddValue("Off", 0).AddValue("On", 1);
-  registry.RegisterStruct<Pair>("Pair")
-      .AddField("left", &Pair::left)
-      .AddField("right", &Pair::right);
-  registry.RegisterStruct<AllKinds>("AllKinds")
-      .AddField("flag", &AllKinds::flag)
-      .AddField("i8", &AllKinds::i8)
-      .AddField("u8", &AllKinds::u8)
-      .AddField("i16", &AllKinds::i16)
-      .AddField("u16", &AllKinds::u16)
-      .AddField("i32", &AllKinds::i32)
-      .AddField("u32", &AllKinds::u32)
-      .AddField("i64", &AllKinds::i64)
-      .AddField("u64", &AllKinds::u64)
-      .AddField("f", &AllKinds::f)
-      .AddField("d", &AllKinds::d)
-      .AddField("text", &AllKinds::text)
-      .AddField("object", &AllKinds::object)
-      .AddField("blob", &AllKinds::blob)
-      .AddField("texts", &AllKinds::texts)
-      .AddField("mode", &AllKinds::mode)
-      .AddField("pair", &AllKinds::pair)
-      .AddField("weights", &AllKinds::weights)
-      .AddField("pairs", &AllKinds::pairs)
-      .AddField("modes", &AllKinds::modes);
-}
+using Testing::EveryKind;
+using ::testing::IsEmpty;
+using Testing::Level;
 
 void ExpectNoLeak(const std::function<void()>& body) {
   body();
@@ -155,22 +95,22 @@ TEST(ToCoreValue, ScalarsStringsAndBlobs) {
 TEST(ToCoreValue, EnumsAreNamedOnlyWhenTheRegistryKnowsThem) {
   ExpectNoLeak([] {
     TypeRegistry registry;
-    RegisterProbes(registry);
+    Testing::RegisterEveryKind(registry);
     BindingProperty property;
-    property.SetEnum(EnumValue{1, &StaticType::HashCode<Mode>()});
+    property.SetEnum(EnumValue{7, &StaticType::HashCode<Level>()});
 
     CoreValue out = Nil();
     ToCoreValue(property, out, nullptr);
     EXPECT_EQ(Copy(out.kind), CoreValueKind::kSigned);
-    EXPECT_EQ(Copy(out.signed_value), 1);
+    EXPECT_EQ(Copy(out.signed_value), 7);
 
     ToCoreValue(property, out, &registry);
     ASSERT_EQ(Copy(out.kind), CoreValueKind::kOwnedString);
-    EXPECT_STREQ(out.bytes.data, "On");
+    EXPECT_STREQ(out.bytes.data, "High");
     ReleaseToCoreValue(out);
 
     // A number without an enumerator goes out as the number, sign-extended.
-    property.SetEnum(EnumValue{-3, &StaticType::HashCode<Mode>()});
+    property.SetEnum(EnumValue{-3, &StaticType::HashCode<Level>()});
     ToCoreValue(property, out, &registry);
     EXPECT_EQ(Copy(out.kind), CoreValueKind::kSigned);
     EXPECT_EQ(Copy(out.signed_value), -3);
@@ -340,28 +280,9 @@ TEST(FromCoreValue, WritesTheMessageIntoTheErrorRecord) {
 TEST(CoreValueConversion, RegisteredStructRoundTripIsUnchanged) {
   ExpectNoLeak([] {
     TypeRegistry registry;
-    RegisterProbes(registry);
-    AllKinds original;
-    original.flag = true;
-    original.i8 = -7;
-    original.u8 = 250;
-    original.i16 = -300;
-    original.u16 = 60000;
-    original.i32 = -70000;
-    original.u32 = 4000000000u;
-    original.i64 = -(int64_t{1} << 40);
-    original.u64 = (uint64_t{1} << 63) + 1;
-    original.f = -0.5f;
-    original.d = 1e-300;
+    Testing::RegisterEveryKind(registry);
+    EveryKind original = Testing::FilledEveryKind();
     original.text = "caf\xC3\xA9";
-    original.object.At(0).Field("deep").SetBool(true);
-    original.blob = {0, 128, 255};
-    original.texts = {"x", "", "y"};
-    original.mode = Mode::kOn;
-    original.pair = {-2, 3};
-    original.weights = {{"w", 0.75}};
-    original.pairs = {{1, 1}, {2, 2}};
-    original.modes = {{Mode::kOn}, {Mode::kOff, Mode::kOn}};
 
     PropertyResult converted;
     ConvertNative(converted, original, registry);
@@ -376,31 +297,14 @@ TEST(CoreValueConversion, RegisteredStructRoundTripIsUnchanged) {
     EXPECT_EQ(Copy(host.kind), CoreValueKind::kNil);
 
     // Enums come back as their names, which the enum rule accepts.
-    EXPECT_EQ(back.GetField("mode").GetString(), "On");
+    EXPECT_EQ(back.GetField("level").GetString(), "High");
+    EXPECT_EQ(back.GetField("levels").GetAt(0).GetString(), "None");
     PropertyResult status;
-    AllKinds copy;
+    EveryKind copy;
     AssignNative(status, copy, back, "<value>", registry);
     ASSERT_TRUE(status.IsValid()) << status.GetError();
-    EXPECT_EQ(copy.flag, original.flag);
-    EXPECT_EQ(copy.i8, original.i8);
-    EXPECT_EQ(copy.u8, original.u8);
-    EXPECT_EQ(copy.i16, original.i16);
-    EXPECT_EQ(copy.u16, original.u16);
-    EXPECT_EQ(copy.i32, original.i32);
-    EXPECT_EQ(copy.u32, original.u32);
-    EXPECT_EQ(copy.i64, original.i64);
-    EXPECT_EQ(copy.u64, original.u64);
-    EXPECT_EQ(copy.f, original.f);
-    EXPECT_EQ(copy.d, original.d);
-    EXPECT_EQ(copy.text, original.text);
-    EXPECT_TRUE(copy.object.GetAt(0).GetField("deep").GetBool());
-    EXPECT_EQ(copy.blob, original.blob);
-    EXPECT_EQ(copy.texts, original.texts);
-    EXPECT_EQ(copy.mode, original.mode);
-    EXPECT_EQ(copy.pair, original.pair);
-    EXPECT_EQ(copy.weights, original.weights);
-    EXPECT_EQ(copy.pairs, original.pairs);
-    EXPECT_EQ(copy.modes, original.modes);
+    EXPECT_THAT(Testing::DifferentFields(copy, original), IsEmpty());
+    EXPECT_EQ(copy.object.GetField("k").GetAt(1).GetString(), "deep");
   });
 }
 

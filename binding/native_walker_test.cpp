@@ -65,26 +65,33 @@ const std::map<std::string, std::string>& ExpectedHostValues() {
   using namespace std::string_literals;
   static const std::map<std::string, std::string> kValues = {
       {"defaults",
-       "10:{adapted/1=2:0,adaptedList/1=9:null[],bits/1=9:null[],blob/1=8:\0"s
-       ",callback/1=3:0,counts/1=10:null{},d/1=4:0,f/1=4:0,flag/1=1:0,grid/1=9:null[],"
-       "i32/1=2:0,i64/1=2:0,i8/1=2:0,leaf/1=10:{name/1=6:\0,z/1=2:0,},leaves/1=9:null[],"s
-       "loose/1=2:0,mood/1=6:Calm\0,moods/1=9:null[],numbers/1=9:null[],object/1=0:,"s
-       "sparseLeaf/1=10:{name/1=6:\0,z/1=2:0,},text/1=6:\0,texts/1=9:null[],u16/1=3:0,"s
-       "u64/1=3:0,}"},
+       "10:{adapted/1=2:0,adaptedList/1=9:null[],bits/1=9:null[],blob/1=8:\0,blobs/1=9:null[],"s
+       "callback/1=3:0,counts/1=10:null{},d/1=4:0,f/1=4:0,flag/1=1:0,grid/1=9:null[],i16/1=2:0,"
+       "i32/1=2:0,i64/1=2:0,i8/1=2:0,level/1=6:None\0,levels/1=9:null[],loose/1=2:0,"s
+       "member/1=10:{children/1=9:null[],id/1=3:0,level/1=6:None\0,name/1=6:\0,},"s
+       "members/1=9:null[],named/1=10:null{},numbers/1=9:null[],object/1=0:,reals/1=9:null[],"
+       "sparseLeaf/1=10:{name/1=6:\0,z/1=2:0,},text/1=6:\0,texts/1=9:null[],u16/1=3:0,u32/1=3:0,"s
+       "u64/1=3:0,u8/1=3:0,wide/1=6:None\0,}"s},
       {"filled",
        "10:{adapted/1=2:-5,adaptedList/1=9:[2:9,2:8,],bits/1=9:[1:1,1:0,1:1,],"
-       "blob/1=8:\0\x01\x02\xFA\0,callback/1=3:42,counts/1=10:{a/1=2:1,b/1=2:2,c/1=2:-3,},"s
-       "d/1=4:9221120237041090560,f/1=4:4591870180174331904,flag/1=1:1,"
-       "grid/1=9:[9:[2:1,2:2,],9:null[],],i32/1=2:-2147483648,i64/1=2:-9007199254740993,"
-       "i8/1=2:-8,leaf/1=10:{name/1=6:seven\0,z/1=2:7,},"s
-       "leaves/1=9:[10:{name/1=6:one\0,z/1=2:1,},10:{name/1=6:two\0,z/1=2:2,},],"s
-       "loose/1=2:1,mood/1=6:Glad\0,moods/1=9:[6:Glad\0,2:5,],"s
-       "numbers/1=9:[4:4609434218613702656,4:9223372036854775808,4:9094988921128908188,"
-       "4:4636737291354636288,],object/1=10:{k/1=9:[0:,6:v\0,],},sparse/1=2:3,"s
+       "blob/1=8:\0\x01\xFF\0,blobs/1=9:[8:\t\0,8:\0,],callback/1=3:42,"s
+       "counts/1=10:{a/1=2:-2,z/1=2:1,},d/1=4:9221120237041090560,f/1=4:4591870180174331904,"
+       "flag/1=1:1,grid/1=9:[9:[3:1,],9:null[],9:[3:2,3:3,],],i16/1=2:-32768,"
+       "i32/1=2:-2147483648,i64/1=2:-9223372036854775808,i8/1=2:-128,level/1=6:High\0,"s
+       "levels/1=9:[6:High\0,2:5,],loose/1=2:1,"s
+       "member/1=10:{children/1=9:[10:{children/1=9:null[],id/1=3:6,level/1=6:Top\0,"s
+       "name/1=6:child\0,},],id/1=3:5,level/1=6:Low\0,name/1=6:lead\0,},"s
+       "members/1=9:[10:{children/1=9:null[],id/1=3:1,level/1=6:None\0,name/1=6:one\0,},"s
+       "10:{children/1=9:null[],id/1=3:2,level/1=6:High\0,name/1=6:two\0,},],"s
+       "named/1=10:{p/1=10:{children/1=9:null[],id/1=3:8,level/1=6:Low\0,name/1=6:named\0,},},"s
+       "numbers/1=9:[2:3,2:-4,],object/1=10:{k/1=9:[0:,6:deep\0,],},"s
+       "reals/1=9:[4:4609434218613702656,4:9223372036854775808,4:9094988921128908188,"
+       "4:4636737291354636288,],sparse/1=2:3,"
        "sparseLeaf/1=10:{name/1=6:named\0,z/1=2:0,},sparseList/1=9:[2:4,],sparseLoose/1=2:1,"s
        "sparseMood/1=6:Glad\0,sparseObject/1=2:6,sparseText/1=6:x\0,"s
        "text/1=6:q\"\\\n\x01/\xC3\xA9 end\0,texts/1=9:[6:a\0,6:\0,6:tab\there\0,],"s
-       "u16/1=3:65535,u64/1=3:18446744073709551615,}"},
+       "u16/1=3:65535,u32/1=3:4294967295,u64/1=3:18446744073709551615,u8/1=3:255,"
+       "wide/1=6:One\0,}"s},
       {"leaf", "10:{name/1=6:x\0,z/1=2:-1,}"s},
       {"leaf list", "9:[10:{name/1=6:a\0,z/1=2:1,},10:{name/1=6:b\0,z/1=2:2,},]"s},
       {"texts", "9:[6:x\0,6:\0,6:a\0,6:words, quoted \"\0,]"s},

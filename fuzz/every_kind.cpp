@@ -5,51 +5,16 @@
 
 #include "binding/assign_native.h"
 #include "binding/convert_native.h"
-#include "binding/type_building.h"
 #include "formats/json_reader.h"
 #include "formats/json_writer.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/support/every_kind.h"
 
 namespace Kestrel::Fuzz {
 
 namespace {
 
-void Register(TypeRegistry& registry) {
-  registry.RegisterEnum<FuzzLevel>("FuzzLevel")
-      .AddValue("None", 0)
-      .AddValue("Low", -1)
-      .AddValue("High", 7)
-      .AddValue("Top", 32000);
-  registry.RegisterStruct<FuzzMember>("FuzzMember")
-      .AddField("name", &FuzzMember::name)
-      .AddField("id", &FuzzMember::id)
-      .AddField("level", &FuzzMember::level)
-      .AddField("children", &FuzzMember::children);
-  registry.RegisterStruct<EveryKind>("EveryKind")
-      .AddField("flag", &EveryKind::flag)
-      .AddField("i8", &EveryKind::i8)
-      .AddField("u8", &EveryKind::u8)
-      .AddField("i16", &EveryKind::i16)
-      .AddField("u16", &EveryKind::u16)
-      .AddField("i32", &EveryKind::i32)
-      .AddField("u32", &EveryKind::u32)
-      .AddField("i64", &EveryKind::i64)
-      .AddField("u64", &EveryKind::u64)
-      .AddField("f32", &EveryKind::f32)
-      .AddField("f64", &EveryKind::f64)
-      .AddField("text", &EveryKind::text)
-      .AddField("object", &EveryKind::object)
-      .AddField("blob", &EveryKind::blob)
-      .AddField("level", &EveryKind::level)
-      .AddField("member", &EveryKind::member)
-      .AddField("numbers", &EveryKind::numbers)
-      .AddField("words", &EveryKind::words)
-      .AddField("grid", &EveryKind::grid)
-      .AddField("members", &EveryKind::members)
-      .AddField("levels", &EveryKind::levels)
-      .AddField("counts", &EveryKind::counts)
-      .AddField("named", &EveryKind::named);
-}
+using Testing::EveryKind;
 
 // Assigns `tree` to a fresh T: a rejection is fine, but it must carry a message.
 template <class T>
@@ -65,7 +30,7 @@ void AssignAlone(const BindingProperty& tree) {
 TypeRegistry& EveryKindRegistry() {
   static TypeRegistry* const registry = [] {
     auto* made = new TypeRegistry();
-    Register(*made);
+    Testing::RegisterEveryKind(*made);
     return made;
   }();
   return *registry;
@@ -83,8 +48,8 @@ void CheckNativeRoundTrip(const BindingProperty& tree) {
   AssignAlone<double>(tree);
   AssignAlone<std::string>(tree);
   AssignAlone<std::vector<uint8_t>>(tree);
-  AssignAlone<FuzzLevel>(tree);
-  AssignAlone<std::vector<FuzzMember>>(tree);
+  AssignAlone<Testing::Level>(tree);
+  AssignAlone<std::vector<Testing::Member>>(tree);
   AssignAlone<std::unordered_map<std::string, std::vector<bool>>>(tree);
 
   PropertyResult status;

@@ -16,6 +16,7 @@
 #include "binding/binding_property.h"
 #include "binding/builtin_vocabulary.h"
 #include "binding/type_building.h"
+#include "tests/support/every_kind.h"
 
 namespace WalkProbe {
 enum class Mood : int8_t { kCalm = 0, kGlad = 2 };
@@ -27,28 +28,11 @@ struct Leaf {
 struct Unknown {  // never registered
   int32_t x = 0;
 };
+// Every kind, and what only the walker has: an enum without a record, a
+// callback, use-adapter fields and omit-if-zero fields.
 struct All {
-  bool flag = false;
-  int8_t i8 = 0;
-  uint16_t u16 = 0;
-  int32_t i32 = 0;
-  int64_t i64 = 0;
-  uint64_t u64 = 0;
-  float f = 0;
-  double d = 0;
-  std::string text;
-  std::vector<uint8_t> blob;
-  Mood mood = Mood::kCalm;
+  Kestrel::Testing::EveryKind kinds;
   Loose loose{};
-  Kestrel::BindingProperty object;
-  Leaf leaf;
-  std::vector<std::string> texts;
-  std::vector<double> numbers;
-  std::vector<bool> bits;
-  std::vector<Leaf> leaves;
-  std::vector<Mood> moods;
-  std::vector<std::vector<int32_t>> grid;
-  std::unordered_map<std::string, int32_t> counts;
   Kestrel::BindingCallback callback;
   int64_t adapted = 0;
   std::vector<int32_t> adapted_list;
@@ -116,33 +100,15 @@ inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
   using Kestrel::kFieldOmitIfZero;
   registry.RegisterEnum<Mood>("Mood").AddValue("Glad", 2).AddValue("Calm", 0);
   registry.RegisterStruct<Leaf>("Leaf").AddField("z", &Leaf::z).AddField("name", &Leaf::name);
-  registry.RegisterStruct<All>("All")
-      .AddField("u64", &All::u64)
-      .AddField("flag", &All::flag)
-      .AddField("i8", &All::i8)
-      .AddField("u16", &All::u16)
-      .AddField("i32", &All::i32)
-      .AddField("i64", &All::i64)
-      .AddField("f", &All::f)
-      .AddField("d", &All::d)
-      .AddField("text", &All::text)
-      .AddField("blob", &All::blob)
-      .AddField("mood", &All::mood)
-      .AddField("loose", &All::loose)
-      .AddField("object", &All::object)
-      .AddField("leaf", &All::leaf)
-      .AddField("texts", &All::texts)
-      .AddField("numbers", &All::numbers)
-      .AddField("bits", &All::bits)
-      .AddField("leaves", &All::leaves)
-      .AddField("moods", &All::moods)
-      .AddField("grid", &All::grid)
-      .AddField("counts", &All::counts)
+  Kestrel::Testing::RegisterEveryKindParts(registry);
+  Kestrel::TypeBuilder all = registry.RegisterStruct<All>("All");
+  all.AddField("loose", &All::loose)
       .AddField("callback", &All::callback)
       .AddField("adapted", &All::adapted)
       .UseAdapter()
       .AddField("adaptedList", &All::adapted_list)
-      .UseAdapter()
+      .UseAdapter();
+  Kestrel::Testing::AddEveryKindFields(all, Kestrel::MemberOffset(&All::kinds))
       .AddField("sparse", &All::sparse, "", kFieldOmitIfZero)
       .AddField("sparseText", &All::sparse_text, "", kFieldOmitIfZero)
       .AddField("sparseList", &All::sparse_list, "", kFieldOmitIfZero)
@@ -180,27 +146,14 @@ inline void RegisterProbes(Kestrel::TypeRegistry& registry) {
 // characters to escape and an embedded NUL.
 inline All FilledAll() {
   All all;
-  all.flag = true;
-  all.i8 = -8;
-  all.u16 = 65535;
-  all.i32 = -2147483647 - 1;
-  all.i64 = -9007199254740993LL;
-  all.u64 = 18446744073709551615ULL;
-  all.f = 0.1f;
-  all.d = std::nan("");
-  all.text = std::string("q\"\\\n\x01/\xC3\xA9 end\0cut", 17);
-  all.blob = {0, 1, 2, 250};
-  all.mood = Mood::kGlad;
+  all.kinds = Kestrel::Testing::FilledEveryKind();
+  all.kinds.f = 0.1f;
+  all.kinds.d = std::nan("");
+  all.kinds.text = std::string("q\"\\\n\x01/\xC3\xA9 end\0cut", 17);
+  all.kinds.texts = {"a", "", "tab\there"};
+  all.kinds.reals = {1.5, -0.0, 1e300, 100.0};
+  all.kinds.levels = {Kestrel::Testing::Level::kHigh, static_cast<Kestrel::Testing::Level>(5)};
   all.loose = Loose::kOne;
-  all.object.Field("k").At(1).SetString("v");
-  all.leaf = {7, "seven"};
-  all.texts = {"a", "", "tab\there"};
-  all.numbers = {1.5, -0.0, 1e300, 100.0};
-  all.bits = {true, false, true};
-  all.leaves = {{1, "one"}, {2, "two"}};
-  all.moods = {Mood::kGlad, static_cast<Mood>(5)};
-  all.grid = {{1, 2}, {}};
-  all.counts = {{"b", 2}, {"a", 1}, {"c", -3}};
   all.callback.id = 42;
   all.adapted = -5;
   all.adapted_list = {9, 8};
