@@ -143,9 +143,29 @@ TEST_F(SessionReplayTest, EachCallIsAnEntryWithWhatItSentAndLogged) {
 }
 
 TEST_F(SessionReplayTest, TheSameBuildAnswersEveryCallTheSame) {
-  const Result result = Replay(*session_);
-  EXPECT_EQ(result.code, 0) << result.out << result.err;
-  EXPECT_EQ(result.out, "5 calls, 5 same, 0 differ\n");
+  // The same JSON answer with its members in another order is the same.
+  const std::string reordered = Edited([](rapidjson::Document& har) {
+    auto& text = har["log"]["entries"][3]["response"]["content"]["text"];
+    rapidjson::Document game;
+    game.Parse(text.GetString());
+    ASSERT_GE(game.MemberCount(), 2u);
+    std::string swapped = "{";
+    for (auto member = game.MemberEnd(); member-- != game.MemberBegin();) {
+      rapidjson::StringBuffer value;
+      rapidjson::Writer<rapidjson::StringBuffer> writer(value);
+      member->value.Accept(writer);
+      swapped += std::string(swapped.size() > 1 ? "," : "") + "\"" + member->name.GetString() +
+                 "\":" + value.GetString();
+    }
+    swapped += "}";
+    text.SetString(swapped.c_str(), static_cast<rapidjson::SizeType>(swapped.size()),
+                   har.GetAllocator());
+  });
+  for (const std::string* session : {static_cast<const std::string*>(session_), &reordered}) {
+    const Result result = Replay(*session);
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "5 calls, 5 same, 0 differ\n");
+  }
 }
 
 TEST_F(SessionReplayTest, ACallAnsweredDifferentlyShowsItsDiff) {
@@ -173,6 +193,11 @@ TEST_F(SessionReplayTest, ACallAnsweredDifferentlyShowsItsDiff) {
        "entry 1: POST /vyn-spectator/v1/buddy/spectate differs", "-    \"Esme\",\n"},
       {"a request the recording does not hold",
        [](rapidjson::Document& har) { har["log"]["entries"][2]["_outgoing"].Clear(); },
+       "entry 3: POST /vyn-spectator/v1/spectate/launch differs", "(not in the recording)\n"},
+      {"a request recorded with another method",
+       [](rapidjson::Document& har) {
+         har["log"]["entries"][2]["_outgoing"][0]["method"].SetString("PUT");
+       },
        "entry 3: POST /vyn-spectator/v1/spectate/launch differs", "(not in the recording)\n"},
   };
   for (const Case& c : cases) {
