@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <elf.h>
+#endif
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace Kestrel::Platform {
 namespace {
@@ -67,12 +75,50 @@ TEST(SharedLibraryTest, MissingOrInvalidFilesFailWithTheLoaderReason) {
     error.clear();
     EXPECT_EQ(SharedLibrary::Open(cut, &error), nullptr);
     EXPECT_FALSE(error.empty());
+#ifndef _WIN32
+    EXPECT_NE(error.find("cut short"), std::string::npos) << error;
+#endif
     std::remove(cut.c_str());
   }
 
   // A null error pointer is allowed.
   EXPECT_EQ(SharedLibrary::Open("/nonexistent/libnothing.so", nullptr), nullptr);
 }
+
+#ifndef _WIN32
+// The test module's bytes and where each of its loaded segments' file bytes end.
+std::pair<std::string, std::vector<size_t>> ModuleAndSegmentEnds() {
+  using Header = std::conditional_t<sizeof(void*) == 8, Elf64_Ehdr, Elf32_Ehdr>;
+  using ProgramHeader = std::conditional_t<sizeof(void*) == 8, Elf64_Phdr, Elf32_Phdr>;
+  std::ifstream whole(VYN_TEST_MODULE_PATH, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+  Header header;
+  std::memcpy(&header, bytes.data(), sizeof(header));
+  std::vector<size_t> ends;
+  for (size_t i = 0; i < header.e_phnum; ++i) {
+    ProgramHeader segment;
+    std::memcpy(&segment, bytes.data() + header.e_phoff + i * sizeof(segment), sizeof(segment));
+    if (segment.p_type == PT_LOAD) ends.push_back(segment.p_offset + segment.p_filesz);
+  }
+  return {bytes, ends};
+}
+
+TEST(SharedLibraryTest, RefusesOnlyFilesEndingBeforeALoadedSegmentEnds) {
+  const auto [bytes, ends] = ModuleAndSegmentEnds();
+  ASSERT_GE(ends.size(), 2u);
+  const std::string cut = ::testing::TempDir() + "segment_cut_module";
+  // Ending with the first segment leaves the later ones wholly past the end;
+  // ending with the last segment's file bytes leaves every segment whole.
+  for (const auto& [size, cut_short] : {std::pair{ends.front(), true}, {ends.back(), false}}) {
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+    std::string error;
+    const bool loaded = SharedLibrary::Open(cut, &error) != nullptr;
+    EXPECT_EQ(loaded, !cut_short) << size << ": " << error;
+    EXPECT_EQ(error.find("cut short") != std::string::npos, cut_short) << size << ": " << error;
+  }
+  std::remove(cut.c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace Kestrel::Platform

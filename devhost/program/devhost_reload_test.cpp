@@ -36,6 +36,13 @@ constexpr const char* kLibrary = VYN_SPECTATOR_LIBRARY;
 constexpr const char* kBuddyPath = "/vyn-spectator/v1/buddy/spectate";
 constexpr const char* kLaunchPath = "/vyn-spectator/v1/spectate/launch";
 constexpr auto kDeadline = std::chrono::seconds(20);
+constexpr int kQuietMs = 100;
+
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 // Polls `done` until it holds or the deadline passes.
 bool WaitUntil(const std::function<bool()>& done) {
@@ -55,7 +62,7 @@ class ReloadTest : public ::testing::Test {
     fs::create_directories(folder_);
     library_ = (folder_ / fs::path(kLibrary).filename()).string();
     fs::copy_file(kLibrary, library_);
-    watch_ = std::make_unique<LibraryWatch>(library_, WatchOptions{20, 100, 5000});
+    watch_ = std::make_unique<LibraryWatch>(library_, WatchOptions{20, kQuietMs, 5000});
     MaybeType<std::string> copy = watch_->CopyForFirstLoad();
     ASSERT_TRUE(copy.has_value()) << copy.ToText();
     peers_.Install(&host_);
@@ -88,10 +95,12 @@ class ReloadTest : public ::testing::Test {
     fs::remove_all(folder_, ignored);
   }
 
-  // Replaces the watched file as a build would: `bytes` bytes of the real
-  // library (all by default), with a later modification time.
+  // Replaces (or writes again) the watched file as a build would: `bytes`
+  // bytes of the real library (all by default), with a later modification
+  // time.
   void Rebuild(size_t bytes = SIZE_MAX) {
-    const fs::file_time_type before = fs::last_write_time(library_);
+    const fs::file_time_type before =
+        fs::exists(library_) ? fs::last_write_time(library_) : fs::file_time_type::clock::now();
     std::ifstream in(kLibrary, std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::ofstream(library_, std::ios::binary | std::ios::trunc)
@@ -146,6 +155,7 @@ TEST_F(ReloadTest, ACallInFlightFinishesOnTheOldBuildAndLaterCallsReachTheNew) {
   });
   ASSERT_EQ(entered.get_future().wait_for(kDeadline), std::future_status::ready);
 
+  const int64_t writing_ms = WallMs();
   Rebuild();
   ASSERT_TRUE(WaitUntil([&] { return host_.reloading(); }));
   // Held at the gate until the new build runs.
@@ -168,6 +178,22 @@ TEST_F(ReloadTest, ACallInFlightFinishesOnTheOldBuildAndLaterCallsReachTheNew) {
   EXPECT_EQ(reload.load, 2u);
   EXPECT_EQ(reload.new_file, StatWatchedFile(library_));
   EXPECT_NE(reload.old_file, reload.new_file);
+  // Not before the file has been quiet for the quiet period.
+  EXPECT_GE(reload.time_ms - reload.duration_ms, writing_ms + kQuietMs - 2);
+}
+
+TEST_F(ReloadTest, ADeletedLibraryIsNotReloaded) {
+  fs::remove(library_);
+  // A reload would come within a few quiet periods; none may.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(5 * kQuietMs);
+  while (reload_count() == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Rebuild();
+  ASSERT_TRUE(WaitUntil([&] { return reload_count() >= 1; }));
+  const ReloadRecord first = last_reload();
+  EXPECT_TRUE(first.succeeded) << first.reason;
+  EXPECT_TRUE(first.new_file.exists);
 }
 
 TEST_F(ReloadTest, ABrokenBuildAnswers503WithTheReasonUntilAGoodOneLoads) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "devhost/peers/simulated_peers.h"
 #include "devhost/program/dev_host_commands.h"
@@ -32,6 +33,7 @@ const std::string kNamesMessagePack(
     "Cleo\xA3"
     "Bob",
     14);
+const std::string kNotUtf8("[\"\xC3\x28\"]");
 
 std::string WriteTempFile(const std::string& name, const std::string& content) {
   std::string path = ::testing::TempDir() + name;
@@ -40,8 +42,8 @@ std::string WriteTempFile(const std::string& name, const std::string& content) {
   return path;
 }
 
-// Serves the plugin, makes five calls (the last after the roster's server
-// fails) and answers the session the server saved.
+// Serves the plugin, makes seven calls (the last three after the roster's
+// server fails) and answers the session the server saved.
 std::string RecordSession() {
   DevHostOptions options;
   options.command = DevHostCommand::kServe;
@@ -60,6 +62,8 @@ std::string RecordSession() {
     client.Put("/devhost/roster", R"({"players":[],"server":{"error":"Service down"}})",
                "application/json");
     client.Post(kBuddyPath, R"(["Ann"])", "application/json");
+    client.Get(std::string(kGamePath) + "?q=a%41");
+    client.Post(kLaunchPath, kNotUtf8, "application/json");
     if (auto answer = client.Get("/devhost/session.har"); answer && answer->status == 200) {
       har = answer->body;
     }
@@ -108,7 +112,7 @@ TEST_F(SessionReplayTest, EachCallIsAnEntryWithWhatItSentAndLogged) {
   har.Parse(session_->c_str());
   ASSERT_FALSE(har.HasParseError()) << *session_;
   const auto& entries = har["log"]["entries"];
-  ASSERT_EQ(entries.Size(), 5u);
+  ASSERT_EQ(entries.Size(), 7u);
   EXPECT_STREQ(har["log"]["version"].GetString(), "1.2");
 
   const auto& first = entries[0];
@@ -140,12 +144,38 @@ TEST_F(SessionReplayTest, EachCallIsAnEntryWithWhatItSentAndLogged) {
   // The last call ran with the roster whose server fails.
   EXPECT_STREQ(entries[4]["_roster"]["server"]["error"].GetString(), "Service down");
   EXPECT_EQ(entries[4]["response"]["status"].GetInt(), 500);
+  EXPECT_STREQ(entries[5]["request"]["queryString"][0]["value"].GetString(), "aA");
+  // A body that is not UTF-8 travels in Base64 whatever its type.
+  const auto& not_utf8 = entries[6]["request"]["postData"];
+  EXPECT_STREQ(not_utf8["_encoding"].GetString(), "base64");
+  const std::vector<uint8_t> bytes = DecodeBase64(not_utf8["text"].GetString());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kNotUtf8);
 }
 
 TEST_F(SessionReplayTest, TheSameBuildAnswersEveryCallTheSame) {
-  const Result result = Replay(*session_);
-  EXPECT_EQ(result.code, 0) << result.out << result.err;
-  EXPECT_EQ(result.out, "5 calls, 5 same, 0 differ\n");
+  // The same JSON answer with its members in another order is the same.
+  const std::string reordered = Edited([](rapidjson::Document& har) {
+    auto& text = har["log"]["entries"][3]["response"]["content"]["text"];
+    rapidjson::Document game;
+    game.Parse(text.GetString());
+    ASSERT_GE(game.MemberCount(), 2u);
+    std::string swapped = "{";
+    for (auto member = game.MemberEnd(); member-- != game.MemberBegin();) {
+      rapidjson::StringBuffer value;
+      rapidjson::Writer<rapidjson::StringBuffer> writer(value);
+      member->value.Accept(writer);
+      swapped += std::string(swapped.size() > 1 ? "," : "") + "\"" + member->name.GetString() +
+                 "\":" + value.GetString();
+    }
+    swapped += "}";
+    text.SetString(swapped.c_str(), static_cast<rapidjson::SizeType>(swapped.size()),
+                   har.GetAllocator());
+  });
+  for (const std::string* session : {static_cast<const std::string*>(session_), &reordered}) {
+    const Result result = Replay(*session);
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "7 calls, 7 same, 0 differ\n");
+  }
 }
 
 TEST_F(SessionReplayTest, ACallAnsweredDifferentlyShowsItsDiff) {
@@ -174,6 +204,11 @@ TEST_F(SessionReplayTest, ACallAnsweredDifferentlyShowsItsDiff) {
       {"a request the recording does not hold",
        [](rapidjson::Document& har) { har["log"]["entries"][2]["_outgoing"].Clear(); },
        "entry 3: POST /vyn-spectator/v1/spectate/launch differs", "(not in the recording)\n"},
+      {"a request recorded with another method",
+       [](rapidjson::Document& har) {
+         har["log"]["entries"][2]["_outgoing"][0]["method"].SetString("PUT");
+       },
+       "entry 3: POST /vyn-spectator/v1/spectate/launch differs", "(not in the recording)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -183,7 +218,7 @@ TEST_F(SessionReplayTest, ACallAnsweredDifferentlyShowsItsDiff) {
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find(c.diff_line), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("5 calls, 4 same, 1 differ\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("7 calls, 6 same, 1 differ\n"), std::string::npos) << result.out;
   }
 }
 
@@ -221,7 +256,7 @@ TEST_F(SessionReplayTest, TheProgramReplaysASessionFile) {
   ASSERT_NE(child, nullptr) << error;
   const std::string output = child->ReadAll();
   EXPECT_EQ(child->Wait(), 0) << output;
-  EXPECT_NE(output.find("5 calls, 5 same, 0 differ"), std::string::npos) << output;
+  EXPECT_NE(output.find("7 calls, 7 same, 0 differ"), std::string::npos) << output;
 }
 
 }  // namespace

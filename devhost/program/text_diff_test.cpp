@@ -23,6 +23,10 @@ TEST(UnifiedDiffTest, HunksAsDiffPrintsThem) {
        "@@ -1,4 +1,4 @@\n-1\n+x\n 2\n 3\n 4\n@@ -7,4 +7,4 @@\n 7\n 8\n 9\n-10\n+y\n"},
       {"two changes near", "1\n2\n3\n4\n5\n6\n", "x\n2\n3\n4\n5\ny\n",
        "@@ -1,6 +1,6 @@\n-1\n+x\n 2\n 3\n 4\n 5\n-6\n+y\n"},
+      {"changes two contexts apart", "1\n2\n3\n4\n5\n6\n7\n8\n", "x\n2\n3\n4\n5\n6\n7\ny\n",
+       "@@ -1,8 +1,8 @@\n-1\n+x\n 2\n 3\n 4\n 5\n 6\n 7\n-8\n+y\n"},
+      {"added to nothing", "", "a\n", "@@ -0,0 +1,1 @@\n+a\n"},
+      {"all removed", "a\n", "", "@@ -1,1 +0,0 @@\n-a\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
