@@ -321,10 +321,10 @@ void SessionRecorder::Observe(HostObserver* observer) {
   };
   observer->on_event = [this, also = observer->on_event](const RecordedEvent& event) {
     {
+      const uint64_t call = host_->current_call();
       std::lock_guard<std::mutex> lock(mutex_);
       const size_t bytes = event.name.size() + CoreValueBytes(event.payload.get());
-      published_.Add(Published{host_->current_call(), event}, bytes, record_limit_,
-                     record_bytes_limit_);
+      published_.Add(Published{call, event}, bytes, record_limit_, record_bytes_limit_);
     }
     if (also) also(event);
   };
@@ -342,6 +342,9 @@ void SessionRecorder::Observe(HostObserver* observer) {
 std::string SessionRecorder::Har() const {
   const std::vector<CallRecord> calls = host_->calls();
   const std::vector<LogLine> log = host_->log_lines();
+  // Read before the recorder's lock: the host takes its call lock for it,
+  // and a call in progress reports to this recorder while it holds that lock.
+  const std::string plugin_name = host_->plugin_name();
   std::lock_guard<std::mutex> lock(mutex_);
   std::map<uint64_t, CallExtras> extras;
   for (const CallRecord& call : calls) extras[call.number];
@@ -384,7 +387,7 @@ std::string SessionRecorder::Har() const {
   writer.StartArray();
   for (const CallRecord& call : calls) Entry(writer, call, extras[call.number]);
   writer.EndArray();
-  Member(writer, "_plugin", host_->plugin_name());
+  Member(writer, "_plugin", plugin_name);
   writer.EndObject();
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
